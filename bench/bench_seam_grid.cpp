@@ -1,0 +1,67 @@
+// The largest walls we expect: 7680 x 4320 with 8 x 8 modules, 2,073,600 edge records.
+#include "seam/seam_grid.h"
+
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+
+namespace {
+
+ScreenParams Wall8K() {
+    ScreenParams p;
+    p.screen_width = 7680;
+    p.screen_height = 4320;
+    p.mod_width = 8;
+    p.mod_height = 8;
+    return p;
+}
+
+void ReportPeak(benchmark::State& state) {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["peak_rss_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// A fresh build (the first opening, or sizes that changed): allocation and every record written.
+void BM_BuildSeamGrid(benchmark::State& state) {
+    for (auto _ : state) {
+        SeamGridCache cache;
+        SeamGrid grid;
+        benchmark::DoNotOptimize(grid.BuildSeamGrid(Wall8K(), cache));
+        benchmark::DoNotOptimize(grid.Segments().data());
+    }
+    state.counters["records"] = 2073600;
+    ReportPeak(state);
+}
+BENCHMARK(BM_BuildSeamGrid)->Unit(benchmark::kMillisecond);
+
+// A rebuild into storage that already holds a grid of another size (the vector only grows).
+void BM_RebuildSeamGrid(benchmark::State& state) {
+    SeamGridCache cache;
+    SeamGrid grid;
+    ScreenParams other = Wall8K();
+    other.mod_width = 16;
+    grid.BuildSeamGrid(Wall8K(), cache);
+    for (auto _ : state) {
+        grid.BuildSeamGrid(other, cache);
+        benchmark::DoNotOptimize(grid.BuildSeamGrid(Wall8K(), cache));
+    }
+    ReportPeak(state);
+}
+BENCHMARK(BM_RebuildSeamGrid)->Unit(benchmark::kMillisecond);
+
+// One click: the whole grid's selection is cleared, then one seam is selected.
+void BM_SelectSeamAt(benchmark::State& state) {
+    SeamGridCache cache;
+    SeamGrid grid;
+    grid.BuildSeamGrid(Wall8K(), cache);
+    uint16_t x = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(grid.SelectSeamAt(7680, 4320, 8, 8, x, 2000));
+        x = static_cast<uint16_t>((x + 13) % 7680);
+    }
+    ReportPeak(state);
+}
+BENCHMARK(BM_SelectSeamAt)->Unit(benchmark::kMicrosecond);
+
+} // namespace

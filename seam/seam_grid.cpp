@@ -1,0 +1,204 @@
+#include "seam/seam_grid.h"
+
+#include <new>
+#include <stdexcept>
+
+SeamGridCache& ProcessSeamGridCache() {
+    static SeamGridCache cache;
+    return cache;
+}
+
+int SeamGrid::BuildSeamGrid(const ScreenParams& params, SeamGridCache& cache) {
+    // The edit fields are signed, but the grid works on unsigned sizes: a negative width becomes a
+    // very large one, which the record-count bound below then refuses.
+    const uint32_t screen_width = static_cast<uint32_t>(params.screen_width);
+    const uint32_t screen_height = static_cast<uint32_t>(params.screen_height);
+    const uint32_t mod_width = static_cast<uint32_t>(params.mod_width);
+    const uint32_t mod_height = static_cast<uint32_t>(params.mod_height);
+
+    const bool unchanged = cache.screen_width == screen_width && cache.screen_height == screen_height &&
+                           cache.mod_width == mod_width && cache.mod_height == mod_height;
+    // The cache always takes the sizes of this call, refused or not: reopening with sizes A, then B
+    // that do not divide, then A again must rebuild, because the grid held no longer matches A's gains.
+    cache = SeamGridCache{screen_width, screen_height, mod_width, mod_height};
+
+    if (mod_width == 0 || mod_height == 0) {
+        return kGridRefused;
+    }
+    if (unchanged) {
+        return kGridOk;
+    }
+    if (screen_width % mod_width != 0 || screen_height % mod_height != 0) {
+        return kGridRefused;
+    }
+
+    const uint64_t cols = screen_width / mod_width;
+    const uint64_t rows = screen_height / mod_height;
+    const uint64_t modules = cols * rows; // both below 2^32: the product fits in 64 bits
+    if (modules > UINT32_MAX / 4) {
+        return kGridRefused;
+    }
+    try {
+        // Records that already existed keep their selected flag; resize zero-fills new ones.
+        segments_.resize(static_cast<size_t>(4 * modules));
+    } catch (const std::bad_alloc&) {
+        return kGridRefused; // resize gives the strong guarantee: the grid is as it was
+    } catch (const std::length_error&) {
+        return kGridRefused;
+    }
+
+    auto put = [this](uint64_t index, uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1,
+                      int32_t horizontal) {
+        SeamSegment& s = segments_[static_cast<size_t>(index)];
+        s.x0 = static_cast<int32_t>(x0);
+        s.y0 = static_cast<int32_t>(y0);
+        s.x1 = static_cast<int32_t>(x1);
+        s.y1 = static_cast<int32_t>(y1);
+        s.horizontal = horizontal;
+        s.gain = 1.0f;
+    };
+
+    for (uint32_t r = 0; r < rows; ++r) {
+        const uint32_t top = r * mod_height;
+        const uint32_t bottom = (r + 1) * mod_height - 1;
+        for (uint32_t c = 0; c < cols; ++c) {
+            const uint32_t left = c * mod_width;
+            const uint32_t right = (c + 1) * mod_width - 1;
+            const uint64_t m = r * cols + c;
+            put(m, left, top, right, top, 1);
+            put(modules + m, left, bottom, right, bottom, 1);
+        }
+    }
+    for (uint32_t r = 0; r < rows; ++r) {
+        const uint32_t top = r * mod_height;
+        const uint32_t bottom = (r + 1) * mod_height - 1;
+        for (uint32_t c = 0; c < cols; ++c) {
+            const uint32_t left = c * mod_width;
+            const uint32_t right = (c + 1) * mod_width - 1;
+            const uint64_t m = r * cols + c;
+            put(2 * modules + m, left, top, left, bottom, 0);
+            put(3 * modules + m, right, top, right, bottom, 0);
+        }
+    }
+    return kGridOk;
+}
+
+void SeamGrid::ClearSelection() {
+    for (SeamSegment& s : segments_) {
+        s.selected = 0;
+    }
+}
+
+// The selection is computed from the sizes alone, but the grid held may be shorter than those sizes
+// imply (an imported file, a refused rebuild): indices past its end are skipped, never written.
+void SeamGrid::Select(uint64_t index) {
+    if (index < segments_.size()) {
+        segments_[static_cast<size_t>(index)].selected = 1;
+    }
+}
+
+int SeamGrid::SelectSeamAt(uint32_t screen_width, uint32_t screen_height, uint32_t mod_width,
+                           uint32_t mod_height, uint16_t x, uint16_t y) {
+    ClearSelection(); // before any test: a refused click also leaves nothing selected
+    if (mod_width == 0 || mod_height == 0) {
+        return kSelectZeroModule;
+    }
+    if (screen_width % mod_width != 0 || screen_height % mod_height != 0 || x >= screen_width ||
+        y >= screen_height) {
+        return kSelectOutside;
+    }
+
+    const uint32_t c = x / mod_width;
+    const uint32_t xr = x % mod_width;
+    const uint32_t r = y / mod_height;
+    const uint32_t yr = y % mod_height;
+    const uint64_t cols = screen_width / mod_width;
+    const uint64_t rows = screen_height / mod_height;
+    const uint64_t n = cols * rows;
+    const uint64_t m = r * cols + c;
+
+    // The module's two diagonals cut it into four triangles; the one holding the point names the
+    // nearest edge. Single precision throughout, so that ties fall as they always have.
+    const float ratio = static_cast<float>(mod_height) / static_cast<float>(mod_width);
+    const float t = static_cast<float>(xr) * ratio;
+    const float u = static_cast<float>(mod_height) - t;
+    const bool below_main = static_cast<float>(yr) > t;
+    const bool below_anti = static_cast<float>(yr) > u;
+
+    if (below_main && !below_anti) { // left
+        Select(2 * n + m);
+        if (c > 0 && cols > 1) {
+            Select(3 * n + m - 1);
+        }
+    } else if (!below_main && !below_anti) { // top
+        Select(m);
+        if (r > 0 && rows > 1) {
+            Select(n + m - cols);
+        }
+    } else if (below_main && below_anti) { // bottom
+        Select(n + m);
+        if (r + 1 < rows && rows > 1) {
+            Select(m + cols);
+        }
+    } else { // right
+        Select(3 * n + m);
+        if (c + 1 < cols && cols > 1) {
+            Select(2 * n + m + 1);
+        }
+    }
+    return kGridOk;
+}
+
+int64_t SeamGrid::FirstSelectedIndex() const {
+    for (size_t i = 0; i < segments_.size(); ++i) {
+        if (segments_[i].selected != 0) {
+            return static_cast<int64_t>(i);
+        }
+    }
+    return -1;
+}
+
+bool SeamGrid::CollectSelected(std::vector<SeamSegment>& out) const {
+    out.clear();
+    for (const SeamSegment& s : segments_) {
+        if (s.selected != 0) {
+            out.push_back(s);
+        }
+    }
+    return !out.empty();
+}
+
+// The wheel steps in single precision and snaps to the bound once it has been passed.
+void SeamGrid::StepSelectedGains(bool up) {
+    for (SeamSegment& s : segments_) {
+        if (s.selected == 0) {
+            continue;
+        }
+        if (up) {
+            s.gain = (1.4f > s.gain) ? s.gain + 0.005f : 1.4f;
+        } else {
+            s.gain = (s.gain > 0.7f) ? s.gain - 0.005f : 0.7f;
+        }
+    }
+}
+
+// The keys step in double precision against double bounds and never snap; a gain the wheel left at
+// 1.4f (just below the double 1.4) therefore still takes one more key step up.
+void SeamGrid::StepAllGains(int direction) {
+    for (SeamSegment& s : segments_) {
+        const double g = s.gain;
+        if (direction > 0) {
+            if (1.4 > g) {
+                s.gain = static_cast<float>(g + 0.005);
+            }
+        } else if (g > 0.7) {
+            s.gain = static_cast<float>(g - 0.005);
+        }
+    }
+}
+
+void SeamGrid::ResetGains() {
+    for (SeamSegment& s : segments_) {
+        s.gain = 1.0f;
+    }
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "seam/screen_params.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// One module edge. Seam files store these 28 bytes per record, in grid order.
+struct SeamSegment {
+    int32_t x0;
+    int32_t y0;
+    int32_t x1;
+    int32_t y1;
+    int32_t selected;
+    int32_t horizontal;
+    float gain;
+};
+
+static_assert(sizeof(SeamSegment) == 28, "SeamSegment is a 28-byte seam-file record");
+
+// The four sizes BuildSeamGrid saw at its last call. Process-wide in the tool; tests pass their own.
+struct SeamGridCache {
+    uint32_t screen_width = 0;
+    uint32_t screen_height = 0;
+    uint32_t mod_width = 0;
+    uint32_t mod_height = 0;
+};
+
+SeamGridCache& ProcessSeamGridCache();
+
+enum : int {
+    kGridOk = 0,
+    kGridRefused = 255,
+    kSelectOutside = 1,
+    kSelectZeroModule = 255,
+};
+
+// Every module edge of the screen: four blocks of cols x rows records (top, bottom, left, right
+// edges), each block in row-major module order.
+class SeamGrid {
+public:
+    int BuildSeamGrid(const ScreenParams& params, SeamGridCache& cache = ProcessSeamGridCache());
+
+    void ClearSelection();
+    int SelectSeamAt(uint32_t screen_width, uint32_t screen_height, uint32_t mod_width, uint32_t mod_height,
+                     uint16_t x, uint16_t y);
+    int64_t FirstSelectedIndex() const;
+    bool CollectSelected(std::vector<SeamSegment>& out) const;
+
+    void StepSelectedGains(bool up);
+    void StepAllGains(int direction);
+    void ResetGains();
+
+    std::vector<SeamSegment> CopySeamGrid() const { return segments_; }
+    void ReplaceSeamGrid(const std::vector<SeamSegment>& segments) { segments_ = segments; }
+
+    const std::vector<SeamSegment>& Segments() const { return segments_; }
+    size_t Size() const { return segments_.size(); }
+
+private:
+    void Select(uint64_t index);
+
+    std::vector<SeamSegment> segments_;
+};
