@@ -1,0 +1,65 @@
+#pragma once
+
+#include "lib/uilib/uilib.h"
+#include "seam/screen_params.h"
+
+#include <string>
+
+constexpr wchar_t kMainWindowClass[] = L"VELTRA_SEAM_MAINFRAM";
+constexpr wchar_t kMainWindowTitle[] = L"Veltra-Seam V1.0";
+
+// Messages with which background work reports to the main window.
+constexpr UINT WM_SOCKET_EVENT = 0x0401;
+constexpr UINT WM_SERVER_STARTED = 0x1000;
+constexpr UINT WM_CLIENT_ACCEPTED = 0x1001;
+constexpr UINT WM_SEND_RESULT = 0x1003;
+
+// The operator's form and the owner of every command: one per process.
+class MainFrame : public WindowImplBase {
+public:
+    MainFrame();
+    ~MainFrame() override;
+
+    LPCWSTR GetWindowClassName() const override { return kMainWindowClass; }
+    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    void OnFinalMessage(HWND hwnd) override;
+    void InitWindow() override {}
+    CDuiString GetSkinFolder() override { return CDuiString(L""); }
+    CDuiString GetSkinFile() override { return CDuiString(L"xml\\VTSeamFrame.xml"); }
+    UINT GetResourceType() const override { return 1; }
+    LRESULT OnCreate(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) override;
+    LRESULT OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) override;
+    void Notify(TNotifyUI& msg) override;
+    CControlUI* CreateLayoutControl(LPCWSTR tag) override;
+
+    ScreenParams ReadScreenParams();
+    void ShowScreenParams(const ScreenParams& params);
+    void OpenManual();
+
+    // Why the window could not be created; kept outside the object, which is gone by then.
+    static const std::wstring& CreationError();
+
+    int listenSocket = -1;
+    int clientSocket = -1;
+    bool isServerStarted = false;
+    bool isClientConnected = false;
+    HWND workerWindow = nullptr;
+    bool hasCoefficientFile = false;
+    std::wstring coefficientPath;
+
+private:
+    void OnClickNotify(const std::wstring& sender);
+    void OnSelectChanged(CControlUI* sender, const std::wstring& name);
+    void UpdateCaptionButtons();
+    CControlUI* Control(const wchar_t* name);
+};
+
+// The single main window object; null before start-up creates it and after its window is gone.
+extern MainFrame* g_mainFrame;
+
+// Message boxes of the commands: ANSI texts, OK only, owned by the main window, English (US).
+void ShowMainMessage(const char* text, const char* caption);
+
+// Every control name the dispatch relies on; a layout lacking one is refused at start-up.
+extern const wchar_t* const kMainControlNames[];
+extern const size_t kMainControlCount;

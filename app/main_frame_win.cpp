@@ -1,0 +1,211 @@
+#include "app/main_frame.h"
+
+#include "app/traces.h"
+#include "lib/sharedui/sharedui.h"
+
+#include <cstdio>
+#include <cwchar>
+
+MainFrame* g_mainFrame = nullptr;
+
+const wchar_t* const kMainControlNames[] = {
+    L"edt_screen_width",
+    L"edt_screen_height",
+    L"edt_start_x",
+    L"edt_start_y",
+    L"edt_box_width",
+    L"edt_box_height",
+    L"edt_mod_width",
+    L"edt_mod_height",
+    L"edt_gray_scale",
+    L"edt_gama_value",
+    L"closebtn",
+    L"minbtn",
+    L"maxbtn",
+    L"restorebtn",
+    L"btn_screen_ctr",
+    L"btn_reset",
+    L"btn_send_to_hardware",
+    L"btn_read_back",
+    L"btn_solidify",
+    L"btn_import_data",
+    L"btn_save",
+    L"btn_import_coef",
+    L"btn_op_instruction",
+    L"chkbox_Enable",
+    L"OnlyBoxInner",
+    L"btn_client",
+    L"btn_server",
+    L"edt_ip",
+    L"edt_port",
+    L"btn_connect",
+    L"lab_state",
+};
+const size_t kMainControlCount = sizeof(kMainControlNames) / sizeof(kMainControlNames[0]);
+
+namespace {
+
+std::wstring g_creationError;
+
+struct ParamField {
+    const wchar_t* control;
+    int32_t ScreenParams::*field;
+};
+
+const ParamField kIntFields[] = {
+    {L"edt_screen_width", &ScreenParams::screen_width}, {L"edt_screen_height", &ScreenParams::screen_height},
+    {L"edt_start_x", &ScreenParams::start_x},           {L"edt_start_y", &ScreenParams::start_y},
+    {L"edt_box_width", &ScreenParams::box_width},       {L"edt_box_height", &ScreenParams::box_height},
+    {L"edt_mod_width", &ScreenParams::mod_width},       {L"edt_mod_height", &ScreenParams::mod_height},
+    {L"edt_gray_scale", &ScreenParams::gray_scale},
+};
+
+void Trace(const char* gbk) {
+    ::OutputDebugStringA(gbk);
+}
+
+} // namespace
+
+void ShowMainMessage(const char* text, const char* caption) {
+    ::MessageBoxExA(g_mainFrame ? g_mainFrame->GetHWND() : nullptr, text, caption, MB_OK,
+                    MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+}
+
+const std::wstring& MainFrame::CreationError() {
+    return g_creationError;
+}
+
+MainFrame::MainFrame() = default;
+MainFrame::~MainFrame() = default;
+
+CControlUI* MainFrame::Control(const wchar_t* name) {
+    return m_pm.FindControl(name);
+}
+
+CControlUI* MainFrame::CreateLayoutControl(LPCWSTR tag) {
+    if (_wcsicmp(tag, L"QXButton") == 0) {
+        return new CQXButtonUI;
+    }
+    if (_wcsicmp(tag, L"HorGroupLayout") == 0) {
+        return new CHorGroupLayoutUI;
+    }
+    return nullptr;
+}
+
+LRESULT MainFrame::OnCreate(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) {
+    const LRESULT result = WindowImplBase::OnCreate(msg, wParam, lParam, handled);
+    if (result != 0) {
+        g_creationError = build_error_;
+        return result;
+    }
+    // The dispatch looks controls up by name without checks: a layout must not lack any of them.
+    for (size_t i = 0; i < kMainControlCount; ++i) {
+        if (Control(kMainControlNames[i]) == nullptr) {
+            g_creationError = L"The layout xml\\VTSeamFrame.xml lacks the control \"" +
+                              std::wstring(kMainControlNames[i]) + L"\".";
+            return -1;
+        }
+    }
+    UpdateCaptionButtons();
+    return 0;
+}
+
+LRESULT MainFrame::OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) {
+    ::PostQuitMessage(0);
+    return WindowImplBase::OnDestroy(msg, wParam, lParam, handled);
+}
+
+void MainFrame::OnFinalMessage(HWND hwnd) {
+    WindowImplBase::OnFinalMessage(hwnd);
+    g_mainFrame = nullptr;
+    delete this;
+}
+
+LRESULT MainFrame::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_SIZE) {
+        UpdateCaptionButtons();
+    }
+    return WindowImplBase::HandleMessage(msg, wParam, lParam);
+}
+
+// Maximise and restore share one place in the title bar.
+void MainFrame::UpdateCaptionButtons() {
+    const bool zoomed = ::IsZoomed(hwnd_) != FALSE;
+    if (CControlUI* max = Control(L"maxbtn")) {
+        max->SetVisible(!zoomed);
+    }
+    if (CControlUI* restore = Control(L"restorebtn")) {
+        restore->SetVisible(zoomed);
+    }
+}
+
+ScreenParams MainFrame::ReadScreenParams() {
+    ScreenParams p;
+    for (const ParamField& f : kIntFields) {
+        CControlUI* c = Control(f.control);
+        p.*(f.field) = c ? _wtoi(c->GetText()) : 0;
+    }
+    CControlUI* gamma = Control(L"edt_gama_value");
+    p.gamma = gamma ? _wtof(gamma->GetText()) : 0.0;
+    return p;
+}
+
+void MainFrame::ShowScreenParams(const ScreenParams& params) {
+    wchar_t buffer[64];
+    for (const ParamField& f : kIntFields) {
+        if (CControlUI* c = Control(f.control)) {
+            _snwprintf(buffer, 64, L"%d", params.*(f.field));
+            buffer[63] = L'\0';
+            c->SetText(buffer);
+        }
+    }
+    if (CControlUI* gamma = Control(L"edt_gama_value")) {
+        _snwprintf(buffer, 64, L"%.1f", params.gamma);
+        buffer[63] = L'\0';
+        gamma->SetText(buffer);
+    }
+}
+
+void MainFrame::Notify(TNotifyUI& msg) {
+    if (msg.sType == L"click") {
+        // A notification without a sender (a replayed one may lack it) names no command.
+        if (msg.pSender != nullptr) {
+            OnClickNotify(msg.pSender->GetName().str());
+        }
+    } else if (msg.sType == L"selectchanged") {
+        if (msg.pSender != nullptr) {
+            OnSelectChanged(msg.pSender, msg.pSender->GetName().str());
+        }
+    } else if (msg.sType == L"unselected") {
+        Trace(kTraceUnselected);
+    }
+}
+
+void MainFrame::OnClickNotify(const std::wstring& sender) {
+    if (sender == L"closebtn") {
+        ::PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+    } else if (sender == L"minbtn") {
+        ::SendMessageW(hwnd_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    } else if (sender == L"maxbtn") {
+        ::SendMessageW(hwnd_, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+    } else if (sender == L"restorebtn") {
+        ::SendMessageW(hwnd_, WM_SYSCOMMAND, SC_RESTORE, 0);
+    } else if (sender == L"btn_op_instruction") {
+        OpenManual();
+    }
+}
+
+void MainFrame::OnSelectChanged(CControlUI* sender, const std::wstring& name) {
+    if (name == L"btn_client") {
+        Control(L"edt_ip")->SetEnabled(true);
+        Control(L"edt_port")->SetEnabled(true);
+        Control(L"btn_connect")->SetText(L"连接");
+    } else if (name == L"btn_server") {
+        Control(L"edt_ip")->SetEnabled(false);
+        Control(L"edt_port")->SetEnabled(false);
+        Control(L"btn_connect")->SetText(L"启动");
+    } else if (name == L"OnlyBoxInner") {
+        auto* box = dynamic_cast<CCheckBoxUI*>(sender);
+        Trace(box != nullptr && box->GetCheck() ? kTraceOnlyBoxInner : kTraceOnlyBoxInnerOff);
+    }
+}

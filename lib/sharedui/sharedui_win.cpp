@@ -1,0 +1,28 @@
+#include "lib/sharedui/sharedui.h"
+
+void CHorGroupLayoutUI::PaintBackground(HDC dc) {
+    CHorizontalLayoutUI::PaintBackground(dc);
+    if (!visible_ || pos_.Width() <= 0) {
+        return;
+    }
+    const int title_height = 20;
+    RECT frame{pos_.left, pos_.top + title_height / 2, pos_.right, pos_.bottom};
+    HPEN pen = ::CreatePen(PS_SOLID, 1, RGB(0xC3, 0xCD, 0xD8));
+    HGDIOBJ old_pen = ::SelectObject(dc, pen);
+    HGDIOBJ old_brush = ::SelectObject(dc, ::GetStockObject(NULL_BRUSH));
+    ::RoundRect(dc, frame.left, frame.top, frame.right, frame.bottom, 6, 6);
+    ::SelectObject(dc, old_brush);
+    ::SelectObject(dc, old_pen);
+    ::DeleteObject(pen);
+
+    if (!text_.empty()) {
+        const uint32_t bk = manager_->BackgroundBehind(this);
+        ::SetBkMode(dc, OPAQUE);
+        ::SetBkColor(dc, RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF));
+        ::SetTextColor(dc, RGB(0x33, 0x4E, 0x68));
+        RECT title{pos_.left + 10, pos_.top, pos_.right - 10, pos_.top + title_height};
+        const std::wstring caption = L" " + text_ + L" ";
+        ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &title,
+                    DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    }
+}

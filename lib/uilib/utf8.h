@@ -1,0 +1,9 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// UTF-8 layouts become the UTF-16 texts of Windows controls. Ill-formed sequences (overlong forms,
+// surrogates, truncated tails) become U+FFFD rather than failing the whole layout.
+std::u16string Utf8ToUtf16(std::string_view text);
+std::string Utf16ToUtf8(std::u16string_view text);

@@ -1,0 +1,199 @@
+"""Drives the real exe under Wine and Xvfb: start it, talk to it through uidriver, read the screen and
+the debugger traces, and always stop what was started, by process id."""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+BIN = ROOT / "build" / "win" / "bin"
+NATIVE_BIN = ROOT / "build" / "native" / "bin"
+SCRATCH = ROOT / "build" / "e2e"
+
+_started = []  # every process a test started, stopped by cleanup()
+
+
+class TestFailure(AssertionError):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise TestFailure(message)
+
+
+def wait_until(condition, timeout=10.0, interval=0.05, message="condition"):
+    """Polls until condition() returns a true value, which is returned."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise TestFailure(f"timed out after {timeout} s waiting for {message}")
+        time.sleep(interval)
+
+
+def track(proc):
+    _started.append(proc)
+    return proc
+
+
+def cleanup():
+    while _started:
+        proc = _started.pop()
+        if proc.poll() is None:
+            try:
+                os.kill(proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        try:
+            proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            pass
+
+
+def scratch_dir(name):
+    path = SCRATCH / name
+    shutil.rmtree(path, ignore_errors=True)
+    path.mkdir(parents=True)
+    return path
+
+
+def uidriver(*args, timeout=30, check_rc=True):
+    """Runs uidriver.exe; returns (exit code, stdout text)."""
+    env = dict(os.environ, WINEDEBUG="-all")
+    proc = subprocess.run(["wine", str(BIN / "uidriver.exe"), *args], capture_output=True, env=env,
+                          timeout=timeout)
+    out = proc.stdout.decode("utf-8", "replace")
+    if check_rc and proc.returncode != 0:
+        raise TestFailure(f"uidriver {' '.join(args)} exited {proc.returncode}: "
+                          f"{proc.stderr.decode('utf-8', 'replace').strip()}")
+    return proc.returncode, out
+
+
+def controls():
+    """Name -> (kind, enabled, checked, text) of every control of the main window."""
+    _, out = uidriver("list")
+    table = {}
+    for line in out.splitlines():
+        name, kind, enabled, checked, text = line.split("\t", 4)
+        table[name] = (kind, enabled == "1", checked, text)
+    return table
+
+
+def window_state():
+    _, out = uidriver("window")
+    x, y, w, h, state = out.split()
+    return int(x), int(y), int(w), int(h), state
+
+
+def decode_trace(escaped):
+    """Undoes the C escaping of Wine's debugstr channel and decodes the GBK bytes."""
+    out = bytearray()
+    i = 0
+    while i < len(escaped):
+        c = escaped[i]
+        if c == "\\" and i + 1 < len(escaped):
+            n = escaped[i + 1]
+            if n == "x":
+                out.append(int(escaped[i + 2:i + 4], 16))
+                i += 4
+                continue
+            out.extend({"n": b"\n", "r": b"\r", "t": b"\t", "\\": b"\\", '"': b'"'}.get(n, n.encode()))
+            i += 2
+            continue
+        out.extend(c.encode("latin-1"))
+        i += 1
+    return out.decode("gbk", "replace")
+
+
+class Tool:
+    """One run of VeltraSeam.exe, with its debugger output captured."""
+
+    def __init__(self, bin_dir=BIN, name="tool"):
+        self.bin_dir = Path(bin_dir)
+        self.log = SCRATCH / f"{name}.stderr"
+        self.proc = None
+
+    def start(self):
+        SCRATCH.mkdir(parents=True, exist_ok=True)
+        env = dict(os.environ, WINEDEBUG="-all,+debugstr")
+        with open(self.log, "wb") as err:
+            self.proc = track(subprocess.Popen(["wine", str(self.bin_dir / "VeltraSeam.exe")],
+                                               stdout=subprocess.DEVNULL, stderr=err, env=env,
+                                               cwd=self.bin_dir))
+        return self
+
+    def wait_ready(self, timeout=30):
+        # "list" reads every control's text with sent messages, which the tool answers only from its
+        # message loop: once it answers, start-up (centring and showing included) is over.
+        wait_until(lambda: uidriver("--timeout", "1", "list", check_rc=False)[0] == 0 or self.exited(),
+                   timeout, message="the main window")
+        check(not self.exited(), f"the tool ended at start with {self.proc.returncode}")
+        return self
+
+    def exited(self):
+        return self.proc.poll() is not None
+
+    def wait_exit(self, timeout=15):
+        try:
+            return self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise TestFailure("the tool did not end")
+
+    def traces(self):
+        if not self.log.exists():
+            return []
+        text = self.log.read_text("latin-1")
+        return [decode_trace(m) for m in re.findall(r'OutputDebugStringA "(.*)"', text)]
+
+
+class Screen:
+    """A screenshot of the whole X display, exact at depth 24."""
+
+    def __init__(self):
+        raw = subprocess.run(["/usr/bin/import", "-window", "root", "-depth", "8", "ppm:-"],
+                             capture_output=True, check=True).stdout
+        magic, width, height, maxval, self.data = raw.split(maxsplit=4)
+        check(magic == b"P6" and maxval == b"255", "unexpected screenshot format")
+        self.width, self.height = int(width), int(height)
+
+    def pixel(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.data[i:i + 3])
+
+    def save_png(self, path, crop=None):
+        args = ["/usr/bin/import", "-window", "root"]
+        if crop:
+            x, y, w, h = crop
+            args += ["-crop", f"{w}x{h}+{x}+{y}"]
+        subprocess.run(args + [str(path)], check=True)
+
+
+def display_size():
+    out = subprocess.run(["xdpyinfo"], capture_output=True, text=True).stdout
+    m = re.search(r"dimensions:\s+(\d+)x(\d+)", out)
+    return int(m.group(1)), int(m.group(2))
+
+
+def copy_tool(folder, layout_text=None):
+    """A copy of the exe in a folder of its own, with the given main layout (or none)."""
+    folder = scratch_dir(folder)
+    shutil.copy2(BIN / "VeltraSeam.exe", folder)
+    if layout_text is not None:
+        (folder / "xml").mkdir()
+        (folder / "xml" / "VTSeamFrame.xml").write_text(layout_text, "utf-8")
+    return folder
+
+
+def temp_file(suffix=""):
+    SCRATCH.mkdir(parents=True, exist_ok=True)
+    fd, path = tempfile.mkstemp(suffix=suffix, dir=SCRATCH)
+    os.close(fd)
+    return Path(path)

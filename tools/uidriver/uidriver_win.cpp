@@ -1,0 +1,318 @@
+// Command-line automation of the running tool, for tests and scripts. It finds the main window by its
+// class and title, and controls by the layout names the tool attaches to their windows.
+//
+//   uidriver [--timeout S] list | get NAME | set NAME TEXT | click NAME
+//   uidriver msgbox [--timeout S] [--ok]
+//   uidriver pattern [--timeout S]
+//   uidriver window: the main window's rectangle and state, "X Y W H normal|maximized|minimized"
+//
+// Exit code 0 on success, 1 when what it waits for does not come, 2 on bad usage.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr wchar_t kMainClass[] = L"VELTRA_SEAM_MAINFRAM";
+constexpr wchar_t kMainTitle[] = L"Veltra-Seam V1.0";
+constexpr wchar_t kNameProperty[] = L"VeltraControlName";
+constexpr wchar_t kReadyProperty[] = L"VeltraWindowReady";
+constexpr wchar_t kToolImage[] = L"VeltraSeam.exe";
+constexpr UINT kSendTimeoutMs = 5000;
+
+enum Exit { kOk = 0, kMissing = 1, kUsage = 2 };
+
+void Write(const std::wstring& text) {
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
+                                            0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], bytes, nullptr,
+                          nullptr);
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()), &written,
+                nullptr);
+}
+
+int Fail(const std::wstring& why, int code) {
+    const std::wstring line = L"uidriver: " + why + L"\n";
+    DWORD written = 0;
+    const std::string bytes(line.begin(), line.end()); // diagnostics are ASCII
+    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                nullptr);
+    return code;
+}
+
+// Polls until the condition yields a window or the time is up.
+template <class Find> HWND WaitFor(Find find, DWORD timeout_ms) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        if (HWND h = find()) {
+            return h;
+        }
+        if (::GetTickCount() - start >= timeout_ms) {
+            return nullptr;
+        }
+        ::Sleep(25);
+    }
+}
+
+std::wstring ClassOf(HWND h) {
+    wchar_t name[64] = {};
+    ::GetClassNameW(h, name, 64);
+    return name;
+}
+
+std::wstring TextOf(HWND h) {
+    DWORD_PTR length = 0;
+    if (!::SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length)) {
+        return std::wstring();
+    }
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR got = 0;
+    ::SendMessageTimeoutW(h, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
+                          kSendTimeoutMs, &got);
+    text.resize(got);
+    return text;
+}
+
+bool BelongsToTool(HWND h) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(h, &pid);
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process == nullptr) {
+        return false;
+    }
+    wchar_t image[1024] = {};
+    DWORD size = 1024;
+    const bool ok = ::QueryFullProcessImageNameW(process, 0, image, &size) != FALSE;
+    ::CloseHandle(process);
+    if (!ok) {
+        return false;
+    }
+    const std::wstring path(image, size);
+    const size_t n = wcslen(kToolImage);
+    return path.size() >= n && _wcsicmp(path.c_str() + path.size() - n, kToolImage) == 0;
+}
+
+// The main window once its start-up is over (it may be found while it is still being created).
+HWND MainWindow() {
+    const HWND h = ::FindWindowW(kMainClass, kMainTitle);
+    return h != nullptr && ::GetPropW(h, kReadyProperty) != nullptr ? h : nullptr;
+}
+
+struct Control {
+    HWND hwnd;
+    std::wstring name;
+};
+
+BOOL CALLBACK CollectChild(HWND h, LPARAM out) {
+    const auto atom = static_cast<ATOM>(reinterpret_cast<UINT_PTR>(::GetPropW(h, kNameProperty)));
+    if (atom != 0) {
+        wchar_t name[256] = {};
+        if (::GlobalGetAtomNameW(atom, name, 256) > 0) {
+            reinterpret_cast<std::vector<Control>*>(out)->push_back(Control{h, name});
+        }
+    }
+    return TRUE;
+}
+
+std::vector<Control> Controls(HWND main) {
+    std::vector<Control> out;
+    ::EnumChildWindows(main, CollectChild, reinterpret_cast<LPARAM>(&out));
+    return out;
+}
+
+HWND FindControl(HWND main, const std::wstring& name) {
+    for (const Control& c : Controls(main)) {
+        if (c.name == name) {
+            return c.hwnd;
+        }
+    }
+    return nullptr;
+}
+
+const wchar_t* KindOf(HWND h) {
+    const std::wstring cls = ClassOf(h);
+    if (_wcsicmp(cls.c_str(), L"Edit") == 0) {
+        return L"edit";
+    }
+    if (_wcsicmp(cls.c_str(), L"Static") == 0) {
+        return L"label";
+    }
+    switch (::GetWindowLongW(h, GWL_STYLE) & BS_TYPEMASK) {
+    case BS_CHECKBOX:
+    case BS_AUTOCHECKBOX:
+    case BS_3STATE:
+    case BS_AUTO3STATE:
+        return L"checkbox";
+    case BS_RADIOBUTTON:
+    case BS_AUTORADIOBUTTON:
+        return L"option";
+    default:
+        return L"button";
+    }
+}
+
+std::wstring CheckedOf(HWND h, const wchar_t* kind) {
+    if (wcscmp(kind, L"checkbox") != 0 && wcscmp(kind, L"option") != 0) {
+        return L"-";
+    }
+    DWORD_PTR state = 0;
+    ::SendMessageTimeoutW(h, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &state);
+    return state == BST_CHECKED ? L"1" : L"0";
+}
+
+struct FoundBox {
+    HWND hwnd = nullptr;
+};
+
+BOOL CALLBACK FindMessageBox(HWND h, LPARAM out) {
+    if (ClassOf(h) == L"#32770" && ::IsWindowVisible(h) && BelongsToTool(h)) {
+        reinterpret_cast<FoundBox*>(out)->hwnd = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND MessageBoxWindow() {
+    FoundBox found;
+    ::EnumWindows(FindMessageBox, reinterpret_cast<LPARAM>(&found));
+    return found.hwnd;
+}
+
+BOOL CALLBACK FindPattern(HWND h, LPARAM out) {
+    if (ClassOf(h) == kMainClass && ::GetWindowTextLengthW(h) == 0 && ::IsWindowVisible(h)) {
+        reinterpret_cast<FoundBox*>(out)->hwnd = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND PatternWindow() {
+    FoundBox found;
+    ::EnumWindows(FindPattern, reinterpret_cast<LPARAM>(&found));
+    return found.hwnd;
+}
+
+int Usage() {
+    return Fail(L"usage: uidriver [--timeout S] list | window | get NAME | set NAME TEXT | click NAME | "
+                L"msgbox [--ok] | pattern",
+                kUsage);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    DWORD timeout_ms = 10000;
+    bool press_ok = false;
+    std::vector<std::wstring> words;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring a = argv[i];
+        if (a == L"--timeout" && i + 1 < argc) {
+            wchar_t* end = nullptr;
+            const double seconds = wcstod(argv[++i], &end);
+            if (end == argv[i] || *end != L'\0' || seconds < 0 || seconds > 3600) {
+                return Usage();
+            }
+            timeout_ms = static_cast<DWORD>(seconds * 1000);
+        } else if (a == L"--ok") {
+            press_ok = true;
+        } else {
+            words.push_back(a);
+        }
+    }
+    if (words.empty()) {
+        return Usage();
+    }
+    const std::wstring& command = words[0];
+
+    if (command == L"msgbox" && words.size() == 1) {
+        const HWND box = WaitFor(MessageBoxWindow, timeout_ms);
+        if (box == nullptr) {
+            return Fail(L"no message box of the tool", kMissing);
+        }
+        if (press_ok) {
+            const HWND ok = ::GetDlgItem(box, IDOK);
+            ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+            const bool gone =
+                WaitFor([box] { return ::IsWindow(box) ? nullptr : box; }, timeout_ms) != nullptr;
+            return gone ? kOk : Fail(L"the message box stayed open", kMissing);
+        }
+        Write(TextOf(box) + L"\t" + TextOf(::GetDlgItem(box, 0xFFFF)) + L"\n");
+        return kOk;
+    }
+    if (command == L"pattern" && words.size() == 1) {
+        const HWND pattern = WaitFor(PatternWindow, timeout_ms);
+        if (pattern == nullptr) {
+            return Fail(L"no pattern window", kMissing);
+        }
+        RECT rc;
+        ::GetClientRect(pattern, &rc);
+        POINT origin{0, 0};
+        ::ClientToScreen(pattern, &origin);
+        Write(std::to_wstring(origin.x) + L" " + std::to_wstring(origin.y) + L" " +
+              std::to_wstring(rc.right) + L" " + std::to_wstring(rc.bottom) + L"\n");
+        return kOk;
+    }
+
+    const bool list = command == L"list" && words.size() == 1;
+    const bool window = command == L"window" && words.size() == 1;
+    const bool get = command == L"get" && words.size() == 2;
+    const bool set = command == L"set" && words.size() == 3;
+    const bool click = command == L"click" && words.size() == 2;
+    if (!list && !window && !get && !set && !click) {
+        return Usage();
+    }
+    const HWND main = WaitFor(MainWindow, timeout_ms);
+    if (main == nullptr) {
+        return Fail(L"the tool's main window is not there", kMissing);
+    }
+    if (window) {
+        RECT rc;
+        ::GetWindowRect(main, &rc);
+        const wchar_t* state =
+            ::IsIconic(main) ? L"minimized" : (::IsZoomed(main) ? L"maximized" : L"normal");
+        Write(std::to_wstring(rc.left) + L" " + std::to_wstring(rc.top) + L" " +
+              std::to_wstring(rc.right - rc.left) + L" " + std::to_wstring(rc.bottom - rc.top) + L" " +
+              state + L"\n");
+        return kOk;
+    }
+    if (list) {
+        std::wstring out;
+        for (const Control& c : Controls(main)) {
+            const wchar_t* kind = KindOf(c.hwnd);
+            out += c.name + L"\t" + kind + L"\t" + (::IsWindowEnabled(c.hwnd) ? L"1" : L"0") + L"\t" +
+                   CheckedOf(c.hwnd, kind) + L"\t" + TextOf(c.hwnd) + L"\n";
+        }
+        Write(out);
+        return kOk;
+    }
+    const std::wstring& name = words[1];
+    const HWND control = WaitFor([&] { return FindControl(main, name); }, timeout_ms);
+    if (control == nullptr) {
+        return Fail(L"no control of that name", kMissing);
+    }
+    if (get) {
+        Write(TextOf(control) + L"\n");
+        return kOk;
+    }
+    if (set) {
+        // WM_SETTEXT makes the edit report a change, as typing does.
+        DWORD_PTR result = 0;
+        if (!::SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(words[2].c_str()),
+                                   SMTO_ABORTIFHUNG, kSendTimeoutMs, &result)) {
+            return Fail(L"the tool did not answer", kMissing);
+        }
+        return kOk;
+    }
+    // A mouse click reaches neither a disabled control nor a window behind a modal one.
+    if (!::IsWindowEnabled(control) || !::IsWindowEnabled(main) || !::IsWindowVisible(control)) {
+        return Fail(L"the control cannot be clicked now", kMissing);
+    }
+    ::PostMessageW(control, BM_CLICK, 0, 0);
+    return kOk;
+}
