@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lib/devicecomm/devicecomm.h"
 #include "lib/uilib/uilib.h"
 #include "seam/screen_params.h"
 
@@ -32,6 +33,9 @@ public:
     void Notify(TNotifyUI& msg) override;
     CControlUI* CreateLayoutControl(LPCWSTR tag) override;
 
+    // Switches the cards' seam correction; "device errer" and false when the device cannot be opened.
+    bool EnableCorrection(bool on);
+
     ScreenParams ReadScreenParams();
     void ShowScreenParams(const ScreenParams& params);
     void OpenManual();
@@ -46,6 +50,7 @@ public:
     HWND workerWindow = nullptr;
     bool hasCoefficientFile = false;
     std::wstring coefficientPath;
+    CCommInstMan commManager;
 
 private:
     void OnClickNotify(const std::wstring& sender);

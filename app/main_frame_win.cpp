@@ -1,6 +1,8 @@
 #include "app/main_frame.h"
 
 #include "app/traces.h"
+#include "hardware/correction_switch.h"
+#include "lib/devicecomm/devicecomm_ini.h"
 #include "lib/sharedui/sharedui.h"
 
 #include <cstdio>
@@ -75,7 +77,7 @@ const std::wstring& MainFrame::CreationError() {
     return g_creationError;
 }
 
-MainFrame::MainFrame() = default;
+MainFrame::MainFrame() : commManager(ReadDeviceSettings()) {}
 MainFrame::~MainFrame() = default;
 
 CControlUI* MainFrame::Control(const wchar_t* name) {
@@ -137,6 +139,14 @@ void MainFrame::UpdateCaptionButtons() {
     if (CControlUI* restore = Control(L"restorebtn")) {
         restore->SetVisible(zoomed);
     }
+}
+
+bool MainFrame::EnableCorrection(bool on) {
+    if (!SwitchCorrection(commManager, on)) {
+        ShowMainMessage("device errer", "warnning");
+        return false;
+    }
+    return true;
 }
 
 ScreenParams MainFrame::ReadScreenParams() {
@@ -204,6 +214,11 @@ void MainFrame::OnSelectChanged(CControlUI* sender, const std::wstring& name) {
         Control(L"edt_ip")->SetEnabled(false);
         Control(L"edt_port")->SetEnabled(false);
         Control(L"btn_connect")->SetText(L"启动");
+    } else if (name == L"chkbox_Enable") {
+        auto* box = dynamic_cast<CCheckBoxUI*>(sender);
+        const bool on = box != nullptr && box->GetCheck();
+        Trace(on ? kTraceEnableOn : kTraceEnableOff);
+        EnableCorrection(on);
     } else if (name == L"OnlyBoxInner") {
         auto* box = dynamic_cast<CCheckBoxUI*>(sender);
         Trace(box != nullptr && box->GetCheck() ? kTraceOnlyBoxInner : kTraceOnlyBoxInnerOff);

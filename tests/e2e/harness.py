@@ -197,3 +197,54 @@ def temp_file(suffix=""):
     fd, path = tempfile.mkstemp(suffix=suffix, dir=SCRATCH)
     os.close(fd)
     return Path(path)
+
+
+class Simulator:
+    """The simulated LED controller (native build), on a free loopback port."""
+
+    def __init__(self, *options, name="ledsim"):
+        self.options = list(options)
+        self.name = name
+        self.port = None
+        self.proc = None
+
+    def start(self):
+        SCRATCH.mkdir(parents=True, exist_ok=True)
+        self.log = open(SCRATCH / f"{self.name}.stderr", "wb")
+        self.proc = track(subprocess.Popen([str(NATIVE_BIN / "ledsim"), "serve", "--listen", "127.0.0.1:0",
+                                            *self.options], stdout=subprocess.PIPE, stderr=self.log))
+        line = self.proc.stdout.readline().decode()
+        m = re.match(r"ledsim: listening on 127\.0\.0\.1:(\d+)", line)
+        check(m is not None, f"the simulator did not start: {line!r}")
+        self.port = int(m.group(1))
+        return self
+
+    def stop(self):
+        if self.proc.poll() is None:
+            os.kill(self.proc.pid, signal.SIGTERM)
+            self.proc.wait(timeout=10)
+
+    def read(self, port, card, address, length):
+        out = subprocess.run([str(NATIVE_BIN / "ledsim"), "read", "--connect", f"127.0.0.1:{self.port}",
+                              str(port), str(card), hex(address), str(length)],
+                             capture_output=True, text=True, timeout=30)
+        check(out.returncode == 0, f"ledsim read failed: {out.stderr}")
+        return out.stdout.strip()
+
+    def cards(self):
+        out = subprocess.run([str(NATIVE_BIN / "ledsim"), "cards", "--connect", f"127.0.0.1:{self.port}"],
+                             capture_output=True, text=True, timeout=30)
+        check(out.returncode == 0, f"ledsim cards failed: {out.stderr}")
+        return [tuple(int(v) for v in line.split()) for line in out.stdout.splitlines()]
+
+
+def tool_for(sim_port, folder="tool", reply_timeout_ms=3000):
+    """A copy of the tool whose device library talks to the simulator on sim_port."""
+    folder = scratch_dir(folder)
+    for item in ("VeltraSeam.exe", "uidriver.exe"):
+        shutil.copy2(BIN / item, folder)
+    shutil.copytree(BIN / "xml", folder / "xml")
+    (folder / "devicecomm.ini").write_text(
+        f"[controller]\r\naddress=127.0.0.1\r\nport={sim_port}\r\nconnect_timeout_ms=2000\r\n"
+        f"reply_timeout_ms={reply_timeout_ms}\r\n", "ascii")
+    return folder

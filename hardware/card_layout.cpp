@@ -1,0 +1,39 @@
+#include "hardware/card_layout.h"
+
+namespace {
+
+uint16_t U16(const uint8_t* p) {
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+
+} // namespace
+
+PortOffsetTable ParsePortOffsetTable(const uint8_t (&table)[256]) {
+    PortOffsetTable offsets;
+    for (size_t port = 0; port < offsets.size(); ++port) {
+        const size_t word = port < 8 ? 3 + port : 4 + port;
+        offsets[port].row = U16(&table[word * 4]);
+        offsets[port].column = U16(&table[word * 4 + 2]);
+    }
+    return offsets;
+}
+
+bool ReadCardRect(ICommInterface& device, int port, int card_address, const PortOffsetTable& offsets,
+                  CardRect& out) {
+    uint8_t position[20] = {};
+    if (device.ReadCardRegister(port, card_address, kCardPositionRegister, position, sizeof(position)) != 0) {
+        return false;
+    }
+    uint8_t size[4] = {};
+    if (device.ReadCardRegister(port, card_address, kCardSizeRegister, size, sizeof(size)) != 0) {
+        return false;
+    }
+    const PortOffset offset = port >= 0 && static_cast<size_t>(port) < offsets.size()
+                                  ? offsets[static_cast<size_t>(port)]
+                                  : PortOffset{};
+    out.first_row = static_cast<uint32_t>(U16(&position[4])) + offset.row;
+    out.first_column = static_cast<uint32_t>(U16(&position[6])) + offset.column;
+    out.rows = U16(&size[0]);
+    out.columns = U16(&size[2]);
+    return true;
+}

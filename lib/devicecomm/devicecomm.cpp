@@ -1,0 +1,252 @@
+#include "lib/devicecomm/devicecomm.h"
+
+#include "lib/devicecomm/protocol.h"
+
+#include <cstring>
+#include <vector>
+
+// One request, one response, on a connection that is given up at the first failure: after a timeout
+// the stream can no longer be matched to requests.
+class Connection {
+public:
+    Connection(net::Socket socket, int timeout_ms) : socket_(std::move(socket)), timeout_ms_(timeout_ms) {}
+
+    bool Call(const devproto::Request& request, devproto::Response& response) {
+        if (!socket_.Valid()) {
+            return false;
+        }
+        const std::vector<uint8_t> bytes = devproto::EncodeRequest(request);
+        if (!net::SendAll(socket_, bytes.data(), bytes.size(), timeout_ms_)) {
+            socket_.Close();
+            return false;
+        }
+        for (;;) {
+            devproto::Frame frame;
+            size_t used = 0;
+            const devproto::ParseResult r =
+                devproto::TakeFrame(pending_.data(), pending_.size(), frame, used);
+            if (r == devproto::ParseResult::Ok) {
+                pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(used));
+                if (!devproto::DecodeResponse(frame, response)) {
+                    socket_.Close();
+                    return false;
+                }
+                return true;
+            }
+            if (r == devproto::ParseResult::Malformed) {
+                socket_.Close();
+                return false;
+            }
+            uint8_t chunk[64 * 1024];
+            const long n = net::RecvSome(socket_, chunk, sizeof(chunk), timeout_ms_);
+            if (n <= 0) {
+                socket_.Close();
+                return false;
+            }
+            pending_.insert(pending_.end(), chunk, chunk + n);
+        }
+    }
+
+    bool Valid() const { return socket_.Valid(); }
+
+private:
+    net::Socket socket_;
+    int timeout_ms_;
+    std::vector<uint8_t> pending_;
+};
+
+namespace {
+
+class CommInterface final : public ICommInterface {
+public:
+    explicit CommInterface(std::unique_ptr<Connection> connection) : connection_(std::move(connection)) {}
+
+    void Release() override { delete this; }
+
+    int GetPortCount() override {
+        devproto::Request q;
+        q.op = devproto::Op::PortCount;
+        return CountOf(q);
+    }
+
+    int GetCardCount(int port, int /*kind*/) override {
+        devproto::Request q;
+        q.op = devproto::Op::CardCount;
+        q.port = port;
+        return CountOf(q);
+    }
+
+    int ReadCardRegister(int port, int card, uint32_t address, uint8_t* buffer, uint32_t length) override {
+        devproto::Request q;
+        q.op = devproto::Op::ReadCard;
+        q.port = port;
+        q.card = static_cast<uint32_t>(card);
+        q.address = address;
+        q.length = length;
+        return Read(q, buffer, length);
+    }
+
+    int WriteCardRegister(int port, int card, uint32_t address, const uint8_t* buffer, uint32_t length,
+                          int /*flags*/) override {
+        if (length > devproto::kMaxData || (buffer == nullptr && length != 0)) {
+            return -1;
+        }
+        devproto::Request q;
+        q.op = devproto::Op::WriteCard;
+        q.port = port;
+        q.card = static_cast<uint32_t>(card);
+        q.address = address;
+        q.data.assign(buffer, buffer + length);
+        devproto::Response r;
+        if (!connection_->Call(q, r)) {
+            return -1;
+        }
+        return static_cast<int>(r.status);
+    }
+
+    int ReadSenderRegister(uint32_t address, uint8_t* buffer, uint32_t count) override {
+        if (count > devproto::kMaxData / 4) {
+            return -1;
+        }
+        devproto::Request q;
+        q.op = devproto::Op::ReadSender;
+        q.address = address;
+        q.length = count * 4;
+        return Read(q, buffer, q.length);
+    }
+
+private:
+    int CountOf(const devproto::Request& q) {
+        devproto::Response r;
+        if (!connection_->Call(q, r) || r.status != devproto::Status::Ok || r.payload.size() != 4) {
+            return 0; // no ports or cards: the loops of the commands simply end
+        }
+        const uint32_t n = devproto::GetU32(r.payload.data());
+        return n > 0x7FFFFFFF ? 0 : static_cast<int>(n);
+    }
+
+    int Read(const devproto::Request& q, uint8_t* buffer, uint32_t length) {
+        if (length > devproto::kMaxData || (buffer == nullptr && length != 0)) {
+            return -1;
+        }
+        devproto::Response r;
+        if (!connection_->Call(q, r)) {
+            return -1;
+        }
+        if (r.status != devproto::Status::Ok) {
+            return static_cast<int>(r.status);
+        }
+        if (r.payload.size() != length) {
+            return -1; // a reply of another length cannot fill the caller's buffer as asked
+        }
+        if (length != 0) {
+            std::memcpy(buffer, r.payload.data(), length);
+        }
+        return 0;
+    }
+
+    std::unique_ptr<Connection> connection_;
+};
+
+} // namespace
+
+CCommInstMan::CCommInstMan(DeviceSettings settings) : settings_(std::move(settings)) {}
+CCommInstMan::~CCommInstMan() = default;
+
+void CCommInstMan::SetSettings(const DeviceSettings& settings) {
+    std::lock_guard<std::mutex> guard(lock_);
+    settings_ = settings;
+}
+
+DeviceSettings CCommInstMan::Settings() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return settings_;
+}
+
+std::string CCommInstMan::LastError() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return last_error_;
+}
+
+int CCommInstMan::InitDeviceList() {
+    const DeviceSettings s = Settings();
+    std::string error;
+    net::Socket socket = net::Connect(s.host, s.port, s.connect_timeout_ms, error);
+    uint64_t id = 0;
+    std::unique_ptr<Connection> connection;
+    if (socket.Valid()) {
+        connection = std::make_unique<Connection>(std::move(socket), s.reply_timeout_ms);
+        devproto::Request hello;
+        hello.op = devproto::Op::Hello;
+        devproto::Response r;
+        if (!connection->Call(hello, r)) {
+            error = "the controller did not answer";
+        } else if (r.status != devproto::Status::Ok || r.payload.size() != 12 ||
+                   devproto::GetU32(r.payload.data() + 8) != devproto::kVersion) {
+            error = "the controller speaks another protocol";
+        } else {
+            id = devproto::GetU64(r.payload.data());
+        }
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    has_device_ = connection != nullptr && error.empty();
+    // The connection that answered is kept for the interface the command asks for next.
+    found_ = has_device_ ? std::move(connection) : nullptr;
+    device_id_ = id;
+    current_id_ = has_device_ ? id : current_id_;
+    last_error_ = has_device_ ? std::string() : error;
+    return has_device_ ? 0 : 1;
+}
+
+int CCommInstMan::GetDeviceCount() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return has_device_ ? 1 : 0;
+}
+
+uint64_t CCommInstMan::GetAt(int index) {
+    std::lock_guard<std::mutex> guard(lock_);
+    return has_device_ && index == 0 ? device_id_ : 0;
+}
+
+ICommInterface* CCommInstMan::GetCommInst(uint64_t id) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!has_device_ || id != device_id_ || found_ == nullptr) {
+        return nullptr;
+    }
+    has_device_ = false; // one interface per discovery: the connection now belongs to it
+    return new CommInterface(std::move(found_));
+}
+
+void CCommInstMan::SetCurDeviceId(uint64_t id) {
+    std::lock_guard<std::mutex> guard(lock_);
+    current_id_ = id;
+}
+
+uint64_t CCommInstMan::GetCurDeviceId() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return current_id_;
+}
+
+bool CCommInstMan::IsValidCurrentDeviceId() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return has_device_ && current_id_ == device_id_;
+}
+
+bool CCommInstMan::ChkDeviceId(uint64_t id) {
+    std::lock_guard<std::mutex> guard(lock_);
+    return has_device_ && id == device_id_;
+}
+
+ICommInterface* OpenCommInterface(ICommInterfaceMan& manager) {
+    if (manager.InitDeviceList() != 0) {
+        return nullptr;
+    }
+    if (manager.GetDeviceCount() == 0) {
+        return nullptr;
+    }
+    const uint64_t id = manager.GetCurDeviceId();
+    if (!manager.ChkDeviceId(id)) {
+        return nullptr;
+    }
+    return manager.GetCommInst(id);
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+// The device-communication library: a device manager hands out one interface per command to the
+// sending card and the receiving cards chained on its ports. Our transport is the controller protocol
+// over TCP (protocol.h); every operation has a timeout, so a silent controller fails a command instead
+// of hanging the window that runs it.
+
+#include "lib/devicecomm/net.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+struct DeviceSettings {
+    std::string host = "127.0.0.1";
+    uint16_t port = 26600;
+    int connect_timeout_ms = 2000;
+    int reply_timeout_ms = 3000;
+};
+
+class Connection;
+
+class ICommInterface {
+public:
+    // Ends the use of the interface and frees it; nothing may touch it afterwards.
+    virtual void Release() = 0;
+    virtual int GetPortCount() = 0;
+    virtual int GetCardCount(int port, int kind) = 0;
+    // 0 on success, with the buffer filled; non-zero otherwise.
+    virtual int ReadCardRegister(int port, int card, uint32_t address, uint8_t* buffer, uint32_t length) = 0;
+    virtual int WriteCardRegister(int port, int card, uint32_t address, const uint8_t* buffer,
+                                  uint32_t length, int flags) = 0;
+    // count is in 32-bit words.
+    virtual int ReadSenderRegister(uint32_t address, uint8_t* buffer, uint32_t count) = 0;
+
+protected:
+    virtual ~ICommInterface() = default;
+};
+
+class ICommInterfaceMan {
+public:
+    virtual ~ICommInterfaceMan() = default;
+    virtual int InitDeviceList() = 0;
+    virtual int GetDeviceCount() = 0;
+    virtual uint64_t GetAt(int index) = 0;
+    virtual ICommInterface* GetCommInst(uint64_t id) = 0;
+    virtual void SetCurDeviceId(uint64_t id) = 0;
+    virtual uint64_t GetCurDeviceId() = 0;
+    virtual bool IsValidCurrentDeviceId() = 0;
+    virtual bool ChkDeviceId(uint64_t id) = 0;
+};
+
+class CCommInstMan : public ICommInterfaceMan {
+public:
+    explicit CCommInstMan(DeviceSettings settings = DeviceSettings());
+    ~CCommInstMan() override;
+
+    // Looks for the controller: connects and asks who it is. 0 when one answered.
+    int InitDeviceList() override;
+    int GetDeviceCount() override;
+    uint64_t GetAt(int index) override;
+    // Hands the connection found by InitDeviceList to a new interface; null when there is none.
+    ICommInterface* GetCommInst(uint64_t id) override;
+    void SetCurDeviceId(uint64_t id) override;
+    uint64_t GetCurDeviceId() override;
+    bool IsValidCurrentDeviceId() override;
+    bool ChkDeviceId(uint64_t id) override;
+
+    void SetSettings(const DeviceSettings& settings);
+    DeviceSettings Settings();
+    // Why the last InitDeviceList failed, for diagnostics.
+    std::string LastError();
+
+private:
+    std::mutex lock_;
+    DeviceSettings settings_;
+    std::unique_ptr<Connection> found_;
+    bool has_device_ = false;
+    uint64_t device_id_ = 0;
+    uint64_t current_id_ = 0;
+    std::string last_error_;
+};
+
+// The sequence every hardware command begins with; null when any step fails.
+ICommInterface* OpenCommInterface(ICommInterfaceMan& manager);
+
+// The address a card is reached at: its index on the port with 0x2000; port -1 with card 0x2FFF writes
+// to every card at once.
+constexpr int kCardAddressBase = 0x2000;
+constexpr int kBroadcastPort = -1;
+constexpr int kBroadcastCard = 0x2FFF;

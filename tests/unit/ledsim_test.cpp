@@ -1,0 +1,304 @@
+// The simulated controller, reached the way the tool reaches it: the device library over loopback.
+#include "hardware/card_layout.h"
+#include "hardware/correction_switch.h"
+#include "lib/devicecomm/devicecomm.h"
+#include "tools/ledsim/controller.h"
+#include "tools/ledsim/server.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+// A simulator on a free loopback port, served on a thread of its own for one test.
+class Simulator {
+public:
+    explicit Simulator(ledsim::ControllerOptions options = {}, ledsim::FaultOptions faults = {},
+                       ledsim::Topology topology = ledsim::DefaultTopology())
+        : controller_(topology, options), server_(controller_, faults) {
+        std::string error;
+        EXPECT_TRUE(controller_.Open(error)) << error;
+        EXPECT_TRUE(server_.Listen("127.0.0.1", 0, error)) << error;
+        thread_ = std::thread([this] { server_.Run(); });
+    }
+    ~Simulator() {
+        server_.Stop();
+        thread_.join();
+    }
+    DeviceSettings Settings(int reply_timeout_ms = 2000) const {
+        DeviceSettings s;
+        s.port = server_.Port();
+        s.connect_timeout_ms = 1000;
+        s.reply_timeout_ms = reply_timeout_ms;
+        return s;
+    }
+    ledsim::Controller& controller() { return controller_; }
+
+private:
+    ledsim::Controller controller_;
+    ledsim::Server server_;
+    std::thread thread_;
+};
+
+struct Released {
+    void operator()(ICommInterface* d) const { d->Release(); }
+};
+using Device = std::unique_ptr<ICommInterface, Released>;
+
+Device Open(CCommInstMan& manager) {
+    return Device(OpenCommInterface(manager));
+}
+
+uint32_t ReadWord(ICommInterface& d, int port, int card, uint32_t address) {
+    uint8_t b[4] = {};
+    EXPECT_EQ(0, d.ReadCardRegister(port, card, address, b, 4));
+    return (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | b[3];
+}
+
+int Write(ICommInterface& d, int port, int card, uint32_t address, std::vector<uint8_t> bytes) {
+    return d.WriteCardRegister(port, card, address, bytes.data(), static_cast<uint32_t>(bytes.size()), 0);
+}
+
+// A scratch folder removed when the test ends; declared before the simulators, so that it outlives
+// their open files (Windows refuses to remove an open file).
+class TempDir {
+public:
+    explicit TempDir(const char* name)
+        : path_(std::filesystem::temp_directory_path() /
+                (std::string("ledsim-") + name + "-" +
+                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()))) {
+        std::filesystem::create_directories(path_);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    std::filesystem::path operator/(const char* name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+} // namespace
+
+TEST(Simulator, DescribesTheDefaultWallThroughItsRegisters) {
+    Simulator sim;
+    CCommInstMan manager(sim.Settings());
+    Device d = Open(manager);
+    ASSERT_NE(nullptr, d);
+    ASSERT_EQ(2, d->GetPortCount());
+    uint8_t table[256] = {};
+    ASSERT_EQ(0, d->ReadSenderRegister(kPortOffsetRegister, table, 64));
+    const PortOffsetTable offsets = ParsePortOffsetTable(table);
+    EXPECT_EQ(256, offsets[1].row);
+    EXPECT_EQ(0, offsets[1].column);
+    EXPECT_EQ(0x01000000u,
+              (uint32_t(table[16]) << 24) | (uint32_t(table[17]) << 16) | (table[18] << 8) | table[19]);
+
+    int cards = 0;
+    for (int p = 0; p < 2; ++p) {
+        ASSERT_EQ(4, d->GetCardCount(p, 2));
+        for (int c = 0; c < 4; ++c, ++cards) {
+            CardRect r;
+            ASSERT_TRUE(ReadCardRect(*d, p, c | kCardAddressBase, offsets, r));
+            EXPECT_EQ(uint32_t(p * 256), r.first_row);
+            EXPECT_EQ(uint32_t(c * 256), r.first_column);
+            EXPECT_EQ(256, r.rows);
+            EXPECT_EQ(256, r.columns);
+        }
+    }
+    EXPECT_EQ(8, cards);
+    CardRect r;
+    EXPECT_FALSE(ReadCardRect(*d, 0, 4 | kCardAddressBase, offsets, r)); // no fifth card
+    EXPECT_FALSE(ReadCardRect(*d, 2, kCardAddressBase, offsets, r));     // no third port
+    EXPECT_FALSE(ReadCardRect(*d, 0, 0, offsets, r));                    // an index is not an address
+    EXPECT_EQ(0, d->GetCardCount(7, 2));
+}
+
+TEST(Simulator, CoefficientMemoryTakesWritesOnlyThroughAnOpenGate) {
+    Simulator sim;
+    CCommInstMan manager(sim.Settings());
+    Device d = Open(manager);
+    ASSERT_NE(nullptr, d);
+    const std::vector<uint8_t> block(256 * 256, 0x80);
+    EXPECT_NE(0, d->WriteCardRegister(0, 0x2001, 0xD0020000, block.data(), 65536, 0));
+    EXPECT_EQ(0, Write(*d, 0, 0x2001, 0xDA000003, {0, 0, 0, 0x10}));
+    EXPECT_EQ(0, d->WriteCardRegister(0, 0x2001, 0xD0020000, block.data(), 65536, 0));
+    const std::vector<uint8_t> too_long(65537, 1);
+    EXPECT_NE(0, d->WriteCardRegister(0, 0x2001, 0xD0020000, too_long.data(), 65537, 0)); // refused whole
+    EXPECT_EQ(0, Write(*d, 0, 0x2001, 0xDA000003, {0, 0, 0, 0}));
+    EXPECT_NE(0, Write(*d, 0, 0x2001, 0xD0020000, {1, 2, 3, 4}));
+    EXPECT_EQ(block, sim.controller().Memory(0, 1));
+    EXPECT_EQ(std::vector<uint8_t>(65536, 0), sim.controller().Memory(0, 0));
+
+    uint8_t back[8] = {};
+    ASSERT_EQ(0, d->ReadCardRegister(0, 0x2001, 0xD0020000 + 100, back, 8));
+    EXPECT_EQ(0x80, back[7]);
+    EXPECT_NE(0, d->ReadCardRegister(0, 0x2001, 0xD0020000 + 65535, back, 2)); // past the memory
+    EXPECT_NE(0, Write(*d, 0, 0x2001, 0x12345678, {0, 0, 0, 1}));              // no such register
+    EXPECT_NE(0, Write(*d, 0, 0x2001, 0xDA000005, {0, 0, 0xA8}));              // a word is 4 bytes
+}
+
+TEST(Simulator, StoredDataSurvivesARestartAndTheJournalKeepsEveryWrite) {
+    const TempDir dir("state");
+    ledsim::ControllerOptions options;
+    options.state_dir = (dir / "state").string();
+    options.journal = (dir / "journal.log").string();
+    std::vector<uint8_t> block(256 * 256);
+    for (size_t i = 0; i < block.size(); ++i) {
+        block[i] = static_cast<uint8_t>(i * 7);
+    }
+    {
+        Simulator sim(options);
+        CCommInstMan manager(sim.Settings());
+        Device d = Open(manager);
+        ASSERT_NE(nullptr, d);
+        Write(*d, 1, 0x2003, 0xDA000003, {0, 0, 0, 0x10});
+        d->WriteCardRegister(1, 0x2003, 0xD0020000, block.data(), 65536, 0);
+        Write(*d, 1, 0x2003, 0xDA000003, {0, 0, 0, 0});
+        Write(*d, -1, 0x2FFF, 0xDF079400, {0, 0, 0, 0xA8});
+        EXPECT_EQ(0, Write(*d, 1, 0x2003, 0xDA000002, {0xC1, 0x0A, 0x00, 0x80}));
+        // Written but not stored: lost at the restart.
+        Write(*d, 1, 0x2002, 0xDA000003, {0, 0, 0, 0x10});
+        Write(*d, 1, 0x2002, 0xD0020000, {9, 9, 9, 9});
+    }
+    Simulator again(options);
+    EXPECT_EQ(block, again.controller().Memory(1, 3));
+    EXPECT_EQ(block, again.controller().Stored(1, 3));
+    EXPECT_EQ(std::vector<uint8_t>(65536, 0), again.controller().Memory(1, 2));
+    CCommInstMan manager(again.Settings());
+    Device d = Open(manager);
+    ASSERT_NE(nullptr, d);
+    EXPECT_EQ(0xA8u, ReadWord(*d, 1, 0x2003, 0xDA000005)); // the stored switch applies at power-on
+    EXPECT_EQ(0x08u, ReadWord(*d, 1, 0x2002, 0xDA000005));
+
+    std::ifstream in(options.journal);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line.size() > 60 ? line.substr(0, 60) : line);
+    }
+    ASSERT_EQ(7u, lines.size());
+    EXPECT_EQ("1 0x2003 0xda000003 4 00000010", lines[0]);
+    EXPECT_EQ("1 0x2003 0xd0020000 65536 00070e151c232a31383f464d545b626970", lines[1]);
+    EXPECT_EQ("-1 0x2fff 0xdf079400 4 000000a8", lines[3]);
+    EXPECT_EQ("1 0x2003 0xda000002 4 c10a0080", lines[4]);
+    EXPECT_EQ("1 0x2002 0xd0020000 4 09090909", lines[6]);
+}
+
+TEST(CorrectionSwitch, OneBroadcastReachesEveryCard) {
+    const TempDir dir("switch");
+    ledsim::ControllerOptions options;
+    options.journal = (dir / "journal.log").string();
+    Simulator sim(options);
+    CCommInstMan manager(sim.Settings());
+    ASSERT_TRUE(SwitchCorrection(manager, true));
+    Device d = Open(manager);
+    ASSERT_NE(nullptr, d);
+    for (int p = 0; p < 2; ++p) {
+        for (int c = 0; c < 4; ++c) {
+            EXPECT_EQ(0xA8u, ReadWord(*d, p, c | 0x2000, 0xDA000005));
+        }
+    }
+    d.reset();
+    ASSERT_TRUE(SwitchCorrection(manager, false));
+    d = Open(manager);
+    EXPECT_EQ(0x08u, ReadWord(*d, 1, 0x2002, 0xDA000005));
+    std::ifstream in(options.journal);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ("-1 0x2fff 0xda000005 4 000000a8\n-1 0x2fff 0xda000005 4 00000008\n", text.str());
+}
+
+TEST(DeviceFailures, AnAbsentRefusingOrSilentControllerFailsTheOpenInTime) {
+    DeviceSettings nowhere;
+    {
+        Simulator probe; // a port that was free a moment ago
+        nowhere = probe.Settings();
+    }
+    CCommInstMan absent(nowhere);
+    EXPECT_FALSE(SwitchCorrection(absent, true));
+    EXPECT_FALSE(absent.LastError().empty());
+
+    ledsim::FaultOptions refuse;
+    refuse.refuse = true;
+    Simulator refusing({}, refuse);
+    CCommInstMan refused(refusing.Settings());
+    EXPECT_EQ(nullptr, Open(refused));
+
+    ledsim::FaultOptions silent;
+    silent.delay_ms = 60000;
+    Simulator never({}, silent);
+    CCommInstMan waiting(never.Settings(300));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(SwitchCorrection(waiting, true));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)); // bounded, not hung
+    EXPECT_EQ(0, waiting.GetDeviceCount());
+}
+
+TEST(DeviceFailures, ALostConnectionFailsEveryLaterCall) {
+    ledsim::FaultOptions faults;
+    faults.close_after_writes = 1;
+    Simulator sim({}, faults);
+    CCommInstMan manager(sim.Settings());
+    Device d = Open(manager);
+    ASSERT_NE(nullptr, d);
+    EXPECT_EQ(0, Write(*d, 0, 0x2000, 0xDA000005, {0, 0, 0, 0xA8}));
+    EXPECT_NE(0, Write(*d, 0, 0x2001, 0xDA000005, {0, 0, 0, 0xA8}));
+    EXPECT_EQ(0, d->GetPortCount());
+    uint8_t b[4];
+    EXPECT_NE(0, d->ReadCardRegister(0, 0x2000, 0xDA000005, b, 4));
+    CCommInstMan again(sim.Settings());
+    Device fresh = Open(again);
+    ASSERT_NE(nullptr, fresh);
+    EXPECT_EQ(0x08u, ReadWord(*fresh, 0, 0x2001, 0xDA000005)); // the lost write never reached card 1
+}
+
+TEST(DeviceFailures, AMalformedFrameClosesOnlyThatConnection) {
+    Simulator sim;
+    std::string error;
+    net::Socket raw = net::Connect("127.0.0.1", sim.Settings().port, 1000, error);
+    ASSERT_TRUE(raw.Valid()) << error;
+    const uint8_t lie[] = {0x7F, 0xFF, 0xFF, 0xFF, 1, 2, 3};
+    ASSERT_TRUE(net::SendAll(raw, lie, sizeof(lie), 1000));
+    uint8_t buffer[16];
+    EXPECT_EQ(0, net::RecvSome(raw, buffer, sizeof(buffer), 2000)); // closed by the simulator
+    CCommInstMan manager(sim.Settings());
+    EXPECT_NE(nullptr, Open(manager)); // and it still serves others
+}
+
+TEST(Topology, ParsesAndRefusesByName) {
+    ledsim::Topology t;
+    std::string error;
+    ASSERT_TRUE(ledsim::ParseTopology(
+        R"({"ports":[{"row_offset":10,"cards":[{"row":1,"column":2,"rows":3,"columns":130}]},{"cards":[]}]})",
+        t, error))
+        << error;
+    ASSERT_EQ(2u, t.ports.size());
+    EXPECT_EQ(10, t.ports[0].row_offset);
+    EXPECT_EQ(130, t.ports[0].cards[0].columns);
+    EXPECT_TRUE(t.ports[1].cards.empty());
+
+    struct Case {
+        const char* json;
+        const char* message;
+    };
+    const Case bad[] = {
+        {"[]", "a topology is a JSON object"},
+        {"{\"ports\":[{}]}", "port 0: an object with an array \"cards\""},
+        {"{\"ports\":[{\"cards\":[{\"rows\":70000}]}]}", "port 0 card 0: \"rows\" must be"},
+        {"{\"ports\":[{\"cards\":[{\"rows\":-1}]}]}", "port 0 card 0: \"rows\" must be"},
+        {"{\"ports\":[{\"cards\":[{\"rows\":65535,\"columns\":65535}]}]}", "larger than the simulator"},
+        {"not json", "a topology is a JSON object"},
+    };
+    for (const Case& c : bad) {
+        EXPECT_FALSE(ledsim::ParseTopology(c.json, t, error)) << c.json;
+        EXPECT_NE(std::string::npos, error.find(c.message)) << error;
+    }
+}

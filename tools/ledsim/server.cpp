@@ -1,0 +1,105 @@
+#include "tools/ledsim/server.h"
+
+#include <chrono>
+
+namespace ledsim {
+
+namespace {
+constexpr int kPollMs = 100; // how quickly a stop is noticed
+}
+
+Server::Server(Controller& controller, FaultOptions faults) : controller_(controller), faults_(faults) {}
+
+Server::~Server() {
+    stopping_ = true;
+    while (active_ > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+bool Server::Listen(const std::string& host, uint16_t port, std::string& error) {
+    listener_ = net::Listen(host, port, error);
+    if (!listener_.Valid()) {
+        return false;
+    }
+    port_ = net::LocalPort(listener_);
+    return true;
+}
+
+void Server::Run() {
+    while (!stopping_) {
+        net::Socket s = net::Accept(listener_, kPollMs);
+        if (!s.Valid()) {
+            continue;
+        }
+        if (faults_.refuse) {
+            continue; // closed as it goes out of scope
+        }
+        // Detached, so that a simulator serving for days keeps no finished threads; the destructor waits
+        // for the count to drop instead.
+        ++active_;
+        std::thread(
+            [this](net::Socket socket) {
+                Serve(std::move(socket));
+                --active_;
+            },
+            std::move(s))
+            .detach();
+    }
+    listener_.Close();
+}
+
+// Sleeps in short steps so that a stop ends even a connection told never to answer.
+bool Server::Pause(int ms) const {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+        if (stopping_) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+void Server::Serve(net::Socket socket) {
+    std::vector<uint8_t> pending;
+    long writes = 0;
+    std::vector<uint8_t> chunk(64 * 1024);
+    while (!stopping_) {
+        devproto::Frame frame;
+        size_t used = 0;
+        const devproto::ParseResult parsed = devproto::TakeFrame(pending.data(), pending.size(), frame, used);
+        if (parsed == devproto::ParseResult::Malformed) {
+            return; // a stream that lies about its lengths cannot be followed: drop the connection
+        }
+        if (parsed == devproto::ParseResult::NeedMore) {
+            const long n = net::RecvSome(socket, chunk.data(), chunk.size(), kPollMs);
+            if (n == 0) {
+                return;
+            }
+            if (n > 0) {
+                pending.insert(pending.end(), chunk.begin(), chunk.begin() + n);
+            }
+            continue;
+        }
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(used));
+        devproto::Request request;
+        if (!devproto::DecodeRequest(frame, request)) {
+            return;
+        }
+        if (request.op == devproto::Op::WriteCard && faults_.close_after_writes >= 0 &&
+            writes++ >= faults_.close_after_writes) {
+            return; // this write is lost with the connection, as on a cable pulled mid-upload
+        }
+        const devproto::Response response = controller_.Handle(request);
+        if (faults_.delay_ms > 0 && !Pause(faults_.delay_ms)) {
+            return;
+        }
+        const std::vector<uint8_t> bytes = devproto::EncodeResponse(response);
+        if (!net::SendAll(socket, bytes.data(), bytes.size(), 5000)) {
+            return;
+        }
+    }
+}
+
+} // namespace ledsim

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "lib/devicecomm/net.h"
+#include "tools/ledsim/controller.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+namespace ledsim {
+
+// Faults a test can ask the simulator for.
+struct FaultOptions {
+    long close_after_writes = -1; // close a connection after it carried this many writes
+    int delay_ms = 0;             // wait this long before every answer (a very long delay: never answers)
+    bool refuse = false;          // close every connection as soon as it is accepted
+};
+
+class Server {
+public:
+    Server(Controller& controller, FaultOptions faults);
+    ~Server();
+
+    bool Listen(const std::string& host, uint16_t port, std::string& error);
+    uint16_t Port() const { return port_; }
+    // Serves until Stop; each connection on a thread of its own.
+    void Run();
+    void Stop() { stopping_ = true; }
+
+private:
+    void Serve(net::Socket socket);
+    bool Pause(int ms) const;
+
+    Controller& controller_;
+    FaultOptions faults_;
+    net::Socket listener_;
+    uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> active_{0}; // connections still being served; their threads are detached
+};
+
+} // namespace ledsim

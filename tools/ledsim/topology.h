@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ledsim {
+
+struct CardSpec {
+    uint16_t row = 0;    // first row within the port
+    uint16_t column = 0; // first column within the port
+    uint16_t rows = 0;
+    uint16_t columns = 0;
+};
+
+struct PortSpec {
+    uint16_t row_offset = 0;
+    uint16_t column_offset = 0;
+    std::vector<CardSpec> cards;
+};
+
+struct Topology {
+    std::vector<PortSpec> ports;
+};
+
+constexpr size_t kMaxPorts = 16;           // the sending card's offset table covers 16 ports
+constexpr size_t kMaxCardsPerPort = 0xFFF; // card addresses 0x2000.. must stay below the broadcast 0x2FFF
+constexpr uint64_t kMaxCardBytes = 64u << 20;
+
+// The wall the tool's default screen describes: 1024 x 512 in boxes of 256 x 256, two ports of four.
+Topology DefaultTopology();
+
+// Reads a topology from JSON text; false with a message naming what is wrong.
+bool ParseTopology(const std::string& json, Topology& out, std::string& error);
+
+} // namespace ledsim
