@@ -54,6 +54,7 @@ public:
 
 private:
     void OnClickNotify(const std::wstring& sender);
+    void OnScreenControl();
     void OnSelectChanged(CControlUI* sender, const std::wstring& name);
     void UpdateCaptionButtons();
     CControlUI* Control(const wchar_t* name);

@@ -4,6 +4,8 @@
 #include "hardware/correction_switch.h"
 #include "lib/devicecomm/devicecomm_ini.h"
 #include "lib/sharedui/sharedui.h"
+#include "seam/pattern_window_win.h"
+#include "seam/screen_params_check.h"
 
 #include <cstdio>
 #include <cwchar>
@@ -119,6 +121,8 @@ LRESULT MainFrame::OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handl
 
 void MainFrame::OnFinalMessage(HWND hwnd) {
     WindowImplBase::OnFinalMessage(hwnd);
+    delete g_patternWindow;
+    g_patternWindow = nullptr;
     g_mainFrame = nullptr;
     delete this;
 }
@@ -200,9 +204,32 @@ void MainFrame::OnClickNotify(const std::wstring& sender) {
         ::SendMessageW(hwnd_, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
     } else if (sender == L"restorebtn") {
         ::SendMessageW(hwnd_, WM_SYSCOMMAND, SC_RESTORE, 0);
+    } else if (sender == L"btn_reset") {
+        if (g_patternWindow != nullptr) {
+            g_patternWindow->ResetGains();
+        }
     } else if (sender == L"btn_op_instruction") {
         OpenManual();
+    } else if (sender == L"btn_screen_ctr") {
+        OnScreenControl();
     }
+}
+
+// Opens the pattern window. The cards' correction goes off first, silently for the check box (no
+// second switch write follows from unticking it), and nothing opens when the device cannot be reached.
+void MainFrame::OnScreenControl() {
+    if (auto* enable = dynamic_cast<CCheckBoxUI*>(Control(L"chkbox_Enable"))) {
+        enable->SetCheck(false, false);
+    }
+    if (!EnableCorrection(false)) {
+        return;
+    }
+    const ScreenParams params = ReadScreenParams();
+    if (const char* unusable = UnusableScreenParam(params)) {
+        ShowMainMessage(unusable, "warnning");
+        return;
+    }
+    OpenPatternWindow(hwnd_, params, clientSocket);
 }
 
 void MainFrame::OnSelectChanged(CControlUI* sender, const std::wstring& name) {

@@ -1,0 +1,69 @@
+"""What the pattern window must show, computed independently of the program: the gamma table in the
+precisions the tool uses, the seam grid, and the image of field and edges."""
+
+import math
+import struct
+
+
+def f32(x):
+    return struct.unpack("f", struct.pack("f", x))[0]
+
+
+def gamma_table(gamma):
+    e = f32(1.0 / f32(gamma))
+    if e == 1.0:
+        return list(range(256))
+    table = [0]
+    for i in range(1, 256):
+        base = f32(f32(i) / 255.0)
+        p = math.pow(base, e)
+        v = f32(f32(p) * 255.0)
+        t = math.trunc(v)
+        table.append(min(255, t + 1 if f32(v - t) > 0.5 else t))
+    return table
+
+
+def grid(width, height, mw, mh):
+    """The seam grid: (x0, y0, x1, y1) per record, in grid order."""
+    cols, rows = width // mw, height // mh
+    top, bottom, left, right = [], [], [], []
+    for r in range(rows):
+        for c in range(cols):
+            top.append((c * mw, r * mh, (c + 1) * mw - 1, r * mh))
+            bottom.append((c * mw, (r + 1) * mh - 1, (c + 1) * mw - 1, (r + 1) * mh - 1))
+            left.append((c * mw, r * mh, c * mw, (r + 1) * mh - 1))
+            right.append(((c + 1) * mw - 1, r * mh, (c + 1) * mw - 1, (r + 1) * mh - 1))
+    return top + bottom + left + right
+
+
+def line_level(table, gray, gain):
+    product = f32(f32(gray) * f32(gain))
+    return table[0 if not product > 0 else min(255, math.trunc(product))]
+
+
+def step_key(gain, up=True):
+    """One "Z" (or "X") press: double precision, stored as float, no snapping."""
+    if up:
+        return f32(gain + 0.005) if 1.4 > gain else gain
+    return f32(gain - 0.005) if gain > 0.7 else gain
+
+
+def step_wheel(gain, up=True):
+    if up:
+        return f32(gain + f32(0.005)) if f32(1.4) > gain else f32(1.4)
+    return f32(gain - f32(0.005)) if gain > f32(0.7) else f32(0.7)
+
+
+def image(width, height, segments, gains, gray, table):
+    """Levels of every client pixel: the field, then each line up to (not including) its end point."""
+    field = table[min(gray, 255)]
+    pixels = bytearray([field]) * (width * height)
+    for (x0, y0, x1, y1), gain in zip(segments, gains):
+        level = line_level(table, gray, gain)
+        if y0 == y1:
+            for x in range(x0, x1):
+                pixels[y0 * width + x] = level
+        else:
+            for y in range(y0, y1):
+                pixels[y * width + x0] = level
+    return pixels
