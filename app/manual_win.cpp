@@ -1,5 +1,7 @@
 #include "app/main_frame.h"
 
+#include "lib/baselib/path.h"
+
 #include <shellapi.h>
 
 #include <string>
@@ -10,25 +12,10 @@ namespace {
 // path stays UTF-16 and has no length limit.
 constexpr wchar_t kManualName[] = L"\\使用文档 -Korvane.pdf";
 
-std::wstring ModulePath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD got = ::GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-        if (got == 0) {
-            return std::wstring();
-        }
-        if (got < path.size()) {
-            path.resize(got);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 } // namespace
 
 void MainFrame::OpenManual() {
-    std::wstring folder = ModulePath();
+    std::wstring folder = Util::Path::GetModulePath();
     // Cut after the folder: the last backslash at index 1 or later; index 0 is not examined.
     for (size_t i = folder.size(); i-- > 1;) {
         if (folder[i] == L'\\') {

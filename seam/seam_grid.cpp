@@ -58,6 +58,7 @@ int SeamGrid::BuildSeamGrid(const ScreenParams& params, SeamGridCache& cache) {
         s.gain = 1.0f;
     };
 
+    // Each record is written once, so one pass over the modules fills all four blocks.
     for (uint32_t r = 0; r < rows; ++r) {
         const uint32_t top = r * mod_height;
         const uint32_t bottom = (r + 1) * mod_height - 1;
@@ -67,15 +68,6 @@ int SeamGrid::BuildSeamGrid(const ScreenParams& params, SeamGridCache& cache) {
             const uint64_t m = r * cols + c;
             put(m, left, top, right, top, 1);
             put(modules + m, left, bottom, right, bottom, 1);
-        }
-    }
-    for (uint32_t r = 0; r < rows; ++r) {
-        const uint32_t top = r * mod_height;
-        const uint32_t bottom = (r + 1) * mod_height - 1;
-        for (uint32_t c = 0; c < cols; ++c) {
-            const uint32_t left = c * mod_width;
-            const uint32_t right = (c + 1) * mod_width - 1;
-            const uint64_t m = r * cols + c;
             put(2 * modules + m, left, top, left, bottom, 0);
             put(3 * modules + m, right, top, right, bottom, 0);
         }

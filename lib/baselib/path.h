@@ -5,6 +5,8 @@
 namespace Util {
 namespace Path {
 
+// The full path of the running executable, however long; "" if the system cannot say.
+std::wstring GetModulePath();
 // Kind 1: the folder of the running executable, without a trailing separator.
 std::wstring GetResFolder(int kind);
 // The folder part of a path (without the trailing separator), or "" when it has none.

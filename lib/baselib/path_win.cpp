@@ -5,8 +5,7 @@
 namespace Util {
 namespace Path {
 
-std::wstring GetResFolder(int kind) {
-    (void)kind; // only kind 1, the executable's folder, is used
+std::wstring GetModulePath() {
     // Grow the buffer until the whole path fits: install folders can be deeper than MAX_PATH.
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
@@ -16,11 +15,15 @@ std::wstring GetResFolder(int kind) {
         }
         if (got < path.size()) {
             path.resize(got);
-            break;
+            return path;
         }
         path.resize(path.size() * 2);
     }
-    return GetFileFolder(path);
+}
+
+std::wstring GetResFolder(int kind) {
+    (void)kind; // only kind 1, the executable's folder, is used
+    return GetFileFolder(GetModulePath());
 }
 
 } // namespace Path

@@ -31,6 +31,8 @@ public:
     void Close();
 
 private:
+    static void CloseNative(Native handle);
+
     Native handle_{};
     bool valid_ = false;
 };

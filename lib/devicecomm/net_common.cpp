@@ -4,6 +4,27 @@
 
 namespace net {
 
+Socket::Socket(Socket&& other) noexcept : handle_(other.handle_), valid_(other.valid_) {
+    other.valid_ = false;
+}
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+    if (this != &other) {
+        Close();
+        handle_ = other.handle_;
+        valid_ = other.valid_;
+        other.valid_ = false;
+    }
+    return *this;
+}
+
+void Socket::Close() {
+    if (valid_) {
+        CloseNative(handle_);
+        valid_ = false;
+    }
+}
+
 bool ParseEndpoint(const std::string& text, std::string& host, uint16_t& port) {
     const size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 >= text.size()) {

@@ -14,25 +14,8 @@ namespace net {
 
 Socket::Socket(Native handle) : handle_(handle), valid_(handle >= 0) {}
 
-Socket::Socket(Socket&& other) noexcept : handle_(other.handle_), valid_(other.valid_) {
-    other.valid_ = false;
-}
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = other.handle_;
-        valid_ = other.valid_;
-        other.valid_ = false;
-    }
-    return *this;
-}
-
-void Socket::Close() {
-    if (valid_) {
-        ::close(handle_);
-        valid_ = false;
-    }
+void Socket::CloseNative(Native handle) {
+    ::close(handle);
 }
 
 namespace {

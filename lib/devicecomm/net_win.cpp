@@ -47,26 +47,9 @@ std::string LastError(const char* what) {
 
 Socket::Socket(Native handle) : handle_(handle), valid_(static_cast<SOCKET>(handle) != INVALID_SOCKET) {}
 
-Socket::Socket(Socket&& other) noexcept : handle_(other.handle_), valid_(other.valid_) {
-    other.valid_ = false;
-}
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = other.handle_;
-        valid_ = other.valid_;
-        other.valid_ = false;
-    }
-    return *this;
-}
-
-void Socket::Close() {
-    if (valid_) {
-        ::closesocket(static_cast<SOCKET>(handle_));
-        ::WSACleanup();
-        valid_ = false;
-    }
+void Socket::CloseNative(Native handle) {
+    ::closesocket(static_cast<SOCKET>(handle));
+    ::WSACleanup(); // the start-up this socket held
 }
 
 Socket Connect(const std::string& host, uint16_t port, int timeout_ms, std::string& error) {

@@ -46,10 +46,10 @@ Controller::Controller(Topology topology, ControllerOptions options)
     : topology_(std::move(topology)), options_(std::move(options)) {
     for (const PortSpec& port : topology_.ports) {
         std::vector<Card> cards;
-        for (const CardSpec& spec : port.cards) {
+        for (const CardSpec& shape : port.cards) {
             Card card;
-            card.spec = spec;
-            card.memory.assign(static_cast<size_t>(Stride(spec)) * spec.rows, 0);
+            card.shape = shape;
+            card.memory.assign(static_cast<size_t>(Stride(shape)) * shape.rows, 0);
             cards.push_back(std::move(card));
         }
         cards_.push_back(std::move(cards));
@@ -186,16 +186,16 @@ devproto::Response Controller::Read(const devproto::Request& q) {
     switch (q.address) {
     case reg::kPosition: {
         std::vector<uint8_t> value(20, 0);
-        value[4] = static_cast<uint8_t>(card->spec.row >> 8);
-        value[5] = static_cast<uint8_t>(card->spec.row);
-        value[6] = static_cast<uint8_t>(card->spec.column >> 8);
-        value[7] = static_cast<uint8_t>(card->spec.column);
+        value[4] = static_cast<uint8_t>(card->shape.row >> 8);
+        value[5] = static_cast<uint8_t>(card->shape.row);
+        value[6] = static_cast<uint8_t>(card->shape.column >> 8);
+        value[7] = static_cast<uint8_t>(card->shape.column);
         return Prefix(value, q.length);
     }
     case reg::kSize:
-        return Prefix({static_cast<uint8_t>(card->spec.rows >> 8), static_cast<uint8_t>(card->spec.rows),
-                       static_cast<uint8_t>(card->spec.columns >> 8),
-                       static_cast<uint8_t>(card->spec.columns)},
+        return Prefix({static_cast<uint8_t>(card->shape.rows >> 8), static_cast<uint8_t>(card->shape.rows),
+                       static_cast<uint8_t>(card->shape.columns >> 8),
+                       static_cast<uint8_t>(card->shape.columns)},
                       q.length);
     case reg::kUploadGate:
         return Prefix(WordBytes(card->gate), q.length);

@@ -52,7 +52,7 @@ public:
 
 private:
     struct Card {
-        CardSpec spec;
+        CardSpec shape;
         std::vector<uint8_t> memory;
         std::vector<uint8_t> stored;
         uint32_t gate = 0;
