@@ -94,6 +94,11 @@ def test_click_selects_blinks_and_the_wheel_steps_the_seam():
     # being first in the grid) and the right edge of module 0.
     left_of_1, right_of_0 = 2 * n + 1, 3 * n + 0
     seam_x = MW  # pixel column of the left edge of module 1
+
+    # The wheel before any click: nothing selected, nothing drawn, a trace for the developer.
+    xdotool("mousemove", str(X0 + 70), str(Y0 + 10), "click", "4")
+    wait_until(lambda: "修改失败" in tool.traces(), message="the trace of a wheel step with nothing selected")
+    check_image(model.image(W, H, segments, gains, 128, table), "nothing changed")
     blinked = False
     for _ in range(3):
         xdotool("mousemove", str(X0 + 70), str(Y0 + 10), "click", "1")
