@@ -208,7 +208,7 @@ devproto::Response Controller::Read(const devproto::Request& q) {
     default:
         break;
     }
-    if (q.address >= reg::kCoefficients) {
+    if (q.address >= reg::kCoefficients && q.address - reg::kCoefficients < reg::kCoefficientWindow) {
         const uint64_t offset = q.address - reg::kCoefficients;
         if (offset + q.length > card->memory.size()) {
             return Reply(Status::BadLength);
@@ -271,7 +271,7 @@ Status Controller::WriteOne(int port, int index, Card& card, uint32_t address,
     default:
         break;
     }
-    if (address >= reg::kCoefficients) {
+    if (address >= reg::kCoefficients && address - reg::kCoefficients < reg::kCoefficientWindow) {
         // Coefficient memory takes data only between the opening and the closing of an upload.
         if (card.gate != kGateOpen) {
             return Status::WriteRefused;

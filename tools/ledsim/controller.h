@@ -19,7 +19,8 @@ constexpr uint32_t kPosition = 0xDA000000;   // 20 bytes, row at 4-5, column at 
 constexpr uint32_t kSize = 0xD0000008;       // rows at 0-1, columns at 2-3
 constexpr uint32_t kUploadGate = 0xDA000003; // 00 00 00 10 opens, 00 00 00 00 closes
 constexpr uint32_t kCoefficients = 0xD0020000;
-constexpr uint32_t kSwitch = 0xDA000005; // 00 00 00 A8 on, 00 00 00 08 off
+constexpr uint32_t kCoefficientWindow = 64u << 20; // the largest memory a card of the simulator has
+constexpr uint32_t kSwitch = 0xDA000005;           // 00 00 00 A8 on, 00 00 00 08 off
 constexpr uint32_t kStoredSwitch = 0xDF079400;
 constexpr uint32_t kStore = 0xDA000002;
 } // namespace reg
