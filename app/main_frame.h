@@ -40,6 +40,11 @@ public:
     void ShowScreenParams(const ScreenParams& params);
     void OpenManual();
 
+    // File commands.
+    void SaveSeamFile();
+    void ImportSeamFile();
+    void ChooseCoefficientFile();
+
     // Why the window could not be created; kept outside the object, which is gone by then.
     static const std::wstring& CreationError();
 
@@ -65,6 +70,9 @@ extern MainFrame* g_mainFrame;
 
 // Message boxes of the commands: ANSI texts, OK only, owned by the main window, English (US).
 void ShowMainMessage(const char* text, const char* caption);
+// The same with the caption "warnning" for messages that name files or sizes: wide text, so that a
+// path in Chinese reads as it is.
+void ShowMainMessageW(const std::wstring& text);
 
 // Every control name the dispatch relies on; a layout lacking one is refused at start-up.
 extern const wchar_t* const kMainControlNames[];

@@ -2,6 +2,7 @@
 
 #include "app/traces.h"
 #include "hardware/correction_switch.h"
+#include "lib/baselib/memory_budget.h"
 #include "lib/devicecomm/devicecomm_ini.h"
 #include "lib/sharedui/sharedui.h"
 #include "seam/pattern_window_win.h"
@@ -72,6 +73,11 @@ void Trace(const char* gbk) {
 
 void ShowMainMessage(const char* text, const char* caption) {
     ::MessageBoxExA(g_mainFrame ? g_mainFrame->GetHWND() : nullptr, text, caption, MB_OK,
+                    MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+}
+
+void ShowMainMessageW(const std::wstring& text) {
+    ::MessageBoxExW(g_mainFrame ? g_mainFrame->GetHWND() : nullptr, text.c_str(), L"warnning", MB_OK,
                     MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
 }
 
@@ -212,6 +218,12 @@ void MainFrame::OnClickNotify(const std::wstring& sender) {
         OpenManual();
     } else if (sender == L"btn_screen_ctr") {
         OnScreenControl();
+    } else if (sender == L"btn_import_data") {
+        ImportSeamFile();
+    } else if (sender == L"btn_import_coef") {
+        ChooseCoefficientFile();
+    } else if (sender == L"btn_save") {
+        SaveSeamFile();
     }
 }
 
@@ -227,6 +239,19 @@ void MainFrame::OnScreenControl() {
     const ScreenParams params = ReadScreenParams();
     if (const char* unusable = UnusableScreenParam(params)) {
         ShowMainMessage(unusable, "warnning");
+        return;
+    }
+    // A typo (modules of 2 x 2 for 32 x 32) can ask for a grid of many gigabytes; refused before the
+    // allocation, the grid held and its tuning stay.
+    const uint64_t grid_bytes = SeamGridBuildBytes(params, ProcessSeamGridCache());
+    if (grid_bytes > MemoryBudget()) {
+        const std::string text = "The screen of " + std::to_string(params.screen_width) + " x " +
+                                 std::to_string(params.screen_height) + " pixels with modules of " +
+                                 std::to_string(params.mod_width) + " x " +
+                                 std::to_string(params.mod_height) + " needs " + FormatBytes(grid_bytes) +
+                                 " of memory for its seam grid; " + FormatBytes(MemoryBudget()) +
+                                 " can be used now. Check the screen and module sizes.";
+        ShowMainMessage(text.c_str(), "warnning");
         return;
     }
     OpenPatternWindow(hwnd_, params, clientSocket);

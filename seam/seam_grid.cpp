@@ -8,36 +8,65 @@ SeamGridCache& ProcessSeamGridCache() {
     return cache;
 }
 
-int SeamGrid::BuildSeamGrid(const ScreenParams& params, SeamGridCache& cache) {
-    // The edit fields are signed, but the grid works on unsigned sizes: a negative width becomes a
-    // very large one, which the record-count bound below then refuses.
-    const uint32_t screen_width = static_cast<uint32_t>(params.screen_width);
-    const uint32_t screen_height = static_cast<uint32_t>(params.screen_height);
-    const uint32_t mod_width = static_cast<uint32_t>(params.mod_width);
-    const uint32_t mod_height = static_cast<uint32_t>(params.mod_height);
+namespace {
 
-    const bool unchanged = cache.screen_width == screen_width && cache.screen_height == screen_height &&
-                           cache.mod_width == mod_width && cache.mod_height == mod_height;
+// The four sizes as the grid reads them. The edit fields are signed, but the grid works on unsigned
+// sizes: a negative width becomes a very large one, which the record-count bound then refuses.
+SeamGridCache GridSizes(const ScreenParams& params) {
+    return SeamGridCache{static_cast<uint32_t>(params.screen_width),
+                         static_cast<uint32_t>(params.screen_height), static_cast<uint32_t>(params.mod_width),
+                         static_cast<uint32_t>(params.mod_height)};
+}
+
+bool SameSizes(const SeamGridCache& a, const SeamGridCache& b) {
+    return a.screen_width == b.screen_width && a.screen_height == b.screen_height &&
+           a.mod_width == b.mod_width && a.mod_height == b.mod_height;
+}
+
+// Modules of a grid that can be built from these sizes; false when they are refused.
+bool BuildableModules(const SeamGridCache& s, uint64_t& cols, uint64_t& rows) {
+    if (s.mod_width == 0 || s.mod_height == 0 || s.screen_width % s.mod_width != 0 ||
+        s.screen_height % s.mod_height != 0) {
+        return false;
+    }
+    cols = s.screen_width / s.mod_width;
+    rows = s.screen_height / s.mod_height;
+    return cols * rows <= UINT32_MAX / 4; // both below 2^32: the product fits in 64 bits
+}
+
+} // namespace
+
+uint64_t SeamGridBuildBytes(const ScreenParams& params, const SeamGridCache& cache) {
+    const SeamGridCache sizes = GridSizes(params);
+    uint64_t cols = 0;
+    uint64_t rows = 0;
+    if (SameSizes(sizes, cache) || !BuildableModules(sizes, cols, rows)) {
+        return 0;
+    }
+    return 4 * cols * rows * sizeof(SeamSegment);
+}
+
+int SeamGrid::BuildSeamGrid(const ScreenParams& params, SeamGridCache& cache) {
+    const SeamGridCache sizes = GridSizes(params);
+    const bool unchanged = SameSizes(sizes, cache);
     // The cache always takes the sizes of this call, refused or not: reopening with sizes A, then B
     // that do not divide, then A again must rebuild, because the grid held no longer matches A's gains.
-    cache = SeamGridCache{screen_width, screen_height, mod_width, mod_height};
+    cache = sizes;
 
-    if (mod_width == 0 || mod_height == 0) {
+    if (sizes.mod_width == 0 || sizes.mod_height == 0) {
         return kGridRefused;
     }
     if (unchanged) {
         return kGridOk;
     }
-    if (screen_width % mod_width != 0 || screen_height % mod_height != 0) {
+    uint64_t cols = 0;
+    uint64_t rows = 0;
+    if (!BuildableModules(sizes, cols, rows)) {
         return kGridRefused;
     }
-
-    const uint64_t cols = screen_width / mod_width;
-    const uint64_t rows = screen_height / mod_height;
-    const uint64_t modules = cols * rows; // both below 2^32: the product fits in 64 bits
-    if (modules > UINT32_MAX / 4) {
-        return kGridRefused;
-    }
+    const uint64_t modules = cols * rows;
+    const uint32_t mod_width = sizes.mod_width;
+    const uint32_t mod_height = sizes.mod_height;
     try {
         // Records that already existed keep their selected flag; resize zero-fills new ones.
         segments_.resize(static_cast<size_t>(4 * modules));

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 // One module edge. Seam files store these 28 bytes per record, in grid order.
@@ -28,6 +29,11 @@ struct SeamGridCache {
 };
 
 SeamGridCache& ProcessSeamGridCache();
+
+// The bytes that BuildSeamGrid would allocate for these sizes: 0 when it would keep the grid held
+// (the sizes equal the cache) or refuse them (a size that is 0 or does not divide, or a count above
+// 32 bits). Checked against the memory budget before the pattern window opens.
+uint64_t SeamGridBuildBytes(const ScreenParams& params, const SeamGridCache& cache);
 
 enum : int {
     kGridOk = 0,
@@ -54,6 +60,8 @@ public:
 
     std::vector<SeamSegment> CopySeamGrid() const { return segments_; }
     void ReplaceSeamGrid(const std::vector<SeamSegment>& segments) { segments_ = segments; }
+    // The same without a second copy of a list that may be as large as memory allows.
+    void ReplaceSeamGrid(std::vector<SeamSegment>&& segments) { segments_ = std::move(segments); }
 
     const std::vector<SeamSegment>& Segments() const { return segments_; }
     size_t Size() const { return segments_.size(); }

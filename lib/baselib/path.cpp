@@ -18,7 +18,20 @@ std::wstring GetFileFolder(const std::wstring& path) {
 
 std::wstring GetFileName(const std::wstring& path) {
     const size_t cut = LastSeparator(path);
-    return cut == std::wstring::npos ? path : path.substr(cut + 1);
+    std::wstring name = cut == std::wstring::npos ? path : path.substr(cut + 1);
+    static const wchar_t kSeamExtension[] = L".chk";
+    if (name.size() >= 4) {
+        bool same = true;
+        for (size_t i = 0; i < 4; ++i) {
+            const wchar_t c = name[name.size() - 4 + i];
+            same = same &&
+                   (c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c) == kSeamExtension[i];
+        }
+        if (same) {
+            name.resize(name.size() - 4);
+        }
+    }
+    return name;
 }
 
 } // namespace Path

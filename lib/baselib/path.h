@@ -11,7 +11,8 @@ std::wstring GetModulePath();
 std::wstring GetResFolder(int kind);
 // The folder part of a path (without the trailing separator), or "" when it has none.
 std::wstring GetFileFolder(const std::wstring& path);
-// The file-name part of a path.
+// The file-name part of a path, without its extension when that is ".chk" (in any case): the save
+// appends ".chk" to it, and "work.chk" must not become "work.chk.chk".
 std::wstring GetFileName(const std::wstring& path);
 
 } // namespace Path

@@ -248,3 +248,16 @@ def tool_for(sim_port, folder="tool", reply_timeout_ms=3000):
         f"[controller]\r\naddress=127.0.0.1\r\nport={sim_port}\r\nconnect_timeout_ms=2000\r\n"
         f"reply_timeout_ms={reply_timeout_ms}\r\n", "ascii")
     return folder
+
+
+def win_path(path):
+    """The Windows name of a Linux path under Wine's drive Z:."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def process_rss_kb(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0

@@ -67,3 +67,19 @@ def image(width, height, segments, gains, gray, table):
             for y in range(y0, y1):
                 pixels[y * width + x0] = level
     return pixels
+
+
+def seam_header(w, h, mw, mh, x=0, y=0, bw=0, bh=0, gray=128, gamma=2.2):
+    """The 48-byte seam-file header: nine little-endian int32, four zero bytes, the gamma as a double."""
+    return struct.pack("<9i4xd", w, h, x, y, bw, bh, mw, mh, gray, gamma)
+
+
+def seam_record(x0, y0, x1, y1, selected, horizontal, gain):
+    return struct.pack("<6if", x0, y0, x1, y1, selected, horizontal, gain)
+
+
+def seam_records(segments, gains, selected=()):
+    """Records of a grid in grid order; the first half (top and bottom edges) runs along rows."""
+    half = len(segments) // 2
+    return b"".join(seam_record(x0, y0, x1, y1, 1 if i in selected else 0, 1 if i < half else 0, g)
+                    for i, ((x0, y0, x1, y1), g) in enumerate(zip(segments, gains)))

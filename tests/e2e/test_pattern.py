@@ -36,27 +36,28 @@ def close_pattern_with_escape():
     wait_until(lambda: uidriver("--timeout", "0", "pattern", check_rc=False)[0] == 1, message="pattern closed")
 
 
-def region(screen):
-    return bytearray(screen.pixel(X0 + x, Y0 + y)[0] for y in range(H) for x in range(W))
+def region(screen, w=W, h=H):
+    return bytearray(screen.pixel(X0 + x, Y0 + y)[0] for y in range(h) for x in range(w))
 
 
-def check_image(expected, message, timeout=3.0):
+def check_image(expected, message, timeout=3.0, size=(W, H)):
     """Polls the screen until the pattern shows exactly the expected levels (gray: r = g = b)."""
+    w, h = size
     last = [None]
 
     def matches():
         screen = Screen()
-        got = region(screen)
+        got = region(screen, w, h)
         last[0] = got
         gray_only = all(screen.pixel(X0 + x, Y0 + y)[0] == screen.pixel(X0 + x, Y0 + y)[2]
-                        for x, y in ((0, 0), (W - 1, H - 1), (MW, 10)))
+                        for x, y in ((0, 0), (w - 1, h - 1), (w // 2, 10)))
         return gray_only and got == expected
 
     try:
         wait_until(matches, timeout, interval=0.1, message=message)
     except AssertionError:
         got = last[0]
-        bad = [(i % W, i // W, got[i], expected[i]) for i in range(len(got)) if got[i] != expected[i]]
+        bad = [(i % w, i // w, got[i], expected[i]) for i in range(len(got)) if got[i] != expected[i]]
         raise AssertionError(f"{message}: {len(bad)} pixels differ, first (x, y, got, want): {bad[:5]}")
 
 

@@ -46,10 +46,15 @@ TEST(LayoutValues, ParseAttributeTexts) {
     EXPECT_FALSE(ParseColorValue("#12345G"));
 }
 
-TEST(UtilPath, SplitsFolderAndName) {
+// The save joins folder, "\\", name and ".chk": a chosen "a.chk" must come back as "a", any other
+// name whole.
+TEST(UtilPath, SplitsFolderAndNameWithoutTheSeamExtension) {
     EXPECT_EQ(L"C:\\wall\\seams", Util::Path::GetFileFolder(L"C:\\wall\\seams\\a.chk"));
-    EXPECT_EQ(L"a.chk", Util::Path::GetFileName(L"C:\\wall\\seams\\a.chk"));
+    EXPECT_EQ(L"a", Util::Path::GetFileName(L"C:\\wall\\seams\\a.chk"));
     EXPECT_EQ(L"", Util::Path::GetFileFolder(L"a.chk"));
-    EXPECT_EQ(L"a.chk", Util::Path::GetFileName(L"a.chk"));
+    EXPECT_EQ(L"b", Util::Path::GetFileName(L"b.CHK"));
+    EXPECT_EQ(L"c.chk.txt", Util::Path::GetFileName(L"d:/c.chk.txt"));
+    EXPECT_EQ(L"d.dat", Util::Path::GetFileName(L"d.dat"));
+    EXPECT_EQ(L"chk", Util::Path::GetFileName(L"chk"));
     EXPECT_EQ(L"", Util::Path::GetFileName(L"C:\\wall\\"));
 }

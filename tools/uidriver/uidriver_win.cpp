@@ -3,6 +3,8 @@
 //
 //   uidriver [--timeout S] list | get NAME | set NAME TEXT | click NAME
 //   uidriver msgbox [--timeout S] [--ok]
+//   uidriver filedialog [--timeout S] PATH | --cancel: types PATH into the tool's open or save dialog and
+//                       confirms it, or cancels the dialog
 //   uidriver pattern [--timeout S]
 //   uidriver window: the main window's rectangle and state, "X Y W H normal|maximized|minimized"
 //
@@ -168,11 +170,23 @@ std::wstring CheckedOf(HWND h, const wchar_t* kind) {
 
 struct FoundBox {
     HWND hwnd = nullptr;
+    bool file_dialog = false; // what is looked for: a file dialog or a message box
 };
 
-BOOL CALLBACK FindMessageBox(HWND h, LPARAM out) {
-    if (ClassOf(h) == L"#32770" && ::IsWindowVisible(h) && BelongsToTool(h)) {
-        reinterpret_cast<FoundBox*>(out)->hwnd = h;
+// The file-name box of the common file dialogs: a combo box in the explorer style, an edit otherwise.
+constexpr int kFileNameCombo = 0x47c;
+constexpr int kFileNameEdit = 0x480;
+
+HWND FileNameBox(HWND dialog) {
+    const HWND combo = ::GetDlgItem(dialog, kFileNameCombo);
+    return combo != nullptr ? combo : ::GetDlgItem(dialog, kFileNameEdit);
+}
+
+BOOL CALLBACK FindDialog(HWND h, LPARAM out) {
+    auto* found = reinterpret_cast<FoundBox*>(out);
+    if (ClassOf(h) == L"#32770" && ::IsWindowVisible(h) && BelongsToTool(h) &&
+        (FileNameBox(h) != nullptr) == found->file_dialog) {
+        found->hwnd = h;
         return FALSE;
     }
     return TRUE;
@@ -180,8 +194,19 @@ BOOL CALLBACK FindMessageBox(HWND h, LPARAM out) {
 
 HWND MessageBoxWindow() {
     FoundBox found;
-    ::EnumWindows(FindMessageBox, reinterpret_cast<LPARAM>(&found));
+    ::EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&found));
     return found.hwnd;
+}
+
+HWND FileDialogWindow() {
+    FoundBox found;
+    found.file_dialog = true;
+    ::EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&found));
+    return found.hwnd;
+}
+
+bool WaitGone(HWND h, DWORD timeout_ms) {
+    return WaitFor([h] { return ::IsWindow(h) ? nullptr : h; }, timeout_ms) != nullptr;
 }
 
 BOOL CALLBACK FindPattern(HWND h, LPARAM out) {
@@ -200,7 +225,7 @@ HWND PatternWindow() {
 
 int Usage() {
     return Fail(L"usage: uidriver [--timeout S] list | window | get NAME | set NAME TEXT | click NAME | "
-                L"msgbox [--ok] | pattern",
+                L"msgbox [--ok] | filedialog PATH|--cancel | pattern",
                 kUsage);
 }
 
@@ -238,12 +263,30 @@ int wmain(int argc, wchar_t** argv) {
         if (press_ok) {
             const HWND ok = ::GetDlgItem(box, IDOK);
             ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
-            const bool gone =
-                WaitFor([box] { return ::IsWindow(box) ? nullptr : box; }, timeout_ms) != nullptr;
-            return gone ? kOk : Fail(L"the message box stayed open", kMissing);
+            return WaitGone(box, timeout_ms) ? kOk : Fail(L"the message box stayed open", kMissing);
         }
         Write(TextOf(box) + L"\t" + TextOf(::GetDlgItem(box, 0xFFFF)) + L"\n");
         return kOk;
+    }
+    if (command == L"filedialog" && words.size() == 2) {
+        const HWND dialog = WaitFor(FileDialogWindow, timeout_ms);
+        if (dialog == nullptr) {
+            return Fail(L"no file dialog of the tool", kMissing);
+        }
+        if (words[1] == L"--cancel") {
+            ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                           reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDCANCEL)));
+        } else {
+            DWORD_PTR result = 0;
+            if (!::SendMessageTimeoutW(FileNameBox(dialog), WM_SETTEXT, 0,
+                                       reinterpret_cast<LPARAM>(words[1].c_str()), SMTO_ABORTIFHUNG,
+                                       kSendTimeoutMs, &result)) {
+                return Fail(L"the file dialog did not answer", kMissing);
+            }
+            ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                           reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
+        }
+        return WaitGone(dialog, timeout_ms) ? kOk : Fail(L"the file dialog stayed open", kMissing);
     }
     if (command == L"pattern" && words.size() == 1) {
         const HWND pattern = WaitFor(PatternWindow, timeout_ms);

@@ -1,0 +1,149 @@
+#include "files/file_io_win.h"
+
+#include "lib/baselib/path.h"
+
+#include <commdlg.h>
+
+#include <vector>
+
+namespace {
+
+constexpr DWORD kOpenOptions = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST; // 0x81800
+constexpr DWORD kSaveOptions = OFN_EXPLORER | OFN_PATHMUSTEXIST;                     // 0x80800
+constexpr DWORD kNameCapacity = 260;
+
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE h) : h_(h) {}
+    ~FileHandle() { Close(); }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    bool Valid() const { return h_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return h_; }
+    bool Close() {
+        if (h_ == INVALID_HANDLE_VALUE) {
+            return true;
+        }
+        const bool ok = ::CloseHandle(h_) != FALSE;
+        h_ = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+private:
+    HANDLE h_;
+};
+
+std::wstring FullPath(const std::wstring& path) {
+    const DWORD need = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (need == 0) {
+        return path;
+    }
+    std::wstring full(need, L'\0');
+    const DWORD got = ::GetFullPathNameW(path.c_str(), need, &full[0], nullptr);
+    full.resize(got < need ? got : 0);
+    return full.empty() ? path : full;
+}
+
+} // namespace
+
+std::wstring SystemErrorText(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring out = n > 0 && text != nullptr ? std::wstring(text, n) : L"error " + std::to_wstring(code);
+    if (text != nullptr) {
+        ::LocalFree(text);
+    }
+    while (!out.empty() &&
+           (out.back() == L'\n' || out.back() == L'\r' || out.back() == L' ' || out.back() == L'.')) {
+        out.pop_back();
+    }
+    return out;
+}
+
+bool RunFileDialog(HWND owner, const FileDialogSpec& spec, std::wstring& chosen) {
+    std::vector<wchar_t> name(kNameCapacity, L'\0');
+    wcsncpy(name.data(), spec.initial_name, kNameCapacity - 1);
+    const std::wstring folder = Util::Path::GetResFolder(1); // the executable's folder
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = spec.filter;
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = name.data();
+    ofn.nMaxFile = kNameCapacity;
+    ofn.lpstrInitialDir = folder.c_str();
+    ofn.lpstrDefExt = spec.default_extension;
+    ofn.Flags = spec.save ? kSaveOptions : kOpenOptions;
+    const BOOL ok = spec.save ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn);
+    if (!ok) {
+        return false;
+    }
+    chosen.assign(name.data());
+    return true;
+}
+
+bool ReplaceFileContents(const std::wstring& target, const std::function<bool(const ByteSink&)>& produce,
+                         std::wstring& why) {
+    const std::wstring full = FullPath(target);
+    const DWORD attributes = ::GetFileAttributesW(full.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        why = L"a folder has that name";
+        return false;
+    }
+    // The new bytes go to a file of their own in the same folder, so that the final rename stays on one
+    // volume and is a single step.
+    std::wstring temp;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (unsigned attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
+        temp = full + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(attempt) +
+               L".tmp";
+        h = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                          nullptr);
+        if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) {
+            why = L"it cannot be created (" + SystemErrorText(::GetLastError()) + L")";
+            return false;
+        }
+    }
+    FileHandle file(h);
+    if (!file.Valid()) {
+        why = L"no temporary file could be created beside it";
+        return false;
+    }
+    DWORD error = 0;
+    const ByteSink sink = [&](const uint8_t* data, size_t size) {
+        while (size > 0) {
+            const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+            DWORD written = 0;
+            if (!::WriteFile(file.get(), data, chunk, &written, nullptr) || written == 0) {
+                error = ::GetLastError();
+                return false;
+            }
+            data += written;
+            size -= written;
+        }
+        return true;
+    };
+    bool ok = produce(sink);
+    if (ok && !::FlushFileBuffers(file.get())) {
+        error = ::GetLastError();
+        ok = false;
+    }
+    if (!file.Close() && ok) {
+        error = ::GetLastError();
+        ok = false;
+    }
+    if (ok &&
+        !::MoveFileExW(temp.c_str(), full.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        why = L"it cannot be replaced (" + SystemErrorText(::GetLastError()) + L")";
+        ::DeleteFileW(temp.c_str());
+        return false;
+    }
+    if (!ok) {
+        why = L"writing failed (" + SystemErrorText(error) + L")";
+        ::DeleteFileW(temp.c_str());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,136 @@
+// The main window's file commands: save the seam file, import one, choose the coefficient file.
+#include "app/main_frame.h"
+#include "files/file_io_win.h"
+#include "files/seam_file.h"
+#include "lib/baselib/memory_budget.h"
+#include "lib/baselib/path.h"
+#include "seam/pattern_window_win.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// Each filter is one pair of zero-terminated texts; the literal's own terminator ends the list.
+const FileDialogSpec kSaveDialog{true, L"Seam Files\0*.chk\0", L"chk", L"seam"};
+const FileDialogSpec kImportDialog{false, L"All Files\0*.chk\0", L"chk", L""};
+const FileDialogSpec kCoefficientDialog{false, L"coefficient(*.dat)\0*.dat\0", L"dat", L""};
+
+// A server writes its seam file here, without a dialog: nobody sits at its screen to answer one.
+constexpr wchar_t kServerSeamFile[] = L"d:data.chk";
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+
+std::wstring Widen(const std::string& ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+std::wstring Quoted(const std::wstring& path) {
+    return L"\"" + path + L"\"";
+}
+
+std::wstring HeaderProblem(SeamFileStatus status, const SeamFileContents& file) {
+    switch (status) {
+    case SeamFileStatus::TooShort:
+        return L"it is shorter than the 48 bytes of a seam file's header.";
+    case SeamFileStatus::ZeroModule:
+        return L"its module width or height is 0.";
+    case SeamFileStatus::TooLarge: {
+        const ScreenParams& h = file.header;
+        return L"its header (screen " + std::to_wstring(h.screen_width) + L" x " +
+               std::to_wstring(h.screen_height) + L", modules " + std::to_wstring(h.mod_width) + L" x " +
+               std::to_wstring(h.mod_height) + L") announces " + std::to_wstring(file.record_count) +
+               L" records, which need " + Widen(FormatBytes(file.record_bytes)) + L" of memory; " +
+               Widen(FormatBytes(MemoryBudget())) + L" can be used now.";
+    }
+    case SeamFileStatus::Ok:
+        break;
+    }
+    return L"";
+}
+
+} // namespace
+
+void MainFrame::SaveSeamFile() {
+    std::wstring target;
+    if (isServerStarted) {
+        target = kServerSeamFile;
+    } else {
+        std::wstring chosen;
+        if (!RunFileDialog(hwnd_, kSaveDialog, chosen)) {
+            return;
+        }
+        const std::wstring folder = Util::Path::GetFileFolder(chosen);
+        if (folder.empty()) {
+            return;
+        }
+        target = folder + L"\\" + Util::Path::GetFileName(chosen) + L".chk";
+    }
+    const ScreenParams header = ReadScreenParams(); // the fields as they read now, not the pattern's copy
+    static const std::vector<SeamSegment> kNoRecords;
+    // The save runs on the thread that owns the grid, so it writes from the grid in place: an 8K wall's
+    // two million records need no second copy.
+    const std::vector<SeamSegment>& records =
+        g_patternWindow != nullptr ? g_patternWindow->grid.Segments() : kNoRecords;
+    std::wstring why;
+    if (!ReplaceFileContents(
+            target, [&](const ByteSink& sink) { return WriteSeamFile(header, records, sink); }, why)) {
+        ShowMainMessageW(L"The seam file could not be saved to " + Quoted(target) + L": " + why +
+                         L". A file that was there keeps its contents.");
+    }
+}
+
+void MainFrame::ImportSeamFile() {
+    std::wstring path;
+    if (!RunFileDialog(hwnd_, kImportDialog, path)) {
+        return;
+    }
+    std::unique_ptr<FILE, FileCloser> file(_wfopen(path.c_str(), L"rb"));
+    if (!file) {
+        return; // as a cancelled dialog: the file is gone or held by another program
+    }
+    SeamFileContents contents;
+    const SeamFileStatus status =
+        ReadSeamFile([&](uint8_t* buffer, size_t size) { return std::fread(buffer, 1, size, file.get()); },
+                     MemoryBudget(), contents);
+    file.reset();
+    if (status != SeamFileStatus::Ok) {
+        // Nothing is installed and the fields keep what the operator typed.
+        ShowMainMessageW(Quoted(path) + L" is not a usable seam file: " + HeaderProblem(status, contents));
+        return;
+    }
+    if (g_patternWindow == nullptr) {
+        CreatePatternWindowObject();
+        if (g_patternWindow == nullptr) {
+            ShowMainMessage("not enough memory for the pattern window", "warnning");
+            return;
+        }
+    }
+    g_patternWindow->grid.ReplaceSeamGrid(std::move(contents.records));
+    // The grid now belongs to the header's sizes: opening the pattern window with them must keep it,
+    // not rebuild it with every gain back at 1.0.
+    const ScreenParams& h = contents.header;
+    ProcessSeamGridCache() =
+        SeamGridCache{static_cast<uint32_t>(h.screen_width), static_cast<uint32_t>(h.screen_height),
+                      static_cast<uint32_t>(h.mod_width), static_cast<uint32_t>(h.mod_height)};
+    ShowScreenParams(h);
+}
+
+void MainFrame::ChooseCoefficientFile() {
+    std::wstring chosen;
+    if (RunFileDialog(hwnd_, kCoefficientDialog, chosen)) {
+        coefficientPath = chosen;
+    }
+    // A cancelled dialog keeps an earlier choice.
+    if (!coefficientPath.empty()) {
+        hasCoefficientFile = true;
+    }
+    if (CControlUI* label = Control(L"lab_coef_file")) {
+        const size_t cut = coefficientPath.find_last_of(L"\\/");
+        const std::wstring name =
+            cut == std::wstring::npos ? coefficientPath : coefficientPath.substr(cut + 1);
+        label->SetText((L"系数文件：" + (name.empty() ? std::wstring(L"未选择") : name)).c_str());
+    }
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+// Allocations sized by what the operator typed, a file or the network are checked before they are
+// made. An oversized allocation does not fail where it should: under Wine on Linux it succeeds and the
+// process dies filling it, and Windows pages for minutes. One such allocation may take at most half of
+// the physical memory available at the moment.
+
+#include <cstdint>
+#include <string>
+
+// Physical memory available now, in bytes (0 if the system cannot say).
+uint64_t AvailablePhysicalMemory();
+
+// What one input-sized allocation may take now: half of the available physical memory.
+uint64_t MemoryBudget();
+
+// "25.2 GB", "512.0 MB", "4.0 KB", "12 bytes": sizes for messages to the operator.
+std::string FormatBytes(uint64_t bytes);
+
+// Multiplies two counts, false (and the result untouched) when the product overflows 64 bits.
+bool MultiplyBytes(uint64_t a, uint64_t b, uint64_t& product);

@@ -1,0 +1,167 @@
+"""Seam files through the real dialogs: save, import, the refusals, and the coefficient file."""
+
+import struct
+import subprocess
+import time
+
+import pattern_model as model
+from harness import (BIN, SCRATCH, Tool, check, controls, process_rss_kb, scratch_dir, track, uidriver, wait_until,
+                     win_path)
+from test_pattern import H, MH, MW, W, X0, Y0, check_image, close_pattern_with_escape, open_pattern, open_tool, xdotool
+
+SMALL = {"edt_screen_width": 128, "edt_screen_height": 64, "edt_mod_width": 64, "edt_mod_height": 32,
+         "edt_box_width": 128, "edt_box_height": 64}
+
+
+def save_to(path):
+    """Saves through the dialog; a name typed without extension gets the dialog's ".chk"."""
+    uidriver("click", "btn_save")
+    uidriver("filedialog", win_path(path))
+    written = path if path.suffix == ".chk" else path.with_name(path.name + ".chk")
+    wait_until(lambda: written.exists(), message=f"{written.name} written")
+    return written.read_bytes()
+
+
+def import_from(path):
+    uidriver("click", "btn_import_data")
+    uidriver("filedialog", win_path(path))
+
+
+def field_values():
+    table = controls()
+    return {name: table[name][3] for name in table if name.startswith("edt_")}
+
+
+def test_save_writes_header_and_grid_and_another_run_imports_them():
+    folder = scratch_dir("files-roundtrip")
+    sim, tool = open_tool(**SMALL)
+    # Before any pattern window: the header alone, from the fields; the chosen ".chk" is not doubled.
+    first = save_to(folder / "before.chk")
+    check(first == model.seam_header(128, 64, 64, 32, X0, Y0, 128, 64), f"48-byte header: {first.hex()}")
+
+    open_pattern()
+    xdotool("mousemove", str(X0 + 70), str(Y0 + 10), "click", "1")  # records 9 and 12
+    time.sleep(0.8)  # the blink
+    xdotool("click", "4", "click", "4")
+    close_pattern_with_escape()
+    gains = [1.0] * 16
+    gains[9] = gains[12] = model.step_wheel(model.step_wheel(1.0))
+    segments = model.grid(128, 64, 64, 32)
+    saved = save_to(folder / "tuned")
+    expected = model.seam_header(128, 64, 64, 32, X0, Y0, 128, 64) + model.seam_records(segments, gains, {9, 12})
+    check(len(saved) == 496 and saved == expected, f"496 bytes with the tuned records: {len(saved)}")
+    check(not (folder / "tuned.chk.chk").exists() and not list(folder.glob("*.tmp")), "no stray files")
+    uidriver("click", "closebtn")
+    tool.wait_exit()
+
+    # Another run imports the file: the fields show its values, the pattern its gains.
+    tool = Tool(tool.bin_dir, name="importer").start().wait_ready()
+    uidriver("set", "edt_gray_scale", "7")
+    import_from(folder / "tuned.chk")
+    fields = wait_until(lambda: (lambda f: f if f["edt_gray_scale"] == "128" else None)(field_values()),
+                        message="the fields filled from the file")
+    check(fields["edt_screen_width"] == "128" and fields["edt_mod_height"] == "32" and fields["edt_start_x"] == "640"
+          and fields["edt_gama_value"] == "2.2", f"fields {fields}")
+    open_pattern()
+    table = model.gamma_table(2.2)
+    check(model.line_level(table, 128, gains[9]) != table[128], "the tuned seam differs from the field")
+    check_image(model.image(128, 64, segments, gains, 128, table), "the imported gains", size=(128, 64))
+    close_pattern_with_escape()
+
+
+def test_import_takes_the_header_count_and_keeps_every_byte():
+    folder = scratch_dir("files-count")
+    sim, tool = open_tool(**SMALL)
+    segments = model.grid(128, 64, 64, 32)
+    # Gains whose bytes hold line feed, carriage return and end-of-file in a text mode: 0x3F0A0D1A.
+    tricky = struct_float(bytes([0x1A, 0x0D, 0x0A, 0x3F]))
+    gains = [1.0 + i / 100 for i in range(16)]
+    gains[5] = tricky
+    header = model.seam_header(128, 64, 64, 32, 1, 2, 3, 4, gray=200, gamma=1.8)
+    records = model.seam_records(segments, gains, {3})
+    cases = [("whole", header + records, header + records),
+             ("ten", header + records[:280], header + records[:280] + bytes(6 * 28)),
+             ("partial", header + records[:290], header + records[:290] + bytes(6 * 28 - 10)),
+             ("twenty", header + records + model.seam_records(segments[:4], [2.0] * 4), header + records)]
+    for name, content, expected in cases:
+        (folder / f"{name}.chk").write_bytes(content)
+        import_from(folder / f"{name}.chk")
+        out = folder / f"{name}-again.chk"
+        saved = save_to(out)
+        check(saved == expected, f"{name}: saved again {len(saved)} bytes, differing at "
+              f"{next((i for i in range(min(len(saved), len(expected))) if saved[i] != expected[i]), None)}")
+    check(field_values()["edt_gama_value"] == "1.8", "gamma with one decimal")
+
+
+def struct_float(raw):
+    return struct.unpack("<f", raw)[0]
+
+
+def expect_refusal(path, fragment):
+    start = time.monotonic()
+    import_from(path)
+    _, out = uidriver("msgbox", "--timeout", "5")
+    elapsed = time.monotonic() - start
+    check(out.startswith("warnning\t") and path.name in out and fragment in out, f"message {out!r}")
+    check(elapsed < 3, f"the message took {elapsed:.1f} s")  # the dialog itself is part of the time
+    uidriver("msgbox", "--ok")
+
+
+def test_unusable_headers_and_oversized_grids_are_refused_and_change_nothing():
+    folder = scratch_dir("files-refused")
+    sim, tool = open_tool(**SMALL)
+    before = field_values()
+    (folder / "short.chk").write_bytes(model.seam_header(128, 64, 64, 32)[:30])
+    (folder / "zero.chk").write_bytes(model.seam_header(128, 64, 0, 32))
+    (folder / "huge.chk").write_bytes(model.seam_header(65535, 65535, 1, 1))
+    pid = tool.proc.pid
+    rss = process_rss_kb(pid)
+    expect_refusal(folder / "short.chk", "shorter")
+    expect_refusal(folder / "zero.chk", "module width or height is 0")
+    expect_refusal(folder / "huge.chk", "4294443012 records")
+    check(field_values() == before, "the fields keep what was typed")
+    check(save_to(folder / "after.chk") == model.seam_header(128, 64, 64, 32, X0, Y0, 128, 64),
+          "no grid was installed")
+
+    # A typo of 2 x 2 modules for a 30000 x 30000 screen: 25 GB of grid, refused before it is made.
+    for name, value in (("edt_screen_width", 30000), ("edt_screen_height", 30000), ("edt_mod_width", 2),
+                        ("edt_mod_height", 2)):
+        uidriver("set", name, str(value))
+    start = time.monotonic()
+    uidriver("click", "btn_screen_ctr")
+    _, out = uidriver("msgbox", "--timeout", "5")
+    check(time.monotonic() - start < 2, "the refusal comes at once")
+    check("30000 x 30000" in out and "GB" in out, f"message {out!r}")
+    uidriver("msgbox", "--ok")
+    check(process_rss_kb(pid) - rss < 64 * 1024, f"memory grew from {rss} to {process_rss_kb(pid)} kB")
+    check(uidriver("--timeout", "0.5", "pattern", check_rc=False)[0] == 1, "no pattern window")
+    uidriver("set", "edt_mod_width", "64")
+    check(field_values()["edt_mod_width"] == "64", "the window answers")
+
+
+def test_a_save_that_cannot_replace_its_target_says_so_and_keeps_the_old_file():
+    folder = scratch_dir("files-locked")
+    sim, tool = open_tool(**SMALL)
+    old = folder / "held.chk"
+    old.write_bytes(b"operator's earlier work")
+    holder = track(subprocess.Popen(["wine", str(BIN / "hold_file.exe"), win_path(old)], stdout=subprocess.PIPE))
+    check(holder.stdout.readline().strip() == b"held", "the helper holds the file")
+    for target in (old, folder / "taken"):
+        (folder / "taken.chk").mkdir(exist_ok=True)
+        uidriver("click", "btn_save")
+        uidriver("filedialog", win_path(target))
+        _, out = uidriver("msgbox", "--timeout", "10")
+        check(out.startswith("warnning\t") and target.stem + ".chk" in out, f"message {out!r}")
+        uidriver("msgbox", "--ok")
+    check(old.read_bytes() == b"operator's earlier work", "the held file keeps its bytes")
+    check(not list(folder.glob("*.tmp")), "no temporary file is left behind")
+
+    # The coefficient file: chosen, then a cancelled dialog keeps the choice.
+    coef = folder / "wall.dat"
+    coef.write_bytes(bytes(8))
+    uidriver("click", "btn_import_coef")
+    uidriver("filedialog", win_path(coef))
+    wait_until(lambda: controls()["lab_coef_file"][3].endswith("wall.dat"), message="the chosen coefficient file")
+    uidriver("click", "btn_import_coef")
+    uidriver("filedialog", "--cancel")
+    check(controls()["lab_coef_file"][3].endswith("wall.dat"), "a cancel keeps the earlier choice")
