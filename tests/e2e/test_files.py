@@ -33,7 +33,8 @@ def field_values():
 
 
 def test_save_writes_header_and_grid_and_another_run_imports_them():
-    folder = scratch_dir("files-roundtrip")
+    folder = scratch_dir("files-roundtrip") / "现场 接缝"  # Chinese folder names work throughout
+    folder.mkdir()
     sim, tool = open_tool(**SMALL)
     # Before any pattern window: the header alone, from the fields; the chosen ".chk" is not doubled.
     first = save_to(folder / "before.chk")
@@ -47,17 +48,17 @@ def test_save_writes_header_and_grid_and_another_run_imports_them():
     gains = [1.0] * 16
     gains[9] = gains[12] = model.step_wheel(model.step_wheel(1.0))
     segments = model.grid(128, 64, 64, 32)
-    saved = save_to(folder / "tuned")
+    saved = save_to(folder / "调好的")
     expected = model.seam_header(128, 64, 64, 32, X0, Y0, 128, 64) + model.seam_records(segments, gains, {9, 12})
     check(len(saved) == 496 and saved == expected, f"496 bytes with the tuned records: {len(saved)}")
-    check(not (folder / "tuned.chk.chk").exists() and not list(folder.glob("*.tmp")), "no stray files")
+    check(not (folder / "调好的.chk.chk").exists() and not list(folder.glob("*.tmp")), "no stray files")
     uidriver("click", "closebtn")
     tool.wait_exit()
 
     # Another run imports the file: the fields show its values, the pattern its gains.
     tool = Tool(tool.bin_dir, name="importer").start().wait_ready()
     uidriver("set", "edt_gray_scale", "7")
-    import_from(folder / "tuned.chk")
+    import_from(folder / "调好的.chk")
     fields = wait_until(lambda: (lambda f: f if f["edt_gray_scale"] == "128" else None)(field_values()),
                         message="the fields filled from the file")
     check(fields["edt_screen_width"] == "128" and fields["edt_mod_height"] == "32" and fields["edt_start_x"] == "640"
