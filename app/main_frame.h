@@ -1,10 +1,13 @@
 #pragma once
 
 #include "lib/devicecomm/devicecomm.h"
+#include "lib/uilib/thread_msg_wnd.h"
 #include "lib/uilib/uilib.h"
 #include "seam/screen_params.h"
+#include "seam/seam_grid.h"
 
 #include <string>
+#include <vector>
 
 constexpr wchar_t kMainWindowClass[] = L"VELTRA_SEAM_MAINFRAM";
 constexpr wchar_t kMainWindowTitle[] = L"Veltra-Seam V1.0";
@@ -14,6 +17,15 @@ constexpr UINT WM_SOCKET_EVENT = 0x0401;
 constexpr UINT WM_SERVER_STARTED = 0x1000;
 constexpr UINT WM_CLIENT_ACCEPTED = 0x1001;
 constexpr UINT WM_SEND_RESULT = 0x1003;
+// Sent by the send worker to the main window's thread for its copy of the fields and the grid.
+constexpr UINT WM_SEND_SNAPSHOT = 0x1004;
+
+struct SendSnapshot {
+    bool has_pattern = false;
+    bool too_large = false; // the grid's copy would exceed the memory budget
+    ScreenParams params;
+    std::vector<SeamSegment> segments;
+};
 
 // The operator's form and the owner of every command: one per process.
 class MainFrame : public WindowImplBase {
@@ -39,6 +51,11 @@ public:
     ScreenParams ReadScreenParams();
     void ShowScreenParams(const ScreenParams& params);
     void OpenManual();
+
+    // Hardware commands.
+    void OnSendToHardware();
+    void SendToHardwareProc(ExtendUILib::CTreadMsgWndUI* progress);
+    void TakeSendSnapshot(SendSnapshot& snapshot);
 
     // File commands.
     void SaveSeamFile();

@@ -134,8 +134,22 @@ void MainFrame::OnFinalMessage(HWND hwnd) {
 }
 
 LRESULT MainFrame::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == WM_SIZE) {
+    switch (msg) {
+    case WM_SIZE:
         UpdateCaptionButtons();
+        break;
+    case WM_SEND_SNAPSHOT:
+        TakeSendSnapshot(*reinterpret_cast<SendSnapshot*>(lParam));
+        return 0;
+    case WM_SEND_RESULT:
+        if (wParam == 1) {
+            ShowMainMessage("device errer", "warnning");
+        } else {
+            ShowMainMessage("send seam data finish", " ");
+        }
+        break;
+    default:
+        break;
     }
     return WindowImplBase::HandleMessage(msg, wParam, lParam);
 }
@@ -218,6 +232,8 @@ void MainFrame::OnClickNotify(const std::wstring& sender) {
         OpenManual();
     } else if (sender == L"btn_screen_ctr") {
         OnScreenControl();
+    } else if (sender == L"btn_send_to_hardware") {
+        OnSendToHardware();
     } else if (sender == L"btn_import_data") {
         ImportSeamFile();
     } else if (sender == L"btn_import_coef") {

@@ -5,6 +5,7 @@
 //   uidriver msgbox [--timeout S] [--ok]
 //   uidriver filedialog [--timeout S] PATH | --cancel: types PATH into the tool's open or save dialog and
 //                       confirms it, or cancels the dialog
+//   uidriver progress [--timeout S]: the tool's progress window, "bar N" (thousandths) and then its lines
 //   uidriver pattern [--timeout S]
 //   uidriver window: the main window's rectangle and state, "X Y W H normal|maximized|minimized"
 //
@@ -217,6 +218,20 @@ BOOL CALLBACK FindPattern(HWND h, LPARAM out) {
     return TRUE;
 }
 
+BOOL CALLBACK FindProgress(HWND h, LPARAM out) {
+    if (ClassOf(h) == L"VeltraTraceMsgWnd" && ::IsWindowVisible(h) && BelongsToTool(h)) {
+        reinterpret_cast<FoundBox*>(out)->hwnd = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND ProgressWindow() {
+    FoundBox found;
+    ::EnumWindows(FindProgress, reinterpret_cast<LPARAM>(&found));
+    return found.hwnd;
+}
+
 HWND PatternWindow() {
     FoundBox found;
     ::EnumWindows(FindPattern, reinterpret_cast<LPARAM>(&found));
@@ -225,7 +240,7 @@ HWND PatternWindow() {
 
 int Usage() {
     return Fail(L"usage: uidriver [--timeout S] list | window | get NAME | set NAME TEXT | click NAME | "
-                L"msgbox [--ok] | filedialog PATH|--cancel | pattern",
+                L"msgbox [--ok] | filedialog PATH|--cancel | progress | pattern",
                 kUsage);
 }
 
@@ -287,6 +302,29 @@ int wmain(int argc, wchar_t** argv) {
                            reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
         }
         return WaitGone(dialog, timeout_ms) ? kOk : Fail(L"the file dialog stayed open", kMissing);
+    }
+    if (command == L"progress" && words.size() == 1) {
+        const HWND window = WaitFor(ProgressWindow, timeout_ms);
+        if (window == nullptr) {
+            return Fail(L"no progress window", kMissing);
+        }
+        const auto permille = reinterpret_cast<INT_PTR>(::GetPropW(window, L"VeltraProgress"));
+        std::wstring out = L"bar " + std::to_wstring(permille) + L"\n";
+        const HWND list = ::FindWindowExW(window, nullptr, L"ListBox", nullptr);
+        DWORD_PTR count = 0;
+        ::SendMessageTimeoutW(list, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &count);
+        for (DWORD_PTR i = 0; i < count && count != static_cast<DWORD_PTR>(LB_ERR); ++i) {
+            DWORD_PTR length = 0;
+            ::SendMessageTimeoutW(list, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length);
+            std::wstring line(length + 1, L'\0');
+            DWORD_PTR got = 0;
+            ::SendMessageTimeoutW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&line[0]), SMTO_ABORTIFHUNG,
+                                  kSendTimeoutMs, &got);
+            line.resize(got == static_cast<DWORD_PTR>(LB_ERR) ? 0 : got);
+            out += line + L"\n";
+        }
+        Write(out);
+        return kOk;
     }
     if (command == L"pattern" && words.size() == 1) {
         const HWND pattern = WaitFor(PatternWindow, timeout_ms);

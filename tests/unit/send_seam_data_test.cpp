@@ -1,0 +1,262 @@
+// The upload's portable half: gain map, quantising, blocks, and the sequence of device calls.
+#include "hardware/coefficient_block.h"
+#include "hardware/gain_map.h"
+#include "hardware/send_seam_data.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+GainMap Map(int64_t w, int64_t h, std::vector<float> cells = {}) {
+    GainMap map;
+    EXPECT_TRUE(MakeGainMap(w, h, 1 << 20, map));
+    if (!cells.empty()) {
+        map.cells = cells;
+    }
+    return map;
+}
+
+std::vector<uint8_t> Block(const GainMap& map, CardRect card) {
+    std::vector<uint8_t> block(BlockBytes(card), 0xEE);
+    FillCoefficientBlock(map, card, block.data());
+    return block;
+}
+
+// A controller whose cards and failures a test sets, recording what the upload asks of it.
+struct FakeCard {
+    uint16_t row, column, rows, columns;
+    bool position_fails = false;
+    bool size_fails = false;
+};
+
+class FakeDevice final : public ICommInterface, public ICommInterfaceMan {
+public:
+    std::vector<std::vector<FakeCard>> ports;
+    std::vector<std::pair<uint16_t, uint16_t>> offsets = std::vector<std::pair<uint16_t, uint16_t>>(16);
+    bool opens = true;
+    bool table_fails = false;
+    int released = 0;
+    std::vector<std::string> calls; // "port card address length"
+
+    // ICommInterfaceMan
+    int InitDeviceList() override { return opens ? 0 : 1; }
+    int GetDeviceCount() override { return 1; }
+    uint64_t GetAt(int) override { return 7; }
+    ICommInterface* GetCommInst(uint64_t) override { return this; }
+    void SetCurDeviceId(uint64_t) override {}
+    uint64_t GetCurDeviceId() override { return 7; }
+    bool IsValidCurrentDeviceId() override { return true; }
+    bool ChkDeviceId(uint64_t) override { return true; }
+
+    // ICommInterface
+    void Release() override { ++released; }
+    int GetPortCount() override { return static_cast<int>(ports.size()); }
+    int GetCardCount(int port, int) override {
+        return static_cast<int>(ports[static_cast<size_t>(port)].size());
+    }
+    int ReadCardRegister(int port, int card, uint32_t address, uint8_t* b, uint32_t length) override {
+        const FakeCard& c = ports[static_cast<size_t>(port)][static_cast<size_t>(card & 0xFFF)];
+        std::fill(b, b + length, 0);
+        if (address == kCardPositionRegister && !c.position_fails && length == 20) {
+            b[4] = static_cast<uint8_t>(c.row >> 8), b[5] = static_cast<uint8_t>(c.row);
+            b[6] = static_cast<uint8_t>(c.column >> 8), b[7] = static_cast<uint8_t>(c.column);
+            return 0;
+        }
+        if (address == kCardSizeRegister && !c.size_fails && length == 4) {
+            b[0] = static_cast<uint8_t>(c.rows >> 8), b[1] = static_cast<uint8_t>(c.rows);
+            b[2] = static_cast<uint8_t>(c.columns >> 8), b[3] = static_cast<uint8_t>(c.columns);
+            return 0;
+        }
+        return 4;
+    }
+    int WriteCardRegister(int port, int card, uint32_t address, const uint8_t* b, uint32_t length,
+                          int) override {
+        std::string call = std::to_string(port) + " " + std::to_string(card) + " " + std::to_string(address) +
+                           " " + std::to_string(length);
+        if (address == kCoefficientRegister && length > 0) {
+            call += " " + std::to_string(b[0]) + "," + std::to_string(b[length - 1]);
+        }
+        calls.push_back(call);
+        return 0;
+    }
+    int ReadSenderRegister(uint32_t address, uint8_t* b, uint32_t count) override {
+        if (table_fails || address != kPortOffsetRegister || count != 64) {
+            return 1;
+        }
+        std::fill(b, b + 256, 0);
+        for (size_t p = 0; p < 16; ++p) {
+            const size_t word = p < 8 ? 3 + p : 4 + p;
+            b[word * 4] = static_cast<uint8_t>(offsets[p].first >> 8),
+                     b[word * 4 + 1] = static_cast<uint8_t>(offsets[p].first);
+            b[word * 4 + 2] = static_cast<uint8_t>(offsets[p].second >> 8),
+                         b[word * 4 + 3] = static_cast<uint8_t>(offsets[p].second);
+        }
+        return 0;
+    }
+};
+
+class Recorder final : public SendProgress {
+public:
+    std::vector<std::wstring> lines;
+    uint64_t last_done = 0, last_total = 0;
+    void Trace(const std::wstring& line) override { lines.push_back(line); }
+    void Progress(uint64_t done, uint64_t total) override { last_done = done, last_total = total; }
+};
+
+ScreenParams Screen(int32_t w, int32_t h) {
+    ScreenParams p;
+    p.screen_width = w;
+    p.screen_height = h;
+    return p;
+}
+
+std::string Call(int port, int card, uint32_t address, uint32_t length, std::string bytes = "") {
+    return std::to_string(port) + " " + std::to_string(card) + " " + std::to_string(address) + " " +
+           std::to_string(length) + (bytes.empty() ? "" : " " + bytes);
+}
+
+} // namespace
+
+TEST(CoefficientBlock, GainsQuantiseToTheLowBitsOfTheirTruncatedProduct) {
+    const struct {
+        float gain;
+        uint8_t byte;
+    } cases[] = {
+        {1.0f, 128},
+        {1.2f, 0x99},
+        {0.7f, 89},
+        {1.4f, 179},
+        {0.0f, 0},
+        {1.995f, 255},
+        {1.005f, 128},
+        {0.995f, 127},
+        {1.99f, 254},
+        {2.0f, 255},
+        {1e30f, 255},
+        {std::numeric_limits<float>::infinity(), 255},
+        // Only hostile files carry these: the low bits of the product, 0 for what has no integer.
+        {-1.0f, 0x80},
+        {-0.5f, 0xC0},
+        {std::nanf(""), 0},
+        {-std::numeric_limits<float>::infinity(), 0},
+        {-1e30f, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.byte, QuantiseGain(c.gain)) << c.gain;
+    }
+}
+
+TEST(CoefficientBlock, RowsArePaddedToWordsAndEachWordReversed) {
+    // The six-wide row: 80 99 80 80 80 80 00 00 goes out as 80 80 99 80 00 00 80 80.
+    const GainMap six = Map(6, 1, {1.0f, 1.2f, 1.0f, 1.0f, 1.0f, 1.0f});
+    EXPECT_EQ((std::vector<uint8_t>{0x80, 0x80, 0x99, 0x80, 0x00, 0x00, 0x80, 0x80}),
+              Block(six, {0, 0, 1, 6}));
+
+    // 130 columns take 132 bytes a row; the last word holds two gains and two zeros, reversed.
+    GainMap wide = Map(140, 3);
+    wide.cells[1 * 140 + 128] = 0.5f; // row 1, column 128 of the card
+    const std::vector<uint8_t> block = Block(wide, {0, 0, 3, 130});
+    ASSERT_EQ(3u * 132, block.size());
+    EXPECT_EQ((std::vector<uint8_t>{0, 0, 128, 64}),
+              std::vector<uint8_t>(block.begin() + 132 + 128, block.begin() + 264));
+    EXPECT_EQ(128, block[0]);
+    EXPECT_EQ(0, block[129]); // row 0 ends 128 128 0 0, reversed
+    EXPECT_EQ(128, block[130]);
+
+    // Past the right and bottom edges, and starting at or beyond W: zeros, never bytes of other rows.
+    const GainMap small = Map(10, 4);
+    const std::vector<uint8_t> past = Block(small, {2, 8, 4, 4}); // two columns and two rows on screen
+    EXPECT_EQ((std::vector<uint8_t>{0, 0, 128, 128, 0, 0, 128, 128, 0, 0, 0, 0, 0, 0, 0, 0}), past);
+    for (uint32_t first_column : {10u, 11u, 70000u}) {
+        const std::vector<uint8_t> beyond = Block(small, {0, first_column, 2, 5});
+        EXPECT_EQ(std::vector<uint8_t>(16, 0), beyond) << first_column;
+    }
+    EXPECT_TRUE(Block(small, {0, 0, 0, 0}).empty());
+    EXPECT_TRUE(Block(small, {0, 0, 5, 0}).empty());
+}
+
+TEST(GainMap, SegmentsCoverUpToTheirEndPointInGridOrderAndStopAtTheEdge) {
+    GainMap map = Map(8, 4);
+    RasteriseSegments(map, {
+                               SeamSegment{1, 1, 5, 1, 0, 1, 1.2f},  // row 1, columns 1 to 4
+                               SeamSegment{3, 0, 3, 3, 0, 0, 0.8f},  // column 3, rows 0 to 2: wins (3, 1)
+                               SeamSegment{6, 3, 20, 3, 0, 1, 1.3f}, // row 3, clipped at the right edge
+                               SeamSegment{-1, 2, 4, 2, 0, 1, 1.5f}, // first cell outside: nothing
+                               SeamSegment{0, 4, 4, 4, 0, 1, 1.5f},  // row 4 is below the map
+                               SeamSegment{7, 2, 7, 2, 0, 0, 1.5f},  // y0 = y1: nothing
+                               SeamSegment{8, 0, 8, 3, 0, 0, 1.5f},  // column 8 is past the map
+                               SeamSegment{0, 0, 0, 1, 0, 5, 0.9f},  // any other flag runs down a column
+                           });
+    const float expected[4][8] = {
+        {0.9f, 1, 1, 0.8f, 1, 1, 1, 1},
+        {1, 1.2f, 1.2f, 0.8f, 1.2f, 1, 1, 1},
+        {1, 1, 1, 0.8f, 1, 1, 1, 1},
+        {1, 1, 1, 1, 1, 1, 1.3f, 1.3f},
+    };
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            EXPECT_EQ(expected[y][x], map.At(x, y)) << x << "," << y;
+        }
+    }
+    GainMap refused;
+    EXPECT_FALSE(MakeGainMap(-1, 4, 1 << 20, refused));
+    EXPECT_FALSE(MakeGainMap(1 << 20, 1 << 20, 1ull << 40, refused)); // 4 TB
+    EXPECT_TRUE(MakeGainMap(0, 0, 0, refused));
+    EXPECT_TRUE(MakeGainMap(16, 16, 1024, refused));
+    EXPECT_FALSE(MakeGainMap(16, 16, 1023, refused));
+}
+
+TEST(SendSeamData, WritesEveryCardInOrderAndSkipsWhatCannotBeSent) {
+    FakeDevice device;
+    device.offsets[1] = {2, 1}; // port 1: two rows down, one column right
+    device.offsets[15] = {0, 4};
+    device.ports.resize(17);
+    device.ports[0] = {FakeCard{0, 0, 2, 3}, FakeCard{0, 3, 2, 2, true}, FakeCard{0, 5, 2, 2, false, true}};
+    device.ports[1] = {FakeCard{0, 0, 1, 4}};
+    device.ports[15] = {FakeCard{0, 0, 1, 1000}}; // its block exceeds the budget given below
+    device.ports[16] = {FakeCard{0, 0, 1, 1}, FakeCard{0, 0, 1, 1}};
+    Recorder progress;
+    const std::vector<SeamSegment> grid = {SeamSegment{0, 0, 4, 0, 0, 1, 0.5f},
+                                           SeamSegment{1, 2, 2, 2, 0, 1, 1.5f}};
+    ASSERT_EQ(SendOutcome::Finished, SendSeamData(device, Screen(8, 4), grid, 512, progress));
+
+    const uint32_t gate = kUploadGateRegister, memory = kCoefficientRegister;
+    const std::vector<std::string> expected = {
+        Call(0, 0x2000, gate, 4), Call(0, 0x2000, memory, 8, "0,128"), Call(0, 0x2000, gate, 4),
+        // port 1's card starts at (2, 1): the gain 1.5 of row 2, column 1, is its first byte, word-reversed.
+        Call(1, 0x2000, gate, 4), Call(1, 0x2000, memory, 4, "128,192"), Call(1, 0x2000, gate, 4)};
+    EXPECT_EQ(expected, device.calls);
+    EXPECT_EQ(1, device.released);
+    EXPECT_EQ((std::vector<std::wstring>{L"port 0: card 1 of 3", L"port 1: card 1 of 1", L"memory errer",
+                                         L"port 16 has no offset entry: its 2 cards are skipped"}),
+              progress.lines);
+    EXPECT_EQ(progress.last_total, progress.last_done);
+}
+
+TEST(SendSeamData, OutcomesFollowTheDeviceAndTheCardCounts) {
+    Recorder progress;
+    FakeDevice device;
+    device.ports = {{}, {}};
+    EXPECT_EQ(SendOutcome::DeviceError, SendSeamData(device, Screen(4, 4), {}, 1 << 20, progress));
+    device.ports = {{FakeCard{0, 0, 1, 1, true}}}; // counted, though nothing could be written
+    EXPECT_EQ(SendOutcome::Finished, SendSeamData(device, Screen(4, 4), {}, 1 << 20, progress));
+    device.table_fails = true;
+    EXPECT_EQ(SendOutcome::DeviceError, SendSeamData(device, Screen(4, 4), {}, 1 << 20, progress));
+    EXPECT_EQ(3, device.released);
+    device.opens = false;
+    EXPECT_EQ(SendOutcome::DeviceError, SendSeamData(device, Screen(4, 4), {}, 1 << 20, progress));
+    EXPECT_EQ(3, device.released);
+    EXPECT_TRUE(device.calls.empty());
+    // A map beyond the budget: "memory errer", and the device is never opened.
+    device.opens = true;
+    progress.lines.clear();
+    EXPECT_EQ(SendOutcome::MemoryError, SendSeamData(device, Screen(100, 100), {}, 39999, progress));
+    EXPECT_EQ((std::vector<std::wstring>{L"memory errer"}), progress.lines);
+    EXPECT_EQ(SendOutcome::MemoryError, SendSeamData(device, Screen(-4, 4), {}, 1 << 20, progress));
+    EXPECT_EQ(3, device.released);
+}
