@@ -3,17 +3,24 @@
 #include <algorithm>
 #include <cstring>
 
+namespace {
+
+// The quantising of QuantiseGain in a form without branches, so that a row is converted many pixels
+// at a time. The product is held inside the range of a 32-bit integer before it is converted: NaN and
+// products too negative for an integer (only hostile seam files carry them) give 0, and anything at
+// 2.0 or more is 255 whatever its product.
+inline uint8_t Quantise(float gain) {
+    float product = gain * 128.0f;
+    product = product >= -2147483648.0f ? product : 0.0f;
+    product = product < 256.0f ? product : 256.0f;
+    const uint8_t low = static_cast<uint8_t>(static_cast<int32_t>(product));
+    return gain >= 2.0f ? static_cast<uint8_t>(255) : low;
+}
+
+} // namespace
+
 uint8_t QuantiseGain(float gain) {
-    if (gain >= 2.0f) {
-        return 255;
-    }
-    const float product = gain * 128.0f;
-    // NaN and products too negative for a 32-bit integer only come from hostile seam files; they would
-    // be undefined conversions, so they give 0.
-    if (!(product >= -2147483648.0f)) {
-        return 0;
-    }
-    return static_cast<uint8_t>(static_cast<int32_t>(product));
+    return Quantise(gain);
 }
 
 void FillCoefficientBlock(const GainMap& map, const CardRect& card, uint8_t* block) {
@@ -32,12 +39,14 @@ void FillCoefficientBlock(const GainMap& map, const CardRect& card, uint8_t* blo
         const float* gains = map.cells.data() + y * map.width + first_column;
         uint8_t* out = block + static_cast<size_t>(r) * stride;
         for (int64_t x = 0; x < shown; ++x) {
-            out[x] = QuantiseGain(gains[x]);
+            out[x] = Quantise(gains[x]);
         }
         // The card reads its memory a 32-bit word at a time with the bytes the other way round.
         for (uint32_t i = 0; i < stride; i += 4) {
-            std::swap(out[i], out[i + 3]);
-            std::swap(out[i + 1], out[i + 2]);
+            uint32_t word;
+            std::memcpy(&word, out + i, 4);
+            word = (word >> 24) | ((word >> 8) & 0xFF00u) | ((word << 8) & 0xFF0000u) | (word << 24);
+            std::memcpy(out + i, &word, 4);
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include "lib/baselib/memory_budget.h"
 
+#include <algorithm>
 #include <new>
 
 bool GainMapBytes(int64_t width, int64_t height, uint64_t& bytes) {
@@ -33,21 +34,26 @@ void RasteriseSegments(GainMap& map, const std::vector<SeamSegment>& segments) {
     const int64_t w = map.width;
     const int64_t h = map.height;
     float* cells = map.cells.data();
+    // Each segment is one span of cells: from its first end point, which must lie inside the map or
+    // nothing is covered, up to its second end point or the map's edge, whichever comes first.
     for (const SeamSegment& s : segments) {
         if (s.horizontal == 1) {
-            if (s.y0 < 0 || s.y0 >= h) {
+            if (s.y0 < 0 || s.y0 >= h || s.x0 < 0) {
                 continue;
             }
+            const int64_t end = std::min<int64_t>(s.x1, w);
             float* row = cells + s.y0 * w;
-            for (int64_t x = s.x0; x < s.x1 && x >= 0 && x < w; ++x) {
+            for (int64_t x = s.x0; x < end; ++x) {
                 row[x] = s.gain;
             }
         } else {
-            if (s.x0 < 0 || s.x0 >= w) {
+            if (s.x0 < 0 || s.x0 >= w || s.y0 < 0) {
                 continue;
             }
-            for (int64_t y = s.y0; y < s.y1 && y >= 0 && y < h; ++y) {
-                cells[y * w + s.x0] = s.gain;
+            const int64_t end = std::min<int64_t>(s.y1, h);
+            float* cell = cells + s.y0 * w + s.x0;
+            for (int64_t y = s.y0; y < end; ++y, cell += w) {
+                *cell = s.gain;
             }
         }
     }

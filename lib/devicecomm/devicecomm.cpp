@@ -5,13 +5,51 @@
 #include <cstring>
 #include <vector>
 
-// One request, one response, on a connection that is given up at the first failure: after a timeout
-// the stream can no longer be matched to requests.
+// Requests and their responses, in order, on a connection that is given up at the first failure: after
+// a timeout the stream can no longer be matched to requests.
+//
+// A write need not wait for its response: the controller answers every request in the order it came,
+// so the responses of posted writes are taken off the stream before the next request that needs its
+// own answer, and before the connection is let go. The round trip a response costs is paid once per
+// read, not once per write.
 class Connection {
 public:
     Connection(net::Socket socket, int timeout_ms) : socket_(std::move(socket)), timeout_ms_(timeout_ms) {}
 
+    // The request goes out before the responses of posted writes are taken: they arrive first, in
+    // order, and the round trip is paid once.
     bool Call(const devproto::Request& request, devproto::Response& response) {
+        return Send(request) && Drain() && Receive(response);
+    }
+
+    // Sends a request whose response is not waited for; false when the connection failed.
+    bool Post(const devproto::Request& request) {
+        if (!Send(request)) {
+            return false;
+        }
+        ++unanswered_;
+        // Responses are small, but the controller must never block on a full stream of them.
+        return unanswered_ < kMaxUnanswered || Drain();
+    }
+
+    // Takes the responses of every posted request off the stream.
+    bool Drain() {
+        while (unanswered_ > 0) {
+            devproto::Response ignored;
+            if (!Receive(ignored)) {
+                return false;
+            }
+            --unanswered_;
+        }
+        return socket_.Valid();
+    }
+
+    bool Valid() const { return socket_.Valid(); }
+
+private:
+    static constexpr int kMaxUnanswered = 256;
+
+    bool Send(const devproto::Request& request) {
         if (!socket_.Valid()) {
             return false;
         }
@@ -20,6 +58,10 @@ public:
             socket_.Close();
             return false;
         }
+        return true;
+    }
+
+    bool Receive(devproto::Response& response) {
         for (;;) {
             devproto::Frame frame;
             size_t used = 0;
@@ -47,12 +89,10 @@ public:
         }
     }
 
-    bool Valid() const { return socket_.Valid(); }
-
-private:
     net::Socket socket_;
     int timeout_ms_;
     std::vector<uint8_t> pending_;
+    int unanswered_ = 0;
 };
 
 namespace {
@@ -61,7 +101,10 @@ class CommInterface final : public ICommInterface {
 public:
     explicit CommInterface(std::unique_ptr<Connection> connection) : connection_(std::move(connection)) {}
 
-    void Release() override { delete this; }
+    void Release() override {
+        connection_->Drain(); // a posted write is answered before the connection goes
+        delete this;
+    }
 
     int GetPortCount() override {
         devproto::Request q;
@@ -87,7 +130,7 @@ public:
     }
 
     int WriteCardRegister(int port, int card, uint32_t address, const uint8_t* buffer, uint32_t length,
-                          int /*flags*/) override {
+                          int flags) override {
         if (length > devproto::kMaxData || (buffer == nullptr && length != 0)) {
             return -1;
         }
@@ -97,6 +140,9 @@ public:
         q.card = static_cast<uint32_t>(card);
         q.address = address;
         q.data.assign(buffer, buffer + length);
+        if ((flags & kWaitForReply) == 0) {
+            return connection_->Post(q) ? 0 : -1;
+        }
         devproto::Response r;
         if (!connection_->Call(q, r)) {
             return -1;

@@ -29,6 +29,9 @@ public:
     virtual int GetCardCount(int port, int kind) = 0;
     // 0 on success, with the buffer filled; non-zero otherwise.
     virtual int ReadCardRegister(int port, int card, uint32_t address, uint8_t* buffer, uint32_t length) = 0;
+    // With flags 0 the write is sent without waiting for the controller's answer, and 0 means only that
+    // it was sent (the commands never look at a write's result); with kWaitForReply it returns the
+    // controller's status, 0 when the write was taken.
     virtual int WriteCardRegister(int port, int card, uint32_t address, const uint8_t* buffer,
                                   uint32_t length, int flags) = 0;
     // count is in 32-bit words.
@@ -88,5 +91,6 @@ ICommInterface* OpenCommInterface(ICommInterfaceMan& manager);
 // The address a card is reached at: its index on the port with 0x2000; port -1 with card 0x2FFF writes
 // to every card at once.
 constexpr int kCardAddressBase = 0x2000;
+constexpr int kWaitForReply = 1;
 constexpr int kBroadcastPort = -1;
 constexpr int kBroadcastCard = 0x2FFF;

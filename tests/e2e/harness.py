@@ -130,11 +130,17 @@ class Tool:
                                                cwd=self.bin_dir))
         return self
 
-    def wait_ready(self, timeout=30):
+    def wait_ready(self, timeout=60):
         # "list" reads every control's text with sent messages, which the tool answers only from its
-        # message loop: once it answers, start-up (centring and showing included) is over.
-        wait_until(lambda: uidriver("--timeout", "1", "list", check_rc=False)[0] == 0 or self.exited(),
-                   timeout, message="the main window")
+        # message loop: once it answers, start-up (centring and showing included) is over. The first
+        # Wine program of a fresh Wine server can take long to start: a slow answer is asked again.
+        def answered():
+            try:
+                return uidriver("--timeout", "1", "list", check_rc=False, timeout=20)[0] == 0
+            except subprocess.TimeoutExpired:
+                return False
+
+        wait_until(lambda: answered() or self.exited(), timeout, message="the main window")
         check(not self.exited(), f"the tool ended at start with {self.proc.returncode}")
         return self
 

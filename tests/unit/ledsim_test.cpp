@@ -63,7 +63,8 @@ uint32_t ReadWord(ICommInterface& d, int port, int card, uint32_t address) {
 }
 
 int Write(ICommInterface& d, int port, int card, uint32_t address, std::vector<uint8_t> bytes) {
-    return d.WriteCardRegister(port, card, address, bytes.data(), static_cast<uint32_t>(bytes.size()), 0);
+    return d.WriteCardRegister(port, card, address, bytes.data(), static_cast<uint32_t>(bytes.size()),
+                               kWaitForReply);
 }
 
 // A scratch folder removed when the test ends; declared before the simulators, so that it outlives
@@ -128,11 +129,12 @@ TEST(Simulator, CoefficientMemoryTakesWritesOnlyThroughAnOpenGate) {
     Device d = Open(manager);
     ASSERT_NE(nullptr, d);
     const std::vector<uint8_t> block(256 * 256, 0x80);
-    EXPECT_NE(0, d->WriteCardRegister(0, 0x2001, 0xD0020000, block.data(), 65536, 0));
+    EXPECT_NE(0, d->WriteCardRegister(0, 0x2001, 0xD0020000, block.data(), 65536, kWaitForReply));
     EXPECT_EQ(0, Write(*d, 0, 0x2001, 0xDA000003, {0, 0, 0, 0x10}));
-    EXPECT_EQ(0, d->WriteCardRegister(0, 0x2001, 0xD0020000, block.data(), 65536, 0));
+    EXPECT_EQ(0, d->WriteCardRegister(0, 0x2001, 0xD0020000, block.data(), 65536, kWaitForReply));
     const std::vector<uint8_t> too_long(65537, 1);
-    EXPECT_NE(0, d->WriteCardRegister(0, 0x2001, 0xD0020000, too_long.data(), 65537, 0)); // refused whole
+    EXPECT_NE(0, d->WriteCardRegister(0, 0x2001, 0xD0020000, too_long.data(), 65537,
+                                      kWaitForReply)); // refused whole
     EXPECT_EQ(0, Write(*d, 0, 0x2001, 0xDA000003, {0, 0, 0, 0}));
     EXPECT_NE(0, Write(*d, 0, 0x2001, 0xD0020000, {1, 2, 3, 4}));
     EXPECT_EQ(block, sim.controller().Memory(0, 1));

@@ -64,7 +64,8 @@ bool Server::Pause(int ms) const {
 void Server::Serve(net::Socket socket) {
     std::vector<uint8_t> pending;
     long writes = 0;
-    std::vector<uint8_t> chunk(64 * 1024);
+    // Larger than any card's block frame: a block that is all there is taken in one receive.
+    constexpr size_t kReceive = 256 * 1024;
     while (!stopping_) {
         devproto::Frame frame;
         size_t used = 0;
@@ -73,12 +74,12 @@ void Server::Serve(net::Socket socket) {
             return; // a stream that lies about its lengths cannot be followed: drop the connection
         }
         if (parsed == devproto::ParseResult::NeedMore) {
-            const long n = net::RecvSome(socket, chunk.data(), chunk.size(), kPollMs);
+            const size_t held = pending.size();
+            pending.resize(held + kReceive);
+            const long n = net::RecvSome(socket, pending.data() + held, kReceive, kPollMs);
+            pending.resize(held + static_cast<size_t>(n > 0 ? n : 0));
             if (n == 0) {
                 return;
-            }
-            if (n > 0) {
-                pending.insert(pending.end(), chunk.begin(), chunk.begin() + n);
             }
             continue;
         }
