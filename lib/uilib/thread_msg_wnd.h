@@ -53,6 +53,8 @@ private:
     HWND owner_ = nullptr;
     std::vector<std::wstring> pending_;
     int permille_ = 0;
+    int shown_permille_ = 0;
+    bool refresh_posted_ = false;
     bool closing_ = false;
     IBaseThread* thread_ = nullptr;
     WPARAM wparam_ = 0;

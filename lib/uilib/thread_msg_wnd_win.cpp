@@ -11,6 +11,7 @@ namespace {
 
 const UINT kShowPending = WM_APP + 0x101;
 const UINT kCloseNow = WM_APP + 0x102;
+const UINT_PTR kRefreshTimer = 1;
 constexpr int kWidth = 520;
 constexpr int kHeight = 340;
 constexpr int kMargin = 12;
@@ -43,9 +44,18 @@ HWND CTreadMsgWndUI::GetHWND() {
 
 void CTreadMsgWndUI::Post(UINT msg) {
     // Under the lock: the window cannot go away between the test and the post.
-    if (hwnd_ != nullptr) {
-        ::PostMessageW(hwnd_, msg, 0, 0);
+    if (hwnd_ == nullptr) {
+        return;
     }
+    if (msg == kShowPending) {
+        // One refresh at a time, and at most ten a second: a worker tracing a line per card must not
+        // keep the window busy redrawing (under Wine a list box redraw costs milliseconds).
+        if (refresh_posted_) {
+            return;
+        }
+        refresh_posted_ = true;
+    }
+    ::PostMessageW(hwnd_, msg, 0, 0);
 }
 
 void CTreadMsgWndUI::Trace(const wchar_t* format, ...) {
@@ -144,13 +154,17 @@ void CTreadMsgWndUI::ShowPending(HWND hwnd) {
         std::lock_guard<std::mutex> guard(lock_);
         lines.swap(pending_);
         permille = permille_;
-    }
-    for (const std::wstring& line : lines) {
-        ::SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+        shown_permille_ = permille;
     }
     if (!lines.empty()) {
+        ::SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
+        for (const std::wstring& line : lines) {
+            ::SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+        }
         const LRESULT count = ::SendMessageW(list_, LB_GETCOUNT, 0, 0);
         ::SendMessageW(list_, LB_SETTOPINDEX, static_cast<WPARAM>(count > 0 ? count - 1 : 0), 0);
+        ::SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
+        ::InvalidateRect(list_, nullptr, TRUE);
     }
     if (reinterpret_cast<INT_PTR>(::GetPropW(hwnd, kProgressProperty)) != static_cast<INT_PTR>(permille)) {
         ::SetPropW(hwnd, kProgressProperty, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(permille)));
@@ -187,7 +201,26 @@ LRESULT CTreadMsgWndUI::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
     switch (msg) {
     case kShowPending:
         ShowPending(hwnd);
+        ::SetTimer(hwnd, kRefreshTimer, 100, nullptr);
         return 0;
+    case WM_TIMER:
+        if (wParam == kRefreshTimer) {
+            ::KillTimer(hwnd, kRefreshTimer);
+            bool more;
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                refresh_posted_ = false;
+                more = !pending_.empty() || permille_ != shown_permille_;
+            }
+            if (more) {
+                ShowPending(hwnd);
+                std::lock_guard<std::mutex> guard(lock_);
+                refresh_posted_ = true;
+                ::SetTimer(hwnd, kRefreshTimer, 100, nullptr);
+            }
+            return 0;
+        }
+        break;
     case kCloseNow:
     case WM_CLOSE: {
         bool closing;

@@ -208,16 +208,17 @@ def temp_file(suffix=""):
 class Simulator:
     """The simulated LED controller (native build), on a free loopback port."""
 
-    def __init__(self, *options, name="ledsim"):
+    def __init__(self, *options, name="ledsim", binary=None):
         self.options = list(options)
         self.name = name
+        self.binary = binary or NATIVE_BIN / "ledsim"
         self.port = None
         self.proc = None
 
     def start(self):
         SCRATCH.mkdir(parents=True, exist_ok=True)
         self.log = open(SCRATCH / f"{self.name}.stderr", "wb")
-        self.proc = track(subprocess.Popen([str(NATIVE_BIN / "ledsim"), "serve", "--listen", "127.0.0.1:0",
+        self.proc = track(subprocess.Popen([str(self.binary), "serve", "--listen", "127.0.0.1:0",
                                             *self.options], stdout=subprocess.PIPE, stderr=self.log))
         line = self.proc.stdout.readline().decode()
         m = re.match(r"ledsim: listening on 127\.0\.0\.1:(\d+)", line)
