@@ -56,6 +56,8 @@ public:
     void OnSendToHardware();
     void SendToHardwareProc(ExtendUILib::CTreadMsgWndUI* progress);
     void TakeSendSnapshot(SendSnapshot& snapshot);
+    void OnSolidify();
+    void OnReadBack();
 
     // File commands.
     void SaveSeamFile();

@@ -234,6 +234,10 @@ void MainFrame::OnClickNotify(const std::wstring& sender) {
         OnScreenControl();
     } else if (sender == L"btn_send_to_hardware") {
         OnSendToHardware();
+    } else if (sender == L"btn_read_back") {
+        OnReadBack();
+    } else if (sender == L"btn_solidify") {
+        OnSolidify();
     } else if (sender == L"btn_import_data") {
         ImportSeamFile();
     } else if (sender == L"btn_import_coef") {

@@ -2,6 +2,7 @@
 #include "hardware/coefficient_block.h"
 #include "hardware/gain_map.h"
 #include "hardware/send_seam_data.h"
+#include "tests/unit/fake_device.h"
 
 #include <gtest/gtest.h>
 
@@ -26,79 +27,6 @@ std::vector<uint8_t> Block(const GainMap& map, CardRect card) {
     FillCoefficientBlock(map, card, block.data());
     return block;
 }
-
-// A controller whose cards and failures a test sets, recording what the upload asks of it.
-struct FakeCard {
-    uint16_t row, column, rows, columns;
-    bool position_fails = false;
-    bool size_fails = false;
-};
-
-class FakeDevice final : public ICommInterface, public ICommInterfaceMan {
-public:
-    std::vector<std::vector<FakeCard>> ports;
-    std::vector<std::pair<uint16_t, uint16_t>> offsets = std::vector<std::pair<uint16_t, uint16_t>>(16);
-    bool opens = true;
-    bool table_fails = false;
-    int released = 0;
-    std::vector<std::string> calls; // "port card address length"
-
-    // ICommInterfaceMan
-    int InitDeviceList() override { return opens ? 0 : 1; }
-    int GetDeviceCount() override { return 1; }
-    uint64_t GetAt(int) override { return 7; }
-    ICommInterface* GetCommInst(uint64_t) override { return this; }
-    void SetCurDeviceId(uint64_t) override {}
-    uint64_t GetCurDeviceId() override { return 7; }
-    bool IsValidCurrentDeviceId() override { return true; }
-    bool ChkDeviceId(uint64_t) override { return true; }
-
-    // ICommInterface
-    void Release() override { ++released; }
-    int GetPortCount() override { return static_cast<int>(ports.size()); }
-    int GetCardCount(int port, int) override {
-        return static_cast<int>(ports[static_cast<size_t>(port)].size());
-    }
-    int ReadCardRegister(int port, int card, uint32_t address, uint8_t* b, uint32_t length) override {
-        const FakeCard& c = ports[static_cast<size_t>(port)][static_cast<size_t>(card & 0xFFF)];
-        std::fill(b, b + length, 0);
-        if (address == kCardPositionRegister && !c.position_fails && length == 20) {
-            b[4] = static_cast<uint8_t>(c.row >> 8), b[5] = static_cast<uint8_t>(c.row);
-            b[6] = static_cast<uint8_t>(c.column >> 8), b[7] = static_cast<uint8_t>(c.column);
-            return 0;
-        }
-        if (address == kCardSizeRegister && !c.size_fails && length == 4) {
-            b[0] = static_cast<uint8_t>(c.rows >> 8), b[1] = static_cast<uint8_t>(c.rows);
-            b[2] = static_cast<uint8_t>(c.columns >> 8), b[3] = static_cast<uint8_t>(c.columns);
-            return 0;
-        }
-        return 4;
-    }
-    int WriteCardRegister(int port, int card, uint32_t address, const uint8_t* b, uint32_t length,
-                          int) override {
-        std::string call = std::to_string(port) + " " + std::to_string(card) + " " + std::to_string(address) +
-                           " " + std::to_string(length);
-        if (address == kCoefficientRegister && length > 0) {
-            call += " " + std::to_string(b[0]) + "," + std::to_string(b[length - 1]);
-        }
-        calls.push_back(call);
-        return 0;
-    }
-    int ReadSenderRegister(uint32_t address, uint8_t* b, uint32_t count) override {
-        if (table_fails || address != kPortOffsetRegister || count != 64) {
-            return 1;
-        }
-        std::fill(b, b + 256, 0);
-        for (size_t p = 0; p < 16; ++p) {
-            const size_t word = p < 8 ? 3 + p : 4 + p;
-            b[word * 4] = static_cast<uint8_t>(offsets[p].first >> 8),
-                     b[word * 4 + 1] = static_cast<uint8_t>(offsets[p].first);
-            b[word * 4 + 2] = static_cast<uint8_t>(offsets[p].second >> 8),
-                         b[word * 4 + 3] = static_cast<uint8_t>(offsets[p].second);
-        }
-        return 0;
-    }
-};
 
 class Recorder final : public SendProgress {
 public:
@@ -227,9 +155,11 @@ TEST(SendSeamData, WritesEveryCardInOrderAndSkipsWhatCannotBeSent) {
 
     const uint32_t gate = kUploadGateRegister, memory = kCoefficientRegister;
     const std::vector<std::string> expected = {
-        Call(0, 0x2000, gate, 4), Call(0, 0x2000, memory, 8, "0,128"), Call(0, 0x2000, gate, 4),
+        Call(0, 0x2000, gate, 4, "00000010"), Call(0, 0x2000, memory, 8, "0,128"),
+        Call(0, 0x2000, gate, 4, "00000000"),
         // port 1's card starts at (2, 1): the gain 1.5 of row 2, column 1, is its first byte, word-reversed.
-        Call(1, 0x2000, gate, 4), Call(1, 0x2000, memory, 4, "128,192"), Call(1, 0x2000, gate, 4)};
+        Call(1, 0x2000, gate, 4, "00000010"), Call(1, 0x2000, memory, 4, "128,192"),
+        Call(1, 0x2000, gate, 4, "00000000")};
     EXPECT_EQ(expected, device.calls);
     EXPECT_EQ(1, device.released);
     EXPECT_EQ((std::vector<std::wstring>{L"port 0: card 1 of 3", L"port 1: card 1 of 1", L"memory errer",

@@ -4,14 +4,18 @@
 //                [--close-after-writes N] [--delay-ms N] [--refuse]
 //   ledsim read  [--connect ADDR:PORT] PORT CARD ADDRESS LENGTH
 //   ledsim cards [--connect ADDR:PORT]
+//   ledsim export-dat [--connect ADDR:PORT] [--width W --height H] FILE
 //
 // serve prints "ledsim: listening on ADDR:PORT" once it accepts connections (port 0 picks a free one).
 #include "hardware/card_layout.h"
+#include "hardware/coefficient_block.h"
+#include "lib/baselib/memory_budget.h"
 #include "lib/devicecomm/devicecomm.h"
 #include "tools/ledsim/controller.h"
 #include "tools/ledsim/server.h"
 #include "tools/ledsim/topology.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -37,7 +41,11 @@ int Usage() {
                  "usage: ledsim serve [--listen ADDR:PORT] [--topology FILE] [--state DIR] [--journal FILE]\n"
                  "                    [--close-after-writes N] [--delay-ms N] [--refuse]\n"
                  "       ledsim read [--connect ADDR:PORT] PORT CARD ADDRESS LENGTH\n"
-                 "       ledsim cards [--connect ADDR:PORT]\n");
+                 "       ledsim cards [--connect ADDR:PORT]\n"
+                 "       ledsim export-dat [--connect ADDR:PORT] [--width W --height H] FILE\n"
+                 "         writes what the cards hold as a coefficient file: one byte per screen pixel,\n"
+                 "         row-major, 128 where no card covers a pixel; the screen defaults to the\n"
+                 "         extent of the cards\n");
     return 2;
 }
 
@@ -181,35 +189,128 @@ int Read(std::vector<std::string> args) {
     return 0;
 }
 
+struct PlacedCard {
+    int port;
+    int address;
+    CardRect rect;
+};
+
+// Every card's rectangle on the screen, in port and card order.
+bool ListCards(ICommInterface& device, std::vector<PlacedCard>& out) {
+    uint8_t table[256] = {};
+    if (device.ReadSenderRegister(kPortOffsetRegister, table, 64) != 0) {
+        std::fprintf(stderr, "ledsim: the port offset table cannot be read\n");
+        return false;
+    }
+    const PortOffsetTable offsets = ParsePortOffsetTable(table);
+    const int ports = device.GetPortCount();
+    for (int p = 0; p < ports; ++p) {
+        const int cards = device.GetCardCount(p, 2);
+        for (int c = 0; c < cards; ++c) {
+            PlacedCard card{p, c | kCardAddressBase, {}};
+            if (ReadCardRect(device, p, card.address, offsets, card.rect)) {
+                out.push_back(card);
+            }
+        }
+    }
+    return true;
+}
+
 int Cards(std::vector<std::string> args) {
     CCommInstMan manager;
     ICommInterface* device = Open(args, manager);
     if (device == nullptr) {
         return 1;
     }
+    std::vector<PlacedCard> cards;
+    const bool listed = args.empty() && ListCards(*device, cards);
+    device->Release();
     if (!args.empty()) {
-        device->Release();
         return Usage();
     }
-    uint8_t table[256] = {};
-    if (device->ReadSenderRegister(kPortOffsetRegister, table, 64) != 0) {
-        std::fprintf(stderr, "ledsim: the port offset table cannot be read\n");
-        device->Release();
+    for (const PlacedCard& c : cards) {
+        std::printf("%d %d %u %u %u %u\n", c.port, c.address & 0xFFF, c.rect.first_row, c.rect.first_column,
+                    c.rect.rows, c.rect.columns);
+    }
+    return listed ? 0 : 1;
+}
+
+// The coefficient file of what the cards hold: each card's bytes at its place on the screen, in the
+// order of the pixels (the cards keep each 32-bit word's bytes reversed).
+int ExportDat(std::vector<std::string> args) {
+    CCommInstMan manager;
+    ICommInterface* device = Open(args, manager);
+    if (device == nullptr) {
         return 1;
     }
-    const PortOffsetTable offsets = ParsePortOffsetTable(table);
-    const int ports = device->GetPortCount();
-    for (int p = 0; p < ports; ++p) {
-        const int cards = device->GetCardCount(p, 2);
-        for (int c = 0; c < cards; ++c) {
-            CardRect rect;
-            if (ReadCardRect(*device, p, c | kCardAddressBase, offsets, rect)) {
-                std::printf("%d %d %u %u %u %u\n", p, c, rect.first_row, rect.first_column, rect.rows,
-                            rect.columns);
+    struct Releaser {
+        ICommInterface* d;
+        ~Releaser() { d->Release(); }
+    } release{device};
+    long long width = -1, height = -1;
+    std::string file;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--width" && i + 1 < args.size() && Number(args[i + 1], 0, 1 << 20, width)) {
+            ++i;
+        } else if (args[i] == "--height" && i + 1 < args.size() && Number(args[i + 1], 0, 1 << 20, height)) {
+            ++i;
+        } else if (file.empty() && args[i].rfind("--", 0) != 0) {
+            file = args[i];
+        } else {
+            return Usage();
+        }
+    }
+    if (file.empty() || (width < 0) != (height < 0)) {
+        return Usage();
+    }
+    std::vector<PlacedCard> cards;
+    if (!ListCards(*device, cards)) {
+        return 1;
+    }
+    if (width < 0) {
+        width = height = 0;
+        for (const PlacedCard& c : cards) {
+            width = std::max<long long>(width, c.rect.first_column + c.rect.columns);
+            height = std::max<long long>(height, c.rect.first_row + c.rect.rows);
+        }
+    }
+    const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+    if (bytes > MemoryBudget()) {
+        std::fprintf(stderr, "ledsim: a screen of %lld x %lld needs %s; %s can be used now\n", width, height,
+                     FormatBytes(bytes).c_str(), FormatBytes(MemoryBudget()).c_str());
+        return 1;
+    }
+    std::vector<uint8_t> screen(static_cast<size_t>(bytes), 128);
+    for (const PlacedCard& c : cards) {
+        const uint32_t stride = BlockStride(c.rect.columns);
+        std::vector<uint8_t> memory(static_cast<size_t>(BlockBytes(c.rect)));
+        for (size_t offset = 0; offset < memory.size();) {
+            const uint32_t n = static_cast<uint32_t>(std::min<size_t>(memory.size() - offset, 16u << 20));
+            if (device->ReadCardRegister(c.port, c.address, 0xD0020000u + static_cast<uint32_t>(offset),
+                                         memory.data() + offset, n) != 0) {
+                std::fprintf(stderr, "ledsim: the memory of port %d card %d cannot be read\n", c.port,
+                             c.address & 0xFFF);
+                return 1;
+            }
+            offset += n;
+        }
+        for (uint32_t r = 0; r < c.rect.rows && c.rect.first_row + r < height; ++r) {
+            const size_t y = c.rect.first_row + r;
+            for (uint32_t x = 0; x < c.rect.columns && c.rect.first_column + x < width; ++x) {
+                screen[y * static_cast<size_t>(width) + c.rect.first_column + x] =
+                    memory[r * stride + (x ^ 3u)];
             }
         }
     }
-    device->Release();
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(screen.data()), static_cast<std::streamsize>(screen.size()));
+    out.close();
+    if (!out) {
+        std::fprintf(stderr, "ledsim: cannot write %s\n", file.c_str());
+        return 1;
+    }
+    std::printf("ledsim: wrote %s: %lld x %lld pixels from %zu cards\n", file.c_str(), width, height,
+                cards.size());
     return 0;
 }
 
@@ -229,6 +330,9 @@ int main(int argc, char** argv) {
     }
     if (command == "cards") {
         return Cards(args);
+    }
+    if (command == "export-dat") {
+        return ExportDat(args);
     }
     return Usage();
 }

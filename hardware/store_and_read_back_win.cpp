@@ -1,0 +1,102 @@
+// "btn_solidify" and "btn_read_back": both run on the dispatching thread and report in message boxes.
+#include "app/main_frame.h"
+#include "files/coefficient_file.h"
+#include "hardware/read_back.h"
+#include "hardware/solidify.h"
+#include "lib/baselib/memory_budget.h"
+#include "seam/pattern_window_win.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// The hourglass while the cards store their data: the window is blocked for two seconds by design.
+class WaitCursor {
+public:
+    WaitCursor() : previous_(::SetCursor(::LoadCursorW(nullptr, IDC_WAIT))) {}
+    ~WaitCursor() { ::SetCursor(previous_); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    HCURSOR previous_;
+};
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+
+void ShowReadBackWarning(const std::wstring& text) {
+    ::MessageBoxExW(g_mainFrame ? g_mainFrame->GetHWND() : nullptr, text.c_str(), L"WARNING", MB_OK,
+                    MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+}
+
+std::wstring Quoted(const std::wstring& path) {
+    return L"\"" + path + L"\"";
+}
+
+} // namespace
+
+void MainFrame::OnSolidify() {
+    WaitCursor wait;
+    if (!SolidifyCards(commManager, [](int ms) { ::Sleep(static_cast<DWORD>(ms)); })) {
+        ShowMainMessage("device errer", "warnning");
+        return;
+    }
+    ShowMainMessage("save seam data finish", " ");
+}
+
+void MainFrame::OnReadBack() {
+    if (g_patternWindow == nullptr) {
+        ShowMainMessage("ERRER", "WARNING");
+        return;
+    }
+    const ScreenParams params = ReadScreenParams();
+    if (coefficientPath.empty()) {
+        ShowReadBackWarning(
+            L"No coefficient file has been chosen: choose one with the coefficient file button "
+            L"(btn_import_coef) first. The gains are unchanged.");
+        return;
+    }
+    std::unique_ptr<FILE, FileCloser> file(_wfopen(coefficientPath.c_str(), L"rb"));
+    int64_t size = -1;
+    if (file && _fseeki64(file.get(), 0, SEEK_END) == 0) {
+        size = _ftelli64(file.get());
+        _fseeki64(file.get(), 0, SEEK_SET);
+    }
+    if (!file || size < 0) {
+        ShowReadBackWarning(L"The coefficient file " + Quoted(coefficientPath) +
+                            L" cannot be read. The gains are unchanged.");
+        return;
+    }
+    GainMap map;
+    const CoefficientFileStatus status = ReadCoefficientFile(
+        [&](uint8_t* buffer, size_t n) { return std::fread(buffer, 1, n, file.get()); },
+        static_cast<uint64_t>(size), params.screen_width, params.screen_height, MemoryBudget(), map);
+    switch (status) {
+    case CoefficientFileStatus::Ok:
+        break;
+    case CoefficientFileStatus::WrongSize: {
+        const uint64_t cells =
+            static_cast<uint64_t>(params.screen_width) * static_cast<uint64_t>(params.screen_height);
+        ShowReadBackWarning(L"The coefficient file " + Quoted(coefficientPath) + L" holds " +
+                            std::to_wstring(size) + L" bytes; for a screen of " +
+                            std::to_wstring(params.screen_width) + L" x " +
+                            std::to_wstring(params.screen_height) + L" it must hold " +
+                            std::to_wstring(cells * 4) + L" bytes (a gain per pixel) or " +
+                            std::to_wstring(cells) + L" bytes (the cards' bytes). The gains are unchanged.");
+        return;
+    }
+    case CoefficientFileStatus::ReadFailed:
+        ShowReadBackWarning(L"The coefficient file " + Quoted(coefficientPath) +
+                            L" cannot be read. The gains are unchanged.");
+        return;
+    case CoefficientFileStatus::NoMemory:
+        return; // a map that cannot be had ends the command without a message
+    }
+    std::vector<SeamSegment> segments = g_patternWindow->grid.CopySeamGrid();
+    AverageSegmentGains(map, segments);
+    map = GainMap{};
+    g_patternWindow->grid.ReplaceSeamGrid(std::move(segments));
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+// A controller for the unit tests of the device sequences: its cards and failures are set by the test,
+// and every write is recorded as "port card address length [bytes]".
+
+#include "hardware/card_layout.h"
+#include "lib/devicecomm/devicecomm.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+constexpr uint32_t kFakeCoefficientRegister = 0xD0020000;
+
+// A controller whose cards and failures a test sets, recording what the upload asks of it.
+struct FakeCard {
+    uint16_t row, column, rows, columns;
+    bool position_fails = false;
+    bool size_fails = false;
+    bool switch_fails = false;
+    uint8_t switch_value = 0x08;
+};
+
+class FakeDevice final : public ICommInterface, public ICommInterfaceMan {
+public:
+    std::vector<std::vector<FakeCard>> ports;
+    std::vector<std::pair<uint16_t, uint16_t>> offsets = std::vector<std::pair<uint16_t, uint16_t>>(16);
+    bool opens = true;
+    bool table_fails = false;
+    int released = 0;
+    std::vector<std::string> calls; // "port card address length"
+
+    // ICommInterfaceMan
+    int InitDeviceList() override { return opens ? 0 : 1; }
+    int GetDeviceCount() override { return 1; }
+    uint64_t GetAt(int) override { return 7; }
+    ICommInterface* GetCommInst(uint64_t) override { return this; }
+    void SetCurDeviceId(uint64_t) override {}
+    uint64_t GetCurDeviceId() override { return 7; }
+    bool IsValidCurrentDeviceId() override { return true; }
+    bool ChkDeviceId(uint64_t) override { return true; }
+
+    // ICommInterface
+    void Release() override { ++released; }
+    int GetPortCount() override { return static_cast<int>(ports.size()); }
+    int GetCardCount(int port, int) override {
+        return static_cast<int>(ports[static_cast<size_t>(port)].size());
+    }
+    int ReadCardRegister(int port, int card, uint32_t address, uint8_t* b, uint32_t length) override {
+        const FakeCard& c = ports[static_cast<size_t>(port)][static_cast<size_t>(card & 0xFFF)];
+        std::fill(b, b + length, 0);
+        if (address == kCardPositionRegister && !c.position_fails && length == 20) {
+            b[4] = static_cast<uint8_t>(c.row >> 8), b[5] = static_cast<uint8_t>(c.row);
+            b[6] = static_cast<uint8_t>(c.column >> 8), b[7] = static_cast<uint8_t>(c.column);
+            return 0;
+        }
+        if (address == 0xDA000005 && !c.switch_fails && length == 4) {
+            b[3] = c.switch_value;
+            return 0;
+        }
+        if (address == kCardSizeRegister && !c.size_fails && length == 4) {
+            b[0] = static_cast<uint8_t>(c.rows >> 8), b[1] = static_cast<uint8_t>(c.rows);
+            b[2] = static_cast<uint8_t>(c.columns >> 8), b[3] = static_cast<uint8_t>(c.columns);
+            return 0;
+        }
+        return 4;
+    }
+    int WriteCardRegister(int port, int card, uint32_t address, const uint8_t* b, uint32_t length,
+                          int) override {
+        std::string call = std::to_string(port) + " " + std::to_string(card) + " " + std::to_string(address) +
+                           " " + std::to_string(length);
+        if (address == kFakeCoefficientRegister && length > 0) {
+            call += " " + std::to_string(b[0]) + "," + std::to_string(b[length - 1]);
+        } else if (length == 4) {
+            char word[16];
+            std::snprintf(word, sizeof(word), " %02x%02x%02x%02x", b[0], b[1], b[2], b[3]);
+            call += word;
+        }
+        calls.push_back(call);
+        return 0;
+    }
+    int ReadSenderRegister(uint32_t address, uint8_t* b, uint32_t count) override {
+        if (table_fails || address != kPortOffsetRegister || count != 64) {
+            return 1;
+        }
+        std::fill(b, b + 256, 0);
+        for (size_t p = 0; p < 16; ++p) {
+            const size_t word = p < 8 ? 3 + p : 4 + p;
+            b[word * 4] = static_cast<uint8_t>(offsets[p].first >> 8),
+                     b[word * 4 + 1] = static_cast<uint8_t>(offsets[p].first);
+            b[word * 4 + 2] = static_cast<uint8_t>(offsets[p].second >> 8),
+                         b[word * 4 + 3] = static_cast<uint8_t>(offsets[p].second);
+        }
+        return 0;
+    }
+};
