@@ -3,6 +3,7 @@
 #include "lib/devicecomm/devicecomm.h"
 #include "lib/uilib/thread_msg_wnd.h"
 #include "lib/uilib/uilib.h"
+#include "remote/wire_format.h"
 #include "seam/screen_params.h"
 #include "seam/seam_grid.h"
 
@@ -19,6 +20,13 @@ constexpr UINT WM_CLIENT_ACCEPTED = 0x1001;
 constexpr UINT WM_SEND_RESULT = 0x1003;
 // Sent by the send worker to the main window's thread for its copy of the fields and the grid.
 constexpr UINT WM_SEND_SNAPSHOT = 0x1004;
+// Sent by the server thread: a decoded notification (lParam: NotifyRecord*), a batch of input messages
+// (lParam: std::vector<WirePacket>*). The main window's thread copies them and answers at once.
+constexpr UINT WM_REPLAY_NOTIFY = 0x1005;
+constexpr UINT WM_REPLAY_INPUT = 0x1006;
+// Asked by the automation tool: what the server replayed (wParam: 0 inputs, 1 dropped inputs, 2
+// notifications, 3 and 4 the low and high half of a running hash of the inputs in order).
+constexpr UINT WM_REPLAY_STATS = 0x1007;
 
 struct SendSnapshot {
     bool has_pattern = false;
@@ -59,6 +67,17 @@ public:
     void OnSolidify();
     void OnReadBack();
 
+    // Remote link.
+    void OnClientConnectClick();
+    void MirrorNotification(const TNotifyUI& msg);
+    void StartServer();
+    void OnServerStarted(WPARAM address, LPARAM port);
+    void OnClientAccepted(WPARAM address);
+    void ReplayNotification(const NotifyRecord& record);
+    void ReplayInput(const std::vector<WirePacket>& inputs);
+    LRESULT ReplayStatistic(WPARAM which);
+    void CloseRemoteSockets();
+
     // File commands.
     void SaveSeamFile();
     void ImportSeamFile();
@@ -75,6 +94,13 @@ public:
     bool hasCoefficientFile = false;
     std::wstring coefficientPath;
     CCommInstMan commManager;
+
+    struct ReplayStats {
+        uint64_t inputs = 0;
+        uint64_t dropped = 0;
+        uint64_t notifications = 0;
+        uint64_t hash = 14695981039346656037ull; // FNV-1a over the inputs' 12 bytes each, in order
+    } replayStats;
 
 private:
     void OnClickNotify(const std::wstring& sender);

@@ -127,6 +127,7 @@ LRESULT MainFrame::OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handl
 
 void MainFrame::OnFinalMessage(HWND hwnd) {
     WindowImplBase::OnFinalMessage(hwnd);
+    CloseRemoteSockets();
     delete g_patternWindow;
     g_patternWindow = nullptr;
     g_mainFrame = nullptr;
@@ -141,6 +142,28 @@ LRESULT MainFrame::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SEND_SNAPSHOT:
         TakeSendSnapshot(*reinterpret_cast<SendSnapshot*>(lParam));
         return 0;
+    case WM_SERVER_STARTED:
+        OnServerStarted(wParam, lParam);
+        break;
+    case WM_CLIENT_ACCEPTED:
+        OnClientAccepted(wParam);
+        break;
+    case WM_REPLAY_NOTIFY: {
+        // Copied, then answered: the server thread goes on receiving, and input for a pattern window
+        // that this notification opens reaches it while its modal loop runs.
+        const NotifyRecord record = *reinterpret_cast<const NotifyRecord*>(lParam);
+        ::ReplyMessage(0);
+        ReplayNotification(record);
+        return 0;
+    }
+    case WM_REPLAY_INPUT: {
+        const std::vector<WirePacket> inputs = *reinterpret_cast<const std::vector<WirePacket>*>(lParam);
+        ::ReplyMessage(0);
+        ReplayInput(inputs);
+        return 0;
+    }
+    case WM_REPLAY_STATS:
+        return ReplayStatistic(wParam);
     case WM_SEND_RESULT:
         if (wParam == 1) {
             ShowMainMessage("device errer", "warnning");
@@ -201,6 +224,7 @@ void MainFrame::ShowScreenParams(const ScreenParams& params) {
 }
 
 void MainFrame::Notify(TNotifyUI& msg) {
+    MirrorNotification(msg); // first, whatever the notification: the server handles it as its own
     if (msg.sType == L"click") {
         // A notification without a sender (a replayed one may lack it) names no command.
         if (msg.pSender != nullptr) {
@@ -244,6 +268,13 @@ void MainFrame::OnClickNotify(const std::wstring& sender) {
         ChooseCoefficientFile();
     } else if (sender == L"btn_save") {
         SaveSeamFile();
+    } else if (sender == L"btn_connect") {
+        auto* client = dynamic_cast<COptionUI*>(Control(L"btn_client"));
+        if (client != nullptr && client->IsSelected()) {
+            OnClientConnectClick();
+        } else {
+            StartServer();
+        }
     }
 }
 

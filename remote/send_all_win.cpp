@@ -2,16 +2,22 @@
 
 #include <winsock2.h>
 
-bool SendAll(int socket, const void* data, size_t size) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const int chunk = size > 0x40000000 ? 0x40000000 : static_cast<int>(size);
-        const int sent = ::send(static_cast<SOCKET>(socket), p, chunk, 0);
-        if (sent == SOCKET_ERROR || sent == 0) {
-            return false;
-        }
-        p += sent;
-        size -= static_cast<size_t>(sent);
+int SendAll(int socket, const char* data, int* length) {
+    if (*length <= 0) {
+        *length = 0;
+        return 0;
     }
-    return true;
+    int total = 0;
+    int left = *length;
+    int sent = 0;
+    while (total < *length) {
+        sent = ::send(static_cast<SOCKET>(socket), data + total, left, 0);
+        if (sent == SOCKET_ERROR) {
+            break;
+        }
+        total += sent;
+        left -= sent;
+    }
+    *length = total;
+    return sent == SOCKET_ERROR ? -1 : 0;
 }

@@ -46,6 +46,11 @@ void OpenPatternWindow(HWND parent, const ScreenParams& params, int socket) {
         }
     }
     CScreenCtrlWnd& w = *g_patternWindow;
+    if (w.GetHWND() != nullptr) {
+        // Already open: a server whose operator or client left it open is asked to open it again. One
+        // object has one window; the open one stays and takes the input.
+        return;
+    }
     w.params = params;
     w.grid.BuildSeamGrid(w.params); // a refused size still opens the window over the grid held
     w.blinkCounter = -1;
@@ -129,7 +134,8 @@ void CScreenCtrlWnd::Forward(UINT msg, WPARAM wParam, LPARAM lParam) {
         return;
     }
     const InputPacket packet = EncodeInputPacket(msg, wParam, static_cast<uint64_t>(lParam));
-    SendAll(forwardSocket, packet.data(), packet.size()); // a lost link is tried again next message
+    int length = static_cast<int>(packet.size());
+    SendAll(forwardSocket, reinterpret_cast<const char*>(packet.data()), &length); // retried next message
 }
 
 void CScreenCtrlWnd::OnLeftButtonUp(LPARAM lParam) {

@@ -1,6 +1,7 @@
 """Drives the real exe under Wine and Xvfb: start it, talk to it through uidriver, read the screen and
 the debugger traces, and always stop what was started, by process id."""
 
+import atexit
 import os
 import re
 import shutil
@@ -65,9 +66,9 @@ def scratch_dir(name):
     return path
 
 
-def uidriver(*args, timeout=30, check_rc=True):
-    """Runs uidriver.exe; returns (exit code, stdout text)."""
-    env = dict(os.environ, WINEDEBUG="-all")
+def uidriver(*args, timeout=30, check_rc=True, env=None):
+    """Runs uidriver.exe (in the instance `env` names, or the default one); returns (exit code, stdout)."""
+    env = dict(env or os.environ, WINEDEBUG="-all")
     proc = subprocess.run(["wine", str(BIN / "uidriver.exe"), *args], capture_output=True, env=env,
                           timeout=timeout)
     out = proc.stdout.decode("utf-8", "replace")
@@ -77,9 +78,9 @@ def uidriver(*args, timeout=30, check_rc=True):
     return proc.returncode, out
 
 
-def controls():
+def controls(env=None):
     """Name -> (kind, enabled, checked, text) of every control of the main window."""
-    _, out = uidriver("list")
+    _, out = uidriver("list", env=env)
     table = {}
     for line in out.splitlines():
         name, kind, enabled, checked, text = line.split("\t", 4)
@@ -116,19 +117,23 @@ def decode_trace(escaped):
 class Tool:
     """One run of VeltraSeam.exe, with its debugger output captured."""
 
-    def __init__(self, bin_dir=BIN, name="tool"):
+    def __init__(self, bin_dir=BIN, name="tool", env=None):
         self.bin_dir = Path(bin_dir)
         self.log = SCRATCH / f"{name}.stderr"
+        self.out = SCRATCH / f"{name}.stdout"
+        self.env = env
         self.proc = None
 
     def start(self):
         SCRATCH.mkdir(parents=True, exist_ok=True)
-        env = dict(os.environ, WINEDEBUG="-all,+debugstr")
-        with open(self.log, "wb") as err:
+        env = dict(self.env or os.environ, WINEDEBUG="-all,+debugstr")
+        with open(self.log, "wb") as err, open(self.out, "wb") as out:
             self.proc = track(subprocess.Popen(["wine", str(self.bin_dir / "VeltraSeam.exe")],
-                                               stdout=subprocess.DEVNULL, stderr=err, env=env,
-                                               cwd=self.bin_dir))
+                                               stdout=out, stderr=err, env=env, cwd=self.bin_dir))
         return self
+
+    def stdout(self):
+        return self.out.read_text("latin-1") if self.out.exists() else ""
 
     def wait_ready(self, timeout=60):
         # "list" reads every control's text with sent messages, which the tool answers only from its
@@ -136,7 +141,7 @@ class Tool:
         # Wine program of a fresh Wine server can take long to start: a slow answer is asked again.
         def answered():
             try:
-                return uidriver("--timeout", "1", "list", check_rc=False, timeout=20)[0] == 0
+                return uidriver("--timeout", "1", "list", check_rc=False, timeout=20, env=self.env)[0] == 0
             except subprocess.TimeoutExpired:
                 return False
 
@@ -161,11 +166,11 @@ class Tool:
 
 
 class Screen:
-    """A screenshot of the whole X display, exact at depth 24."""
+    """A screenshot of the whole X display (or of the instance `env` names), exact at depth 24."""
 
-    def __init__(self):
+    def __init__(self, env=None):
         raw = subprocess.run(["/usr/bin/import", "-window", "root", "-depth", "8", "ppm:-"],
-                             capture_output=True, check=True).stdout
+                             capture_output=True, check=True, env=env).stdout
         magic, width, height, maxval, self.data = raw.split(maxsplit=4)
         check(magic == b"P6" and maxval == b"255", "unexpected screenshot format")
         self.width, self.height = int(width), int(height)
@@ -174,12 +179,13 @@ class Screen:
         i = (y * self.width + x) * 3
         return tuple(self.data[i:i + 3])
 
-    def save_png(self, path, crop=None):
+    @staticmethod
+    def save_png(path, crop=None, env=None):
         args = ["/usr/bin/import", "-window", "root"]
         if crop:
             x, y, w, h = crop
             args += ["-crop", f"{w}x{h}+{x}+{y}"]
-        subprocess.run(args + [str(path)], check=True)
+        subprocess.run(args + [str(path)], check=True, env=env)
 
 
 def display_size():
@@ -268,3 +274,44 @@ def process_rss_kb(pid):
             if line.startswith("VmRSS:"):
                 return int(line.split()[1])
     return 0
+
+
+def free_display():
+    for n in range(141, 200):
+        if not Path(f"/tmp/.X{n}-lock").exists() and not Path(f"/tmp/.X11-unix/X{n}").exists():
+            return n
+    raise TestFailure("no free X display")
+
+
+_second = {}
+
+
+def _stop_second():
+    for proc in _second.get("procs", []):
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait(timeout=10)
+
+
+def second_instance():
+    """The environment of a second Wine instance: a prefix of its own (a copy of the tests' prefix), an
+    Xvfb and a persistent Wine server of its own. Made once per run, since the first program of a new
+    Wine server takes many seconds to start; stopped when the run ends."""
+    if "env" in _second:
+        return _second["env"]
+    prefix = SCRATCH / "second-prefix"
+    if not (prefix / "system.reg").exists():
+        shutil.rmtree(prefix, ignore_errors=True)
+        SCRATCH.mkdir(parents=True, exist_ok=True)
+        subprocess.run(["cp", "-a", os.environ["WINEPREFIX"], str(prefix)], check=True)
+    n = free_display()
+    xvfb = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1920x1080x24", "-nolisten", "tcp", "-ac"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _second["procs"] = [xvfb]
+    atexit.register(_stop_second)
+    wait_until(lambda: Path(f"/tmp/.X11-unix/X{n}").exists(), message="the second display")
+    env = dict(os.environ, WINEPREFIX=str(prefix), DISPLAY=f":{n}")
+    _second["procs"].append(subprocess.Popen(["wineserver", "-f", "-p"], env=env, stdout=subprocess.DEVNULL,
+                                             stderr=subprocess.DEVNULL))
+    _second["env"] = env
+    return env

@@ -40,13 +40,14 @@ def region(screen, w=W, h=H):
     return bytearray(screen.pixel(X0 + x, Y0 + y)[0] for y in range(h) for x in range(w))
 
 
-def check_image(expected, message, timeout=3.0, size=(W, H)):
-    """Polls the screen until the pattern shows exactly the expected levels (gray: r = g = b)."""
+def check_image(expected, message, timeout=3.0, size=(W, H), env=None):
+    """Polls the screen (of the instance `env` names) until the pattern shows exactly the expected levels
+    (gray: r = g = b)."""
     w, h = size
     last = [None]
 
     def matches():
-        screen = Screen()
+        screen = Screen(env)
         got = region(screen, w, h)
         last[0] = got
         gray_only = all(screen.pixel(X0 + x, Y0 + y)[0] == screen.pixel(X0 + x, Y0 + y)[2]

@@ -1,4 +1,3 @@
-#include "remote/wire_format.h"
 #include "seam/screen_params_check.h"
 
 #include <gtest/gtest.h>
@@ -57,17 +56,4 @@ TEST(ScreenParamsCheck, NamesTheFirstUnusableField) {
     two.mod_width = 0;
     two.gray_scale = 300;
     EXPECT_NE(std::string::npos, std::string(UnusableScreenParam(two)).find("edt_mod_width"));
-}
-
-TEST(InputPacket, BytesOfAMouseMove) {
-    const InputPacket p = EncodeInputPacket(0x0200, 0, (100u << 16) | 50u);
-    const InputPacket expected = {13, 1, 0, 0, 2, 0, 0, 0, 0, 0, 0, 100, 0, 50};
-    EXPECT_EQ(expected, p);
-    // A negative wheel delta and a 64-bit parameter keep their low 32 bits.
-    const InputPacket wheel = EncodeInputPacket(0x020A, 0xFFFFFFFFFF880000ull, 0x123456789ull);
-    uint32_t message, wparam, lparam;
-    DecodeInputPacket(wheel.data(), message, wparam, lparam);
-    EXPECT_EQ(0x020Au, message);
-    EXPECT_EQ(0xFF880000u, wparam);
-    EXPECT_EQ(0x23456789u, lparam);
 }

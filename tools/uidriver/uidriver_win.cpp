@@ -8,6 +8,7 @@
 //   uidriver progress [--timeout S]: the tool's progress window, "bar N" (thousandths) and then its lines
 //   uidriver pattern [--timeout S]
 //   uidriver window: the main window's rectangle and state, "X Y W H normal|maximized|minimized"
+//   uidriver replay: what a server replayed, "inputs N dropped N notifications N hash HEX"
 //
 // Exit code 0 on success, 1 when what it waits for does not come, 2 on bad usage.
 #include <windows.h>
@@ -240,7 +241,7 @@ HWND PatternWindow() {
 
 int Usage() {
     return Fail(L"usage: uidriver [--timeout S] list | window | get NAME | set NAME TEXT | click NAME | "
-                L"msgbox [--ok] | filedialog PATH|--cancel | progress | pattern",
+                L"msgbox [--ok] | filedialog PATH|--cancel | progress | pattern | replay",
                 kUsage);
 }
 
@@ -341,11 +342,12 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     const bool list = command == L"list" && words.size() == 1;
+    const bool replay = command == L"replay" && words.size() == 1;
     const bool window = command == L"window" && words.size() == 1;
     const bool get = command == L"get" && words.size() == 2;
     const bool set = command == L"set" && words.size() == 3;
     const bool click = command == L"click" && words.size() == 2;
-    if (!list && !window && !get && !set && !click) {
+    if (!list && !window && !get && !set && !click && !replay) {
         return Usage();
     }
     const HWND main = WaitFor(MainWindow, timeout_ms);
@@ -360,6 +362,20 @@ int wmain(int argc, wchar_t** argv) {
         Write(std::to_wstring(rc.left) + L" " + std::to_wstring(rc.top) + L" " +
               std::to_wstring(rc.right - rc.left) + L" " + std::to_wstring(rc.bottom - rc.top) + L" " +
               state + L"\n");
+        return kOk;
+    }
+    if (replay) {
+        DWORD_PTR values[5] = {};
+        for (WPARAM i = 0; i < 5; ++i) {
+            if (!::SendMessageTimeoutW(main, 0x1007, i, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &values[i])) {
+                return Fail(L"the tool did not answer", kMissing);
+            }
+        }
+        wchar_t hash[32];
+        swprintf(hash, 32, L"%08lx%08lx", static_cast<unsigned long>(values[4]),
+                 static_cast<unsigned long>(values[3]));
+        Write(L"inputs " + std::to_wstring(values[0]) + L" dropped " + std::to_wstring(values[1]) +
+              L" notifications " + std::to_wstring(values[2]) + L" hash " + hash + L"\n");
         return kOk;
     }
     if (list) {

@@ -1,0 +1,143 @@
+// The client role: connect, disconnect, and the mirroring of every notification of the main window.
+#include "remote/client_win.h"
+
+#include "app/main_frame.h"
+#include "remote/send_all_win.h"
+#include "remote/wire_format.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// The connect blocks the window while it runs; a server that never answers must not hold it for the
+// system's own minute-long retries.
+constexpr int kConnectTimeoutMs = 5000;
+
+// Address and port texts take at most 63 bytes each, a terminating zero after them.
+constexpr size_t kEndpointTextLimit = 64;
+
+bool ConnectWithin(SOCKET s, const sockaddr* address, int length) {
+    u_long nonblocking = 1;
+    ::ioctlsocket(s, FIONBIO, &nonblocking);
+    bool connected = ::connect(s, address, length) == 0;
+    if (!connected && ::WSAGetLastError() == WSAEWOULDBLOCK) {
+        fd_set writable;
+        fd_set failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(s, &writable);
+        FD_SET(s, &failed);
+        timeval tv{kConnectTimeoutMs / 1000, (kConnectTimeoutMs % 1000) * 1000};
+        connected = ::select(0, nullptr, &writable, &failed, &tv) > 0 && FD_ISSET(s, &writable) &&
+                    !FD_ISSET(s, &failed);
+        if (!connected) {
+            ::WSASetLastError(WSAETIMEDOUT);
+        }
+    }
+    nonblocking = 0;
+    ::ioctlsocket(s, FIONBIO, &nonblocking); // sends block, as the pattern window expects
+    return connected;
+}
+
+} // namespace
+
+int ConnectToServer(int& out, const char* host, const char* port) {
+    WSADATA data;
+    if (::WSAStartup(MAKEWORD(2, 0), &data) != 0) {
+        std::fputs("WSAStartup failed.\n", stderr);
+        std::exit(1);
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int resolved = ::getaddrinfo(host, port, &hints, &found);
+    if (resolved != 0) {
+        wchar_t text[1024] = L"";
+        ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                             FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                         nullptr, static_cast<DWORD>(resolved), 0, text, 1024, nullptr);
+        std::fwprintf(stderr, L"getaddrinfo: %ls\n", text);
+        return 1;
+    }
+    out = -1;
+    bool connected = false;
+    for (addrinfo* a = found; a != nullptr && !connected; a = a->ai_next) {
+        const SOCKET s = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+        out = s == INVALID_SOCKET ? -1 : static_cast<int>(s);
+        if (s == INVALID_SOCKET) {
+            std::perror("client: socket");
+            continue;
+        }
+        if (!ConnectWithin(s, a->ai_addr, static_cast<int>(a->ai_addrlen))) {
+            ::closesocket(s);
+            std::perror("client: connect");
+            continue;
+        }
+        connected = true;
+    }
+    ::freeaddrinfo(found);
+    if (!connected) {
+        std::fputs("client: failed to connect\n", stderr);
+        return 2;
+    }
+    return 0;
+}
+
+void MainFrame::OnClientConnectClick() {
+    if (clientSocket == -1) {
+        std::string host;
+        std::string port;
+        // Texts that do not convert, or that would not fit with their terminating zero, are refused
+        // before any attempt: a cut address could reach another machine.
+        if (!NarrowWireText(Control(L"edt_ip")->GetText().str(), host) ||
+            !NarrowWireText(Control(L"edt_port")->GetText().str(), port) ||
+            host.size() >= kEndpointTextLimit || port.size() >= kEndpointTextLimit) {
+            Control(L"lab_state")->SetText(L"connect fail");
+            return;
+        }
+        if (ConnectToServer(clientSocket, host.c_str(), port.c_str()) == 0) {
+            Control(L"lab_state")->SetText(L"connected！");
+            isClientConnected = true;
+            Control(L"btn_connect")->SetText(L"unconnected");
+        } else {
+            Control(L"lab_state")->SetText(L"connect fail");
+            clientSocket = -1;
+        }
+        return;
+    }
+    ::closesocket(static_cast<SOCKET>(clientSocket));
+    ::WSACleanup();
+    Control(L"btn_connect")->SetText(L"connect");
+    Control(L"lab_state")->SetText(L"unconnected");
+    clientSocket = -1;
+    isClientConnected = false;
+}
+
+void MainFrame::MirrorNotification(const TNotifyUI& msg) {
+    if (!isClientConnected || msg.pSender == nullptr) {
+        return;
+    }
+    NotifyRecord record;
+    record.type = msg.sType.str();
+    record.virtual_window = msg.sVirtualWnd.str();
+    record.sender_name = msg.pSender->GetName().str();
+    record.sender_text = msg.pSender->GetText().str();
+    record.timestamp = msg.dwTimestamp;
+    record.wparam = static_cast<uint32_t>(msg.wParam);
+    record.lparam = static_cast<uint32_t>(msg.lParam);
+    record.x = msg.ptMouse.x;
+    record.y = msg.ptMouse.y;
+    std::vector<uint8_t> packet;
+    if (!EncodeNotifyPacket(record, packet)) {
+        ::OutputDebugStringA("notification not mirrored: its texts do not fit a packet\n");
+        return;
+    }
+    int length = static_cast<int>(packet.size());
+    SendAll(clientSocket, reinterpret_cast<const char*>(packet.data()),
+            &length); // a lost link is not noticed
+}

@@ -1,0 +1,169 @@
+"""Two instances linked over loopback, each with a Wine prefix, a display and a Wine server of its own:
+the client at the operator's desk drives the server at the wall."""
+
+import socket
+import struct
+import subprocess
+import time
+
+import pattern_model as model
+from harness import (Simulator, Tool, check, controls, scratch_dir, second_instance, tool_for, uidriver,
+                     wait_until, win_path)
+from test_pattern import H, MH, MW, W, X0, Y0, check_image
+
+FIELDS = {"edt_screen_width": W, "edt_screen_height": H, "edt_start_x": X0, "edt_start_y": Y0,
+          "edt_mod_width": MW, "edt_mod_height": MH, "edt_gray_scale": 128, "edt_gama_value": "2.2"}
+
+
+def label(env=None):
+    return controls(env)["lab_state"][3]
+
+
+def start_pair(server_drive=None):
+    """A simulator, a started server in the second instance and a client tool connected to it."""
+    sim = Simulator().start()
+    b = second_instance()
+    if server_drive is not None:
+        subprocess.run(["ln", "-sfn", str(server_drive), b["WINEPREFIX"] + "/dosdevices/d:"], check=True)
+    server = Tool(tool_for(sim.port, folder="server-tool"), name="server", env=b).start().wait_ready()
+    uidriver("click", "btn_server", env=b)
+    wait_until(lambda: controls(b)["btn_connect"][3] == "启动", message="the server role")
+    uidriver("click", "btn_connect", env=b)
+    table = wait_until(lambda: (lambda t: t if t["lab_state"][3] == "已启动！" else None)(controls(b)),
+                       message="the server started")
+    check(table["edt_ip"][3] == "0.0.0.0" and table["edt_port"][3] == "6666" and not table["btn_connect"][1],
+          f"the server's fields {table['edt_ip']} {table['edt_port']} {table['btn_connect']}")
+    client = Tool(tool_for(sim.port, folder="client-tool"), name="client").start().wait_ready()
+    uidriver("set", "edt_ip", "127.0.0.1")
+    uidriver("set", "edt_port", "6666")
+    uidriver("click", "btn_connect")
+    wait_until(lambda: label() == "connected！", message="connected")
+    check(controls()["btn_connect"][3] == "unconnected", "the button now disconnects")
+    wait_until(lambda: label(b) == "客户端 127.0.0.1 已连接", message="the server names its client")
+    return sim, b, server, client
+
+
+def xdotool(env, *args):
+    subprocess.run(["xdotool", *args], check=True, env=env)
+
+
+def pattern_open(env=None):
+    return uidriver("--timeout", "0", "pattern", check_rc=False, env=env)[0] == 0
+
+
+def test_the_client_drives_the_servers_pattern_window_and_keys_stay_local():
+    sim, b, server, client = start_pair()
+    for name, value in FIELDS.items():
+        uidriver("set", name, str(value))
+    wait_until(lambda: controls(b)["edt_mod_height"][3] == str(MH), message="the fields mirrored")
+    uidriver("click", "btn_screen_ctr")
+    check(uidriver("pattern", "--timeout", "20")[1].split() == [str(X0), str(Y0), str(W), str(H)], "client opened")
+    wait_until(lambda: pattern_open(b), timeout=20, message="the server's pattern window")
+    check(uidriver("pattern", env=b)[1].split() == [str(X0), str(Y0), str(W), str(H)], "with the client's sizes")
+
+    table = model.gamma_table(2.2)
+    segments = model.grid(W, H, MW, MH)
+    gains = [1.0] * len(segments)
+    n = (W // MW) * (H // MH)
+    xdotool(None, "mousemove", str(X0 + 70), str(Y0 + 10), "click", "1")
+    time.sleep(0.8)  # the blink on both
+    xdotool(None, "click", "4", "click", "4")
+    for i in (2 * n + 1, 3 * n):
+        gains[i] = model.step_wheel(model.step_wheel(1.0))
+    expected = model.image(W, H, segments, gains, 128, table)
+    check_image(expected, "the client's pattern after a click and two notches")
+    check_image(expected, "the server's pattern after the same", env=b)
+
+    xdotool(None, "key", "z")  # local: the server's gains stay
+    check_image(model.image(W, H, segments, [model.step_key(g) for g in gains], 128, table), "Z on the client")
+    check_image(expected, "Z does not travel", env=b)
+
+    xdotool(None, "key", "Escape")  # local too: only the client's window closes
+    wait_until(lambda: not pattern_open(), message="the client's pattern closed")
+    time.sleep(0.5)
+    check(pattern_open(b), "Esc does not travel")
+    uidriver("click", "btn_screen_ctr")  # the server's window is open already and stays the one
+    uidriver("pattern", "--timeout", "20")
+    xdotool(None, "mousemove", str(X0 + 160), str(Y0 + 120), "click", "3")
+    time.sleep(0.3)
+    xdotool(None, "mousemove", str(X0 + 175), str(Y0 + 110), "click", "1")  # the menu's "exit"
+    wait_until(lambda: not pattern_open() and not pattern_open(b), message="exit closes both")
+    check("\nGetMessage() is pretty fine!\nTranslating a message...\nDispatching a message...\n" in server.stdout(),
+          "the server thread reports on standard output")
+
+
+def test_a_replayed_save_writes_the_servers_fixed_file_and_two_clients_are_replayed():
+    folder = scratch_dir("remote-save")
+    sim, b, server, client = start_pair(server_drive=folder)
+    for name, value in FIELDS.items():
+        uidriver("set", name, str(value))
+    uidriver("click", "btn_screen_ctr")
+    uidriver("pattern", "--timeout", "20")
+    wait_until(lambda: pattern_open(b), timeout=20, message="the server's pattern window")
+    xdotool(None, "mousemove", str(X0 + 100), str(Y0 + 45), "click", "1")
+    time.sleep(0.8)
+    xdotool(None, "click", "5", "click", "5", "click", "5")
+    xdotool(None, "mousemove", str(X0 + 160), str(Y0 + 120), "click", "3")
+    time.sleep(0.3)
+    xdotool(None, "mousemove", str(X0 + 175), str(Y0 + 110), "click", "1")
+    wait_until(lambda: not pattern_open() and not pattern_open(b), message="both closed")
+
+    uidriver("click", "btn_save")  # the client asks where; the server writes d:data.chk at once
+    uidriver("filedialog", win_path(folder / "client.chk"))
+    wait_until(lambda: (folder / "data.chk").exists() and (folder / "client.chk").exists(), message="both files")
+    _, records = model.read_seam_file((folder / "data.chk").read_bytes())
+    check(sum(1 for r in records if r[6] != 1.0) == 2, "the gains tuned from the client")
+    check((folder / "data.chk").read_bytes() == (folder / "client.chk").read_bytes(), "the same file on both")
+    check(uidriver("--timeout", "0.5", "filedialog", "--cancel", env=b, check_rc=False)[0] == 1,
+          "no dialog on the server")
+
+    # A second client at once: a bare socket sending a notification of its own.
+    second = socket.create_connection(("127.0.0.1", 6666))
+    packet = notify_packet("textchanged", "edt_box_width", "4321")
+    second.sendall(packet)
+    wait_until(lambda: controls(b)["edt_box_width"][3] == "4321", message="the second client replayed")
+    uidriver("set", "edt_gray_scale", "99")
+    wait_until(lambda: controls(b)["edt_gray_scale"][3] == "99", message="the first client still replayed")
+    second.close()
+    uidriver("click", "closebtn")
+    check(client.wait_exit() == 0 and server.wait_exit() == 0, "closebtn closes both main windows")
+
+
+def notify_packet(kind, sender, text=""):
+    body = b""
+    for t in (kind, "", sender, text):
+        raw = t.encode("latin-1")
+        body += bytes([len(raw) + 1]) + raw + b"\0"
+    body += struct.pack(">5I", 0, 0, 0, 0, 0)
+    return bytes([len(body) + 1, 0]) + body
+
+
+def test_a_packet_in_pieces_is_replayed_whole_and_garbage_loses_only_its_connection():
+    sim, b, server, client = start_pair()
+    pieces = socket.create_connection(("127.0.0.1", 6666))
+    garbage = socket.create_connection(("127.0.0.1", 6666))
+    first = notify_packet("textchanged", "edt_box_height", "777")
+    pieces.sendall(first[:9])
+    time.sleep(0.3)
+    pieces.sendall(first[9:])
+    wait_until(lambda: controls(b)["edt_box_height"][3] == "777", message="the packet in two pieces")
+    bad = bytearray(notify_packet("click", "btn_reset"))
+    bad[2] = 200  # a count running past its packet
+    garbage.sendall(bytes(bad))
+    garbage.settimeout(10)
+    check(garbage.recv(16) == b"", "the server closes the garbage's connection")
+    wait_until(lambda: "Malformed packet on socket" in server.stdout(), message="the diagnostic")
+    pieces.sendall(notify_packet("textchanged", "edt_box_height", "778"))
+    wait_until(lambda: controls(b)["edt_box_height"][3] == "778", message="the other connection goes on")
+    uidriver("set", "edt_gray_scale", "55")
+    wait_until(lambda: controls(b)["edt_gray_scale"][3] == "55", message="and so does the real client")
+
+    # Disconnect: the server gets the click of "btn_connect" and, being started, does nothing.
+    before = uidriver("replay", env=b)[1]
+    uidriver("click", "btn_connect")
+    wait_until(lambda: label() == "unconnected" and controls()["btn_connect"][3] == "connect",
+               message="the client disconnected")
+    wait_until(lambda: uidriver("replay", env=b)[1] != before, message="the click replayed")
+    table = controls(b)
+    check(table["lab_state"][3] == "客户端 127.0.0.1 已连接" and not table["btn_connect"][1], "the server unmoved")
+    pieces.close()
