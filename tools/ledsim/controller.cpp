@@ -54,6 +54,10 @@ Controller::Controller(Topology topology, ControllerOptions options)
         }
         cards_.push_back(std::move(cards));
     }
+    uint32_t width = 0;
+    uint32_t height = 0;
+    TopologyExtent(topology_, width, height);
+    wall_ = MakeWall(topology_.wall, width, height);
 }
 
 Controller::~Controller() {
@@ -156,6 +160,9 @@ devproto::Response Controller::Handle(const devproto::Request& q) {
         }
         return Reply(Status::Ok, WordBytes(static_cast<uint32_t>(cards_[q.port].size())));
     case devproto::Op::ReadSender:
+        if (q.address == reg::kWallModel) {
+            return Prefix(EncodeWall(wall_), q.length);
+        }
         if (q.address != reg::kPortOffsets) {
             return Reply(Status::NoSuchRegister);
         } else {

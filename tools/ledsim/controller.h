@@ -5,6 +5,7 @@
 
 #include "lib/devicecomm/protocol.h"
 #include "tools/ledsim/topology.h"
+#include "tools/ledsim/wall.h"
 
 #include <cstdio>
 #include <mutex>
@@ -23,6 +24,8 @@ constexpr uint32_t kCoefficientWindow = 64u << 20; // the largest memory a card 
 constexpr uint32_t kSwitch = 0xDA000005;           // 00 00 00 A8 on, 00 00 00 08 off
 constexpr uint32_t kStoredSwitch = 0xDF079400;
 constexpr uint32_t kStore = 0xDA000002;
+// The simulator's own, not a card's: the wall model (EncodeWall), for `ledsim render`.
+constexpr uint32_t kWallModel = 0xA7E000;
 } // namespace reg
 
 constexpr uint32_t kSwitchOff = 0x08;
@@ -75,6 +78,7 @@ private:
     Topology topology_;
     ControllerOptions options_;
     std::vector<std::vector<Card>> cards_;
+    Wall wall_;
     FILE* journal_ = nullptr;
 };
 

@@ -5,13 +5,16 @@
 //   ledsim read  [--connect ADDR:PORT] PORT CARD ADDRESS LENGTH
 //   ledsim cards [--connect ADDR:PORT]
 //   ledsim export-dat [--connect ADDR:PORT] [--width W --height H] FILE
+//   ledsim render [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png [--width W --height H]
 //
 // serve prints "ledsim: listening on ADDR:PORT" once it accepts connections (port 0 picks a free one).
 #include "hardware/card_layout.h"
 #include "hardware/coefficient_block.h"
+#include "lib/baselib/byte_order.h"
 #include "lib/baselib/memory_budget.h"
 #include "lib/devicecomm/devicecomm.h"
 #include "tools/ledsim/controller.h"
+#include "tools/ledsim/png.h"
 #include "tools/ledsim/server.h"
 #include "tools/ledsim/topology.h"
 
@@ -45,7 +48,12 @@ int Usage() {
                  "       ledsim export-dat [--connect ADDR:PORT] [--width W --height H] FILE\n"
                  "         writes what the cards hold as a coefficient file: one byte per screen pixel,\n"
                  "         row-major, 128 where no card covers a pixel; the screen defaults to the\n"
-                 "         extent of the cards\n");
+                 "         extent of the cards\n"
+                 "       ledsim render [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png\n"
+                 "                     [--width W --height H]\n"
+                 "         writes the picture the wall shows for a uniform gray input (its seams, and the\n"
+                 "         cards' coefficients where their correction is on) and prints the residual\n"
+                 "         seam visibility\n");
     return 2;
 }
 
@@ -235,6 +243,22 @@ int Cards(std::vector<std::string> args) {
     return listed ? 0 : 1;
 }
 
+// Reads every card's coefficient memory, in pieces a frame can carry; false when a read fails.
+bool ReadCardMemory(ICommInterface& device, const PlacedCard& c, std::vector<uint8_t>& memory) {
+    memory.assign(static_cast<size_t>(BlockBytes(c.rect)), 0);
+    for (size_t offset = 0; offset < memory.size();) {
+        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(memory.size() - offset, 16u << 20));
+        if (device.ReadCardRegister(c.port, c.address, 0xD0020000u + static_cast<uint32_t>(offset),
+                                    memory.data() + offset, n) != 0) {
+            std::fprintf(stderr, "ledsim: the memory of port %d card %d cannot be read\n", c.port,
+                         c.address & 0xFFF);
+            return false;
+        }
+        offset += n;
+    }
+    return true;
+}
+
 // The coefficient file of what the cards hold: each card's bytes at its place on the screen, in the
 // order of the pixels (the cards keep each 32-bit word's bytes reversed).
 int ExportDat(std::vector<std::string> args) {
@@ -283,16 +307,9 @@ int ExportDat(std::vector<std::string> args) {
     std::vector<uint8_t> screen(static_cast<size_t>(bytes), 128);
     for (const PlacedCard& c : cards) {
         const uint32_t stride = BlockStride(c.rect.columns);
-        std::vector<uint8_t> memory(static_cast<size_t>(BlockBytes(c.rect)));
-        for (size_t offset = 0; offset < memory.size();) {
-            const uint32_t n = static_cast<uint32_t>(std::min<size_t>(memory.size() - offset, 16u << 20));
-            if (device->ReadCardRegister(c.port, c.address, 0xD0020000u + static_cast<uint32_t>(offset),
-                                         memory.data() + offset, n) != 0) {
-                std::fprintf(stderr, "ledsim: the memory of port %d card %d cannot be read\n", c.port,
-                             c.address & 0xFFF);
-                return 1;
-            }
-            offset += n;
+        std::vector<uint8_t> memory;
+        if (!ReadCardMemory(*device, c, memory)) {
+            return 1;
         }
         for (uint32_t r = 0; r < c.rect.rows && c.rect.first_row + r < height; ++r) {
             const size_t y = c.rect.first_row + r;
@@ -311,6 +328,105 @@ int ExportDat(std::vector<std::string> args) {
     }
     std::printf("ledsim: wrote %s: %lld x %lld pixels from %zu cards\n", file.c_str(), width, height,
                 cards.size());
+    return 0;
+}
+
+struct RenderOptions {
+    long long width = -1;
+    long long height = -1;
+    double gray = -1;
+    double gamma = 1.0;
+    std::string out;
+};
+
+int Render(std::vector<std::string> args) {
+    CCommInstMan manager;
+    ICommInterface* device = Open(args, manager);
+    if (device == nullptr) {
+        return 1;
+    }
+    struct Releaser {
+        ICommInterface* d;
+        ~Releaser() { d->Release(); }
+    } release{device};
+    RenderOptions o;
+    for (size_t i = 0; i + 1 < args.size(); i += 2) {
+        const std::string& key = args[i];
+        const std::string& value = args[i + 1];
+        char* end = nullptr;
+        if (key == "--width" && Number(value, 1, 1 << 16, o.width)) {
+        } else if (key == "--height" && Number(value, 1, 1 << 16, o.height)) {
+        } else if (key == "--gray" && (o.gray = std::strtod(value.c_str(), &end), *end == '\0') &&
+                   o.gray >= 0 && o.gray <= 255) {
+        } else if (key == "--gamma" && (o.gamma = std::strtod(value.c_str(), &end), *end == '\0') &&
+                   o.gamma > 0 && o.gamma <= 10) {
+        } else if (key == "--out") {
+            o.out = value;
+        } else {
+            return Usage();
+        }
+    }
+    if (args.size() % 2 != 0 || o.gray < 0 || o.out.empty() || (o.width < 0) != (o.height < 0)) {
+        return Usage();
+    }
+    std::vector<PlacedCard> cards;
+    if (!ListCards(*device, cards)) {
+        return 1;
+    }
+    uint8_t head[16] = {};
+    std::vector<uint8_t> model;
+    if (device->ReadSenderRegister(ledsim::reg::kWallModel, head, 4) == 0) {
+        const uint64_t modules = static_cast<uint64_t>(GetBE32(head + 8)) * GetBE32(head + 12);
+        model.resize(static_cast<size_t>(16 + 8 * modules));
+        if (device->ReadSenderRegister(ledsim::reg::kWallModel, model.data(),
+                                       static_cast<uint32_t>(model.size() / 4)) != 0) {
+            model.clear();
+        }
+    }
+    ledsim::Wall wall;
+    if (!model.empty() && !ledsim::DecodeWall(model, wall)) {
+        std::fprintf(stderr, "ledsim: the controller's wall model cannot be read\n");
+        return 1;
+    }
+    if (o.width < 0) {
+        o.width = o.height = 0;
+        for (const PlacedCard& c : cards) {
+            o.width = std::max<long long>(o.width, c.rect.first_column + c.rect.columns);
+            o.height = std::max<long long>(o.height, c.rect.first_row + c.rect.rows);
+        }
+    }
+    const uint64_t cells = static_cast<uint64_t>(o.width) * static_cast<uint64_t>(o.height);
+    if (cells == 0 || cells * 10 > MemoryBudget()) {
+        std::fprintf(stderr, "ledsim: no picture of %lld x %lld pixels can be made\n", o.width, o.height);
+        return 1;
+    }
+    std::vector<ledsim::CardPicture> pictures;
+    for (const PlacedCard& c : cards) {
+        ledsim::CardPicture p;
+        p.first_row = c.rect.first_row;
+        p.first_column = c.rect.first_column;
+        p.rows = c.rect.rows;
+        p.columns = c.rect.columns;
+        uint8_t on[4] = {};
+        p.correction_on = device->ReadCardRegister(c.port, c.address, 0xDA000005, on, 4) == 0 && on[0] == 0 &&
+                          on[1] == 0 && on[2] == 0 && on[3] == 0xA8;
+        if (p.correction_on && !ReadCardMemory(*device, c, p.memory)) {
+            return 1;
+        }
+        pictures.push_back(std::move(p));
+    }
+    const ledsim::Picture picture = ledsim::RenderWall(wall, pictures, static_cast<uint32_t>(o.width),
+                                                       static_cast<uint32_t>(o.height), o.gray, o.gamma);
+    if (!WriteGrayPng(o.out, picture.width, picture.height, picture.pixels)) {
+        std::fprintf(stderr, "ledsim: cannot write %s\n", o.out.c_str());
+        return 1;
+    }
+    if (picture.residual_join.empty()) {
+        std::printf("ledsim: residual seam visibility 0.00 %%: no seam differs from the field\n");
+    } else {
+        std::printf("ledsim: residual seam visibility %.2f %% at %s\n", picture.residual_percent,
+                    picture.residual_join.c_str());
+    }
     return 0;
 }
 
@@ -333,6 +449,9 @@ int main(int argc, char** argv) {
     }
     if (command == "export-dat") {
         return ExportDat(args);
+    }
+    if (command == "render") {
+        return Render(args);
     }
     return Usage();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/ledsim/wall.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,13 +23,18 @@ struct PortSpec {
 
 struct Topology {
     std::vector<PortSpec> ports;
+    WallSpec wall; // optional: the seams the wall shows
 };
+
+// The pixels the cards cover: the largest first column + columns and first row + rows.
+void TopologyExtent(const Topology& topology, uint32_t& width, uint32_t& height);
 
 constexpr size_t kMaxPorts = 16;           // the sending card's offset table covers 16 ports
 constexpr size_t kMaxCardsPerPort = 0xFFF; // card addresses 0x2000.. must stay below the broadcast 0x2FFF
 constexpr uint64_t kMaxCardBytes = 64u << 20;
 
-// The wall the tool's default screen describes: 1024 x 512 in boxes of 256 x 256, two ports of four.
+// The wall the tool's default screen describes: 1024 x 512 in boxes of 256 x 256, two ports of four,
+// modules of 64 x 32 of which a few joins show clearly (a fixed seed).
 Topology DefaultTopology();
 
 // Reads a topology from JSON text; false with a message naming what is wrong.

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Writes gray levels (row-major, width x height) as an 8-bit grayscale PNG; false when it cannot.
+bool WriteGrayPng(const std::string& path, uint32_t width, uint32_t height,
+                  const std::vector<uint8_t>& pixels);
