@@ -15,6 +15,7 @@ ROOT = Path(__file__).resolve().parents[2]
 BIN = ROOT / "build" / "win" / "bin"
 NATIVE_BIN = ROOT / "build" / "native" / "bin"
 SCRATCH = ROOT / "build" / "e2e"
+MANUAL = "使用文档 -Korvane.pdf"
 
 _started = []  # every process a test started, stopped by cleanup()
 
@@ -254,7 +255,7 @@ class Simulator:
 def tool_for(sim_port, folder="tool", reply_timeout_ms=3000):
     """A copy of the tool whose device library talks to the simulator on sim_port."""
     folder = scratch_dir(folder)
-    for item in ("VeltraSeam.exe", "uidriver.exe"):
+    for item in ("VeltraSeam.exe", "uidriver.exe", MANUAL):
         shutil.copy2(BIN / item, folder)
     shutil.copytree(BIN / "xml", folder / "xml")
     (folder / "devicecomm.ini").write_text(

@@ -15,7 +15,7 @@ def render(sim, out, gray=128):
     result = subprocess.run([str(NATIVE_BIN / "ledsim"), "render", "--connect", f"127.0.0.1:{sim.port}", "--gray",
                              str(gray), "--out", str(out)], capture_output=True, text=True, timeout=60)
     check(result.returncode == 0 and out.exists(), f"render: {result.stdout}{result.stderr}")
-    m = re.match(r"ledsim: residual seam visibility ([0-9.]+) % at (.*)", result.stdout)
+    m = re.match(r"ledsim: residual seam visibility ([0-9.]+) % \((?:brighter|darker)\) at (.*)", result.stdout)
     check(m is not None, f"render printed {result.stdout!r}")
     return float(m.group(1)), m.group(2).strip()
 
@@ -34,6 +34,10 @@ def test_a_bright_seam_is_tuned_away_and_the_render_shows_it_gone():
     sim = Simulator("--topology", str(folder / "wall.json")).start()
     residual, join = render(sim, folder / "before.png")
     check(abs(residual - 5.0) < 0.01 and join == "the join right of module (1, 2)", f"before: {residual} % {join}")
+    check("(brighter)" in subprocess.run([str(NATIVE_BIN / "ledsim"), "render", "--connect",
+                                          f"127.0.0.1:{sim.port}", "--gray", "128", "--out",
+                                          str(folder / "again.png")], capture_output=True, text=True).stdout,
+          "a factor above 1 shows brighter")
 
     Tool(tool_for(sim.port)).start().wait_ready()
     for name, value in {"edt_screen_width": W, "edt_screen_height": H, "edt_start_x": X0, "edt_start_y": Y0,

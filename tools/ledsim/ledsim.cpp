@@ -424,8 +424,8 @@ int Render(std::vector<std::string> args) {
     if (picture.residual_join.empty()) {
         std::printf("ledsim: residual seam visibility 0.00 %%: no seam differs from the field\n");
     } else {
-        std::printf("ledsim: residual seam visibility %.2f %% at %s\n", picture.residual_percent,
-                    picture.residual_join.c_str());
+        std::printf("ledsim: residual seam visibility %.2f %% (%s) at %s\n", picture.residual_percent,
+                    picture.residual_brighter ? "brighter" : "darker", picture.residual_join.c_str());
     }
     return 0;
 }

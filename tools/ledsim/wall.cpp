@@ -215,6 +215,7 @@ Picture RenderWall(const Wall& wall, const std::vector<CardPicture>& cards, uint
                     const double deviation = std::fabs(mean - field) / field * 100.0;
                     if (deviation > picture.residual_percent) {
                         picture.residual_percent = deviation;
+                        picture.residual_brighter = mean > field;
                         char name[96];
                         std::snprintf(name, sizeof(name), "the join %s module (%u, %u)", j.side, c, r);
                         picture.residual_join = name;

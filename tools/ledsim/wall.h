@@ -69,7 +69,8 @@ struct Picture {
     uint32_t height = 0;
     std::vector<uint8_t> pixels; // gray levels, row-major
     double residual_percent = 0; // the largest deviation of an edge line's mean from the field
-    std::string residual_join;   // which join that line faces, "" when there is none
+    bool residual_brighter = false;
+    std::string residual_join; // which join that line faces, "" when there is none
 };
 
 // The picture the wall shows for a uniform gray input: per pixel the gray level times the join factor

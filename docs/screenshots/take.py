@@ -1,0 +1,84 @@
+"""Takes the manual's screenshots from real runs of the tool and the simulator, under Xvfb: the main
+window, the pattern window with a seam being tuned, the progress window of an upload, and the default
+practice wall before and after its most visible seam is tuned away. Run through scripts/screenshots;
+the pictures land in docs/screenshots/."""
+
+import re
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+
+import harness  # noqa: E402
+import pattern_model as model  # noqa: E402
+
+OUT = ROOT / "docs" / "screenshots"
+X0, W, H, MW, MH = 896, 1024, 512, 64, 32  # the default screen, at the right edge of a 1920-wide desktop
+
+
+def xdotool(*args):
+    subprocess.run(["xdotool", *args], check=True)
+
+
+def render(sim, name, gamma):
+    out = subprocess.run([str(harness.NATIVE_BIN / "ledsim"), "render", "--connect", f"127.0.0.1:{sim.port}",
+                          "--gray", "128", "--gamma", gamma, "--out", str(OUT / name)],
+                         capture_output=True, text=True, check=True).stdout
+    print(out.strip())
+    return out
+
+
+def main():
+    try:
+        sim = harness.Simulator("--delay-ms", "40").start()
+        harness.Tool(harness.tool_for(sim.port)).start().wait_ready()
+        x, y, w, h, _ = harness.window_state()
+        harness.Screen.save_png(OUT / "main-window.png", crop=(x, y, w, h))
+
+        # The seam the wall shows most, and how many notches take it away.
+        m = re.search(r"([0-9.]+) % \((brighter|darker)\) at the join (right of|below) module \((\d+), (\d+)\)",
+                      render(sim, "wall-uncorrected.png", "1.0"))
+        factor = 1 + float(m.group(1)) / 100 * (1 if m.group(2) == "brighter" else -1)
+        c, r = int(m.group(4)), int(m.group(5))
+        gains = [1.0]
+        for _ in range(40):
+            gains.append(model.step_wheel(gains[-1], up=factor < 1))
+        notches = min(range(len(gains)), key=lambda n: abs(model.quantise(gains[n]) / 128 * factor - 1))
+        point = ((c + 1) * MW + 2, r * MH + MH // 2) if m.group(3) == "right of" else (c * MW + MW // 2,
+                                                                                      (r + 1) * MH + 2)
+
+        harness.uidriver("set", "edt_start_x", str(X0))
+        harness.uidriver("click", "btn_screen_ctr")
+        harness.uidriver("pattern", "--timeout", "20")
+        xdotool("mousemove", str(X0 + point[0]), str(point[1]), "click", "1")
+        time.sleep(0.8)
+        for _ in range(notches):
+            xdotool("click", "4" if factor < 1 else "5")
+        xdotool("mousemove", str(X0 + point[0] + 40), str(point[1] + 40))
+        time.sleep(0.3)
+        harness.Screen.save_png(OUT / "pattern-window.png",
+                                crop=(X0 + max(0, point[0] - 192), max(0, min(point[1] - 96, H - 192)), 384, 192))
+        xdotool("key", "Escape")
+        harness.wait_until(lambda: harness.uidriver("--timeout", "0", "pattern", check_rc=False)[0] == 1,
+                           message="the pattern closed")
+
+        harness.uidriver("click", "btn_send_to_hardware")
+        harness.wait_until(lambda: len(harness.uidriver("--timeout", "0", "progress", check_rc=False)[1]
+                                       .splitlines()) >= 4, timeout=20, message="the progress window")
+        harness.Screen.save_png(OUT / "progress-window.png", crop=(x, y, w, h))
+        harness.uidriver("msgbox", "--timeout", "30")
+        harness.uidriver("msgbox", "--ok")
+        harness.uidriver("click", "chkbox_Enable")
+        harness.wait_until(lambda: sim.read(0, 0, 0xDA000005, 4) == "000000a8", message="correction on")
+        render(sim, "wall-corrected.png", "1.0")
+        print("screenshots: written to", OUT)
+        return 0
+    finally:
+        harness.cleanup()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
