@@ -93,6 +93,13 @@ TEST(DeviceProtocol, FramesArriveInPieces) {
     EXPECT_EQ(static_cast<uint8_t>(Op::Hello), frame.code);
 }
 
+void PutU32Into(std::vector<uint8_t>& frame, uint32_t length) {
+    frame[0] = static_cast<uint8_t>(length >> 24);
+    frame[1] = static_cast<uint8_t>(length >> 16);
+    frame[2] = static_cast<uint8_t>(length >> 8);
+    frame[3] = static_cast<uint8_t>(length);
+}
+
 TEST(DeviceProtocol, RefusesFramesThatLie) {
     Frame frame;
     size_t used = 0;
@@ -100,6 +107,12 @@ TEST(DeviceProtocol, RefusesFramesThatLie) {
     EXPECT_EQ(ParseResult::Malformed, TakeFrame(empty.data(), empty.size(), frame, used));
     const std::vector<uint8_t> huge = Bytes({0x7F, 0xFF, 0xFF, 0xFF, 6});
     EXPECT_EQ(ParseResult::Malformed, TakeFrame(huge.data(), huge.size(), frame, used));
+    // The largest body a frame may have is waited for; one byte more is a lie.
+    std::vector<uint8_t> largest(5, 6);
+    PutU32Into(largest, kMaxBody);
+    EXPECT_EQ(ParseResult::NeedMore, TakeFrame(largest.data(), largest.size(), frame, used));
+    PutU32Into(largest, kMaxBody + 1);
+    EXPECT_EQ(ParseResult::Malformed, TakeFrame(largest.data(), largest.size(), frame, used));
 
     struct Case {
         const char* what;
@@ -113,6 +126,8 @@ TEST(DeviceProtocol, RefusesFramesThatLie) {
          Bytes({0, 0, 0, 18, 0x05, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 4, 9})},
         {"write whose length overstates its data",
          Bytes({0, 0, 0, 19, 0x06, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 4, 1, 2})},
+        {"write whose length understates its data",
+         Bytes({0, 0, 0, 20, 0x06, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 2, 3})},
         {"read longer than a frame can carry",
          Bytes({0, 0, 0, 17, 0x05, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 0x7F, 0xFF, 0xFF, 0xFF})},
     };
@@ -120,6 +135,11 @@ TEST(DeviceProtocol, RefusesFramesThatLie) {
         Request out;
         EXPECT_FALSE(RoundTrip(c.bytes, out)) << c.what;
     }
+    // A read of exactly the most a frame carries is a request like any other.
+    Request largest_read;
+    EXPECT_TRUE(RoundTrip(Bytes({0, 0, 0, 17, 0x05, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 0x04, 0, 0, 0}),
+                          largest_read));
+    EXPECT_EQ(kMaxData, largest_read.length);
     Frame bad_status{42, {}};
     Response r;
     EXPECT_FALSE(DecodeResponse(bad_status, r));

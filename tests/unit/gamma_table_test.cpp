@@ -12,10 +12,13 @@ TEST(GammaTable, ReferenceEntries) {
         int level;
     };
     const Case cases[] = {
-        {2.2f, 0, 0},     {2.2f, 1, 21},    {2.2f, 2, 28},    {2.2f, 8, 53},    {2.2f, 16, 72},
-        {2.2f, 32, 99},   {2.2f, 64, 136},  {2.2f, 100, 167}, {2.2f, 128, 186}, {2.2f, 192, 224},
-        {2.2f, 254, 255}, {2.2f, 255, 255}, {0.5f, 1, 0},     {0.5f, 16, 1},    {0.5f, 64, 16},
-        {0.5f, 128, 64},  {0.5f, 192, 145}, {0.5f, 254, 253}, {0.5f, 255, 255},
+        {2.2f, 0, 0},     {2.2f, 1, 21},     {2.2f, 2, 28},
+        {2.2f, 8, 53},    {2.2f, 16, 72},    {2.2f, 32, 99},
+        {2.2f, 64, 136},  {2.2f, 100, 167},  {2.2f, 128, 186},
+        {2.2f, 192, 224}, {2.2f, 254, 255},  {2.2f, 255, 255},
+        {0.5f, 1, 0},     {0.5f, 16, 1},     {0.5f, 64, 16},
+        {0.5f, 128, 64},  {0.5f, 192, 145},  {0.5f, 254, 253},
+        {0.5f, 255, 255}, {1.35f, 207, 218}, // 218.5 exactly: a half rounds down
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "gamma " << c.gamma << " entry " << c.index);
@@ -61,6 +64,7 @@ TEST(LineLevels, ProductIsTruncatedAndLimited) {
         {128, 0.995f, 127, 127},
         {255, 0.7f, 178, 178},
         {255, 1.0f, 255, 255},
+        {255, 0.998f, 254, 254}, // 254.49: one level below the top, not the top
         {200, 1.4f, 255, 255},
         {0, 1.4f, 0, 0},
         // Above 255 the two drawings differ: one limits the product, the other the gray level first.

@@ -40,6 +40,8 @@ TEST(LayoutValues, ParseAttributeTexts) {
     EXPECT_EQ(std::make_pair(880, 600), *ParseSizeValue("880,600"));
     EXPECT_FALSE(ParseIntValue(""));
     EXPECT_FALSE(ParseIntValue("99999999999999999999"));
+    EXPECT_EQ(1000000, *ParseIntValue("1000000"));
+    EXPECT_FALSE(ParseIntValue("1000001"));
     EXPECT_EQ(0x22313Fu, *ParseColorValue("#22313F"));
     EXPECT_EQ(0xABCDEFu, *ParseColorValue("#FFabcdef"));
     EXPECT_FALSE(ParseColorValue("22313F"));

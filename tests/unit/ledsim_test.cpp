@@ -121,6 +121,25 @@ TEST(Simulator, DescribesTheDefaultWallThroughItsRegisters) {
     EXPECT_FALSE(ReadCardRect(*d, 2, kCardAddressBase, offsets, r));     // no third port
     EXPECT_FALSE(ReadCardRect(*d, 0, 0, offsets, r));                    // an index is not an address
     EXPECT_EQ(0, d->GetCardCount(7, 2));
+
+    // Every port of the table keeps its own offset, the second eight after the unused word 11.
+    ledsim::Topology sixteen;
+    for (uint16_t p = 0; p < 16; ++p) {
+        sixteen.ports.push_back(ledsim::PortSpec{static_cast<uint16_t>(10 * p + 1),
+                                                 static_cast<uint16_t>(100 + p),
+                                                 {ledsim::CardSpec{1, 2, 4, 4}}});
+    }
+    Simulator wide({}, {}, sixteen);
+    CCommInstMan wide_manager(wide.Settings());
+    Device w = Open(wide_manager);
+    ASSERT_NE(nullptr, w);
+    ASSERT_EQ(0, w->ReadSenderRegister(kPortOffsetRegister, table, 64));
+    const PortOffsetTable wide_offsets = ParsePortOffsetTable(table);
+    for (int p = 0; p < 16; ++p) {
+        ASSERT_TRUE(ReadCardRect(*w, p, kCardAddressBase, wide_offsets, r));
+        EXPECT_EQ(uint32_t(10 * p + 2), r.first_row) << "port " << p;
+        EXPECT_EQ(uint32_t(102 + p), r.first_column) << "port " << p;
+    }
 }
 
 TEST(Simulator, CoefficientMemoryTakesWritesOnlyThroughAnOpenGate) {
@@ -146,6 +165,15 @@ TEST(Simulator, CoefficientMemoryTakesWritesOnlyThroughAnOpenGate) {
     EXPECT_NE(0, d->ReadCardRegister(0, 0x2001, 0xD0020000 + 65535, back, 2)); // past the memory
     EXPECT_NE(0, Write(*d, 0, 0x2001, 0x12345678, {0, 0, 0, 1}));              // no such register
     EXPECT_NE(0, Write(*d, 0, 0x2001, 0xDA000005, {0, 0, 0xA8}));              // a word is 4 bytes
+    EXPECT_EQ(0, Write(*d, 0, 0x2002, 0xDA000003, {0, 0, 0, 0x01}));           // only 0x10 opens
+    EXPECT_NE(0, Write(*d, 0, 0x2002, 0xD0020000, {1, 2, 3, 4}));
+
+    // A write that is not waited for is refused all the same; its answer, taken off the stream before
+    // the next read's, is not mistaken for that read's.
+    EXPECT_EQ(0, d->WriteCardRegister(0, 0x2000, 0xD0020000, block.data(), 4, 0));
+    ASSERT_EQ(0, d->ReadCardRegister(0, 0x2001, 0xD0020000, back, 4));
+    EXPECT_EQ(0x80, back[0]);
+    EXPECT_EQ(std::vector<uint8_t>(65536, 0), sim.controller().Memory(0, 0));
 }
 
 TEST(Simulator, StoredDataSurvivesARestartAndTheJournalKeepsEveryWrite) {

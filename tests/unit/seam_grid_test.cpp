@@ -97,6 +97,8 @@ TEST_F(SmallGrid, PointsSelectTheFacingEdges) {
         {0, 0, {0}, 0},       // module's top-left pixel ties into the top triangle
         {127, 63, {15}, 15},  // right border
         {2, 40, {10}, 10},    // left border
+        {100, 62, {7}, 7},    // bottom border: nothing of the top row
+        {100, 34, {3, 5}, 3}, // below a horizontal seam: the module above is the other side
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "point " << c.x << "," << c.y);
@@ -141,6 +143,28 @@ TEST(SeamGridSelect, SizesLargerThanTheHeldGridWriteNothingPastIt) {
     EXPECT_EQ(kGridOk, grid.SelectSeamAt(128, 64, 64, 32, 100, 30)); // would be records 3 and 5
     EXPECT_EQ(std::vector<size_t>{3}, SelectedIndices(grid));
     EXPECT_EQ(4u, grid.Size());
+}
+
+// The memory check before the pattern window opens asks what a build would allocate: nothing when the
+// grid is kept or refused, and the bound on the record count is exact.
+TEST(SeamGridCache, BuildBytesAreWhatARebuildWouldAllocate) {
+    SeamGridCache cache;
+    const struct {
+        int32_t w, h, mw, mh;
+        uint64_t bytes;
+    } cases[] = {
+        {128, 64, 64, 32, 16 * 28},
+        {100, 64, 64, 32, 0},
+        {128, 64, 0, 32, 0},
+        {3, 357913941, 1, 1, 4ull * 1073741823 * 28}, // 2^30 - 1 modules: the most that 32 bits count
+        {3, 357913942, 1, 1, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.bytes, SeamGridBuildBytes(Params(c.w, c.h, c.mw, c.mh), cache)) << c.w << "x" << c.h;
+    }
+    SeamGrid grid;
+    ASSERT_EQ(kGridOk, grid.BuildSeamGrid(Params(128, 64, 64, 32), cache));
+    EXPECT_EQ(0u, SeamGridBuildBytes(Params(128, 64, 64, 32), cache)); // kept as it is
 }
 
 TEST(SeamGridCache, RebuildsOnlyWhenTheSizesChange) {
@@ -231,6 +255,8 @@ TEST(SeamGridGains, WheelPassesTheBoundByLessThanAStepThenSnaps) {
     EXPECT_EQ(Bits(1.4049996f), Bits(grid.Segments()[9].gain));
     grid.StepSelectedGains(true);
     EXPECT_EQ(Bits(1.4f), Bits(grid.Segments()[12].gain));
+    grid.StepSelectedGains(true); // at the bound it stays, it does not oscillate
+    EXPECT_EQ(Bits(1.4f), Bits(grid.Segments()[12].gain));
     EXPECT_EQ(1.0f, grid.Segments()[0].gain); // not selected
 
     grid.ResetGains();
@@ -240,6 +266,8 @@ TEST(SeamGridGains, WheelPassesTheBoundByLessThanAStepThenSnaps) {
     EXPECT_EQ(Bits(0.7000003f), Bits(grid.Segments()[9].gain));
     grid.StepSelectedGains(false);
     EXPECT_EQ(Bits(0.6950003f), Bits(grid.Segments()[9].gain));
+    grid.StepSelectedGains(false);
+    EXPECT_EQ(Bits(0.7f), Bits(grid.Segments()[9].gain));
     grid.StepSelectedGains(false);
     EXPECT_EQ(Bits(0.7f), Bits(grid.Segments()[9].gain));
     EXPECT_EQ(2u, SelectedIndices(grid).size()); // reset keeps the selection

@@ -116,6 +116,7 @@ TEST(GainMap, SegmentsCoverUpToTheirEndPointInGridOrderAndStopAtTheEdge) {
                                SeamSegment{6, 3, 20, 3, 0, 1, 1.3f}, // row 3, clipped at the right edge
                                SeamSegment{-1, 2, 4, 2, 0, 1, 1.5f}, // first cell outside: nothing
                                SeamSegment{0, 4, 4, 4, 0, 1, 1.5f},  // row 4 is below the map
+                               SeamSegment{5, -1, 5, 2, 0, 0, 1.5f}, // from above the map: nothing
                                SeamSegment{7, 2, 7, 2, 0, 0, 1.5f},  // y0 = y1: nothing
                                SeamSegment{8, 0, 8, 3, 0, 0, 1.5f},  // column 8 is past the map
                                SeamSegment{0, 0, 0, 1, 0, 5, 0.9f},  // any other flag runs down a column

@@ -87,6 +87,7 @@ TEST(ReadBack, EachSegmentTakesTheMeanOfTheCellsItCoversInsideTheMap) {
         {-2, 2, 1, 2, 0, 1, 9.0f}, // from outside the left edge: column 0 only
         {3, 2, 3, 2, 0, 1, 9.0f},  // x0 = x1: 1.0
         {0, 5, 3, 5, 0, 1, 9.0f},  // a row below the map: 1.0
+        {0, 3, 3, 3, 0, 1, 9.0f},  // the first row below it: 1.0
         {4, 0, 4, 3, 0, 7, 9.0f},  // a column right of the map: 1.0
         {3, 1, 3, 0, 0, 0, 9.0f},  // y0 > y1: 1.0
     };
@@ -98,12 +99,13 @@ TEST(ReadBack, EachSegmentTakesTheMeanOfTheCellsItCoversInsideTheMap) {
                               1.0f,
                               1.0f,
                               1.0f,
+                              1.0f,
                               1.0f};
     for (size_t i = 0; i < segments.size(); ++i) {
         EXPECT_EQ(expected[i], segments[i].gain) << i;
     }
     EXPECT_EQ(1, segments[0].selected);
-    EXPECT_EQ(7, segments[6].horizontal);
+    EXPECT_EQ(7, segments[7].horizontal);
     EXPECT_EQ(9, segments[2].x1);
 }
 

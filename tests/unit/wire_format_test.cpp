@@ -65,7 +65,7 @@ TEST(WireFormat, TextsBeyondLatin1TravelAsCountZeroAndOversizedPacketsAreNotMade
     n = Click(L"edt_ip");
     n.sender_text = std::wstring(254, L'1');
     EXPECT_FALSE(EncodeNotifyPacket(n, packet)); // 254 bytes fit a count, but not the packet
-    n.sender_text = std::wstring(215, L'1'); // 26 + 6 + 1 + 7 + 216 = 256 bytes
+    n.sender_text = std::wstring(215, L'1');     // 26 + 6 + 1 + 7 + 216 = 256 bytes
     ASSERT_TRUE(EncodeNotifyPacket(n, packet));
     EXPECT_EQ(255, packet[0]);
     n.sender_text = std::wstring(216, L'1');

@@ -44,6 +44,7 @@ TEST(XmlReader, RefusesMalformedInputWithTheLine) {
         {"<a x=\"&bogus;\"/>", 1, "unknown entity"},
         {"<a x=\"&#0;\"/>", 1, "character reference out of range"},
         {"<a x=\"&#xD800;\"/>", 1, "character reference out of range"},
+        {"<a x=\"&#xDFFF;\"/>", 1, "character reference out of range"},
         {"<a x=\"&#x110000;\"/>", 1, "character reference out of range"},
         {"<a x=\"<\"/>", 1, "'<' in an attribute value"},
         {"<a/><b/>", 1, "content after the root element"},
@@ -78,6 +79,7 @@ TEST(XmlReader, DeepNestingIsRefusedNotRecursedInto) {
         ok += "</a>";
     }
     EXPECT_TRUE(ParseXml(ok, root, error)) << error.message;
+    EXPECT_FALSE(ParseXml("<a>" + ok + "</a>", root, error)); // one level more is refused
 }
 
 TEST(Utf8, RoundTripsAndReplacesIllFormedSequences) {
