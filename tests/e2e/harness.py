@@ -89,6 +89,22 @@ def controls(env=None):
     return table
 
 
+def pattern_open(env=None):
+    return uidriver("--timeout", "0", "pattern", check_rc=False, env=env)[0] == 0
+
+
+def open_pattern(env=None):
+    """Clicks "btn_screen_ctr" and waits for the pattern window; returns its client rectangle."""
+    uidriver("click", "btn_screen_ctr", env=env)
+    _, rect = uidriver("pattern", "--timeout", "20", env=env)
+    return tuple(int(v) for v in rect.split())
+
+
+def close_pattern_with_escape(env=None):
+    subprocess.run(["xdotool", "key", "Escape"], check=True, env=env)
+    wait_until(lambda: not pattern_open(env), message="the pattern window closed")
+
+
 def window_state():
     _, out = uidriver("window")
     x, y, w, h, state = out.split()

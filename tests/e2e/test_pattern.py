@@ -4,7 +4,8 @@ import subprocess
 import time
 
 import pattern_model as model
-from harness import (Screen, Simulator, Tool, check, controls, tool_for, uidriver, wait_until, SCRATCH)
+from harness import (SCRATCH, Screen, Simulator, Tool, check, close_pattern_with_escape, controls, open_pattern,
+                     pattern_open, tool_for, uidriver, wait_until)
 
 X0, Y0, W, H, MW, MH = 640, 0, 320, 240, 64, 48
 
@@ -23,17 +24,6 @@ def open_tool(gray=128, gamma="2.2", **fields):
     for name, value in values.items():
         uidriver("set", name, str(value))
     return sim, tool
-
-
-def open_pattern():
-    uidriver("click", "btn_screen_ctr")
-    _, rect = uidriver("pattern", "--timeout", "20")
-    return tuple(int(v) for v in rect.split())
-
-
-def close_pattern_with_escape():
-    xdotool("key", "Escape")
-    wait_until(lambda: uidriver("--timeout", "0", "pattern", check_rc=False)[0] == 1, message="pattern closed")
 
 
 def region(screen, w=W, h=H):
@@ -132,7 +122,7 @@ def test_click_selects_blinks_and_the_wheel_steps_the_seam():
     xdotool("mousemove", str(X0 + 160), str(Y0 + 120), "click", "3")
     time.sleep(0.3)
     xdotool("mousemove", str(X0 + 175), str(Y0 + 110), "click", "1")
-    wait_until(lambda: uidriver("--timeout", "0", "pattern", check_rc=False)[0] == 1, message="menu exit closes")
+    wait_until(lambda: not pattern_open(), message="menu exit closes")
     check(open_pattern() == (X0, Y0, W, H), "reopened")
     check_image(model.image(W, H, segments, gains, 128, table), "the gains of the previous opening")
     close_pattern_with_escape()
@@ -183,7 +173,7 @@ def test_no_device_or_unusable_values_open_nothing():
     _, out = uidriver("msgbox")
     check("edt_gray_scale" in out, f"the message names the field: {out!r}")
     uidriver("msgbox", "--ok")
-    check(uidriver("--timeout", "0.5", "pattern", check_rc=False)[0] == 1, "no pattern window")
+    check(not pattern_open(), "no pattern window")
 
     uidriver("set", "edt_gray_scale", "128")
     sim.stop()
@@ -191,4 +181,4 @@ def test_no_device_or_unusable_values_open_nothing():
     _, out = uidriver("msgbox", "--timeout", "20")
     check(out == "warnning\tdevice errer\n", f"message box {out!r}")
     uidriver("msgbox", "--ok")
-    check(uidriver("--timeout", "0.5", "pattern", check_rc=False)[0] == 1, "no pattern window without a device")
+    check(not pattern_open(), "no pattern window without a device")

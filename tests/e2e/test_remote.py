@@ -7,8 +7,8 @@ import subprocess
 import time
 
 import pattern_model as model
-from harness import (Simulator, Tool, check, controls, scratch_dir, second_instance, tool_for, uidriver,
-                     wait_until, win_path)
+from harness import (Simulator, Tool, check, controls, pattern_open, scratch_dir, second_instance, tool_for,
+                     uidriver, wait_until, win_path)
 from test_pattern import H, MH, MW, W, X0, Y0, check_image
 
 FIELDS = {"edt_screen_width": W, "edt_screen_height": H, "edt_start_x": X0, "edt_start_y": Y0,
@@ -45,10 +45,6 @@ def start_pair(server_drive=None):
 
 def xdotool(env, *args):
     subprocess.run(["xdotool", *args], check=True, env=env)
-
-
-def pattern_open(env=None):
-    return uidriver("--timeout", "0", "pattern", check_rc=False, env=env)[0] == 0
 
 
 def test_the_client_drives_the_servers_pattern_window_and_keys_stay_local():

@@ -6,7 +6,8 @@ import subprocess
 import time
 
 import pattern_model as model
-from harness import NATIVE_BIN, Simulator, Tool, check, scratch_dir, tool_for, uidriver, wait_until
+from harness import (NATIVE_BIN, Simulator, Tool, check, close_pattern_with_escape, open_pattern, scratch_dir,
+                     tool_for, uidriver, wait_until)
 from test_pattern import H, MH, MW, W, X0, Y0, xdotool
 from test_upload import send_and_expect
 
@@ -43,8 +44,7 @@ def test_a_bright_seam_is_tuned_away_and_the_render_shows_it_gone():
     for name, value in {"edt_screen_width": W, "edt_screen_height": H, "edt_start_x": X0, "edt_start_y": Y0,
                         "edt_mod_width": MW, "edt_mod_height": MH}.items():
         uidriver("set", name, str(value))
-    uidriver("click", "btn_screen_ctr")
-    uidriver("pattern", "--timeout", "20")
+    open_pattern()
     # The operator lowers the seam notch by notch until it vanishes: the gain whose card byte cancels 1.05.
     gains = [1.0]
     for _ in range(20):
@@ -54,8 +54,7 @@ def test_a_bright_seam_is_tuned_away_and_the_render_shows_it_gone():
     time.sleep(0.8)
     for _ in range(notches):
         xdotool("click", "5")
-    xdotool("key", "Escape")
-    wait_until(lambda: uidriver("--timeout", "0", "pattern", check_rc=False)[0] == 1, message="pattern closed")
+    close_pattern_with_escape()
     send_and_expect(" \tsend seam data finish\n")
     residual, _ = render(sim, folder / "uploaded.png")
     check(residual > 4.9, f"uploaded but not switched on, the seam still shows: {residual} %")

@@ -51,13 +51,6 @@ protected:
 
 } // namespace
 
-TEST(SeamGridLayout, RecordsAreFixedSize) {
-    EXPECT_EQ(28u, sizeof(SeamSegment));
-    EXPECT_EQ(48u, sizeof(ScreenParams));
-    EXPECT_EQ(40u, offsetof(ScreenParams, gamma));
-    EXPECT_EQ(24u, offsetof(SeamSegment, gain));
-}
-
 TEST_F(SmallGrid, SixteenRecordsInBlockOrder) {
     struct Row {
         int x0, y0, x1, y1, horizontal;

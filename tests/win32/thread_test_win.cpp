@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <memory>
 #include <thread>
 
 namespace {
@@ -14,10 +13,7 @@ struct Worker {
     std::atomic<int> begun{0};
     std::atomic<int> ended{0};
     std::atomic<bool> release{false};
-    void Quick(int) {
-        ++begun;
-        ++ended;
-    }
+    void Quick(int) { ++begun, ++ended; }
     void Busy(int) {
         ++begun;
         while (!release) {
@@ -28,13 +24,6 @@ struct Worker {
 };
 
 using Thread = CEasyUseThread<Worker, int>;
-
-HANDLE WINAPI NoMutex(LPSECURITY_ATTRIBUTES, BOOL, LPCWSTR) {
-    return nullptr;
-}
-HANDLE WINAPI NoThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
-    return nullptr;
-}
 
 // A body that takes its time before it lets Start return, and leaves a result.
 class Probe final : public JThread {
@@ -50,6 +39,19 @@ public:
     }
 };
 
+HANDLE WINAPI NoMutex(LPSECURITY_ATTRIBUTES, BOOL, LPCWSTR) {
+    return nullptr;
+}
+HANDLE WINAPI NoThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
+    return nullptr;
+}
+
+template <class T> void WaitIdle(T& thread) {
+    while (thread.IsRunning()) {
+        ::Sleep(1);
+    }
+}
+
 double SecondsToDelete(Thread* thread) {
     const auto start = std::chrono::steady_clock::now();
     delete thread;
@@ -63,84 +65,60 @@ protected:
 
 } // namespace
 
-TEST_F(ThreadTest, SimpleMutexCodes) {
+TEST_F(ThreadTest, ResultCodesFollowTheStateAndStartReturnsOnceTheBodyHasBegun) {
     SimpleMutex mutex;
     EXPECT_EQ(-1, mutex.Init());
     EXPECT_EQ(0, mutex.Lock());
     EXPECT_EQ(0, mutex.Unlock());
     ThreadCalls().create_mutex = NoMutex;
     SimpleMutex failed;
-    EXPECT_FALSE(failed.IsInitialized());
     EXPECT_EQ(-2, failed.Lock());
     EXPECT_EQ(-2, failed.Unlock());
     EXPECT_EQ(-3, failed.Init());
+    Worker w;
+    Thread no_mutexes(&w, &Worker::Quick, 0);
+    EXPECT_EQ(-1, no_mutexes.Run());
     ThreadCalls() = ThreadSystemCalls{};
     EXPECT_EQ(0, failed.Init());
-    EXPECT_EQ(0, failed.Lock());
-    EXPECT_EQ(0, failed.Unlock());
-}
+    ThreadCalls().create_thread = NoThread;
+    Thread no_thread(&w, &Worker::Quick, 0);
+    EXPECT_EQ(-2, no_thread.Run());
+    ThreadCalls() = ThreadSystemCalls{};
+    EXPECT_EQ(-1, Thread(nullptr, &Worker::Quick, 0).Run());
+    EXPECT_EQ(-1, Thread(&w, nullptr, 0).Run());
+    EXPECT_EQ(0, w.begun);
 
-TEST_F(ThreadTest, StartReturnsOnceTheBodyHasBegunAndCodesFollowTheState) {
     Probe probe;
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(0, probe.Start());
     EXPECT_TRUE(probe.began); // the handshake: Start does not return before the body has begun
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
-    while (probe.IsRunning()) {
-        ::Sleep(1);
-    }
+    WaitIdle(probe);
     EXPECT_EQ(7, probe.Result());
 
-    Worker w;
-    auto thread = std::make_unique<Thread>(&w, &Worker::Busy, 0);
-    EXPECT_EQ(-4, thread->Kill());
-    ASSERT_EQ(0, thread->Run());
-    EXPECT_TRUE(thread->IsRunning());
-    EXPECT_EQ(-5, thread->Run());
-    EXPECT_EQ(0, thread->Kill());
-    EXPECT_EQ(-4, thread->Kill());
+    Thread busy(&w, &Worker::Busy, 0);
+    EXPECT_EQ(-4, busy.Kill());
+    ASSERT_EQ(0, busy.Run());
+    EXPECT_EQ(-5, busy.Run());
+    EXPECT_EQ(0, busy.Kill());
+    EXPECT_EQ(-4, busy.Kill());
     EXPECT_EQ(0, w.ended);
 
-    // A body that returns at once still lets Start return 0; the idle object may start again.
-    Thread quick(&w, &Worker::Quick, 0);
-    for (int run = 1; run <= 2; ++run) {
-        ASSERT_EQ(0, quick.Run());
-        while (quick.IsRunning()) {
-            ::Sleep(1);
-        }
-        EXPECT_EQ(run + 1, w.begun);
-        EXPECT_EQ(0, quick.Result());
+    // A body that returns at once still lets Start return 0; the idle object starts again, and one
+    // whose mutexes failed before gets them now.
+    for (Thread* t : {&no_mutexes, &no_mutexes}) {
+        ASSERT_EQ(0, t->Run());
+        WaitIdle(*t);
     }
-    EXPECT_EQ(-4, quick.Kill());
-}
-
-TEST_F(ThreadTest, RunAndStartRefuseWhatTheyCannotDo) {
-    Worker w;
-    EXPECT_EQ(-1, Thread(nullptr, &Worker::Quick, 0).Run());
-    EXPECT_EQ(-1, Thread(&w, nullptr, 0).Run());
-    ThreadCalls().create_mutex = NoMutex;
-    Thread no_mutexes(&w, &Worker::Quick, 0);
-    EXPECT_EQ(-1, no_mutexes.Run());
-    ThreadCalls() = ThreadSystemCalls{};
-    ThreadCalls().create_thread = NoThread;
-    Thread no_thread(&w, &Worker::Quick, 0);
-    EXPECT_EQ(-2, no_thread.Run());
-    EXPECT_FALSE(no_thread.IsRunning());
-    ThreadCalls() = ThreadSystemCalls{};
-    EXPECT_EQ(0, no_mutexes.Run()); // the failed mutexes are created on the next start
-    while (no_mutexes.IsRunning()) {
-        ::Sleep(1);
-    }
-    EXPECT_EQ(0, w.begun - 1);
+    EXPECT_EQ(3, w.begun);
+    EXPECT_EQ(2, w.ended);
 }
 
 TEST_F(ThreadTest, StopWaitsForABusyBodyThroughTheGracePeriodOnly) {
     Worker w;
     auto* finished = new Thread(&w, &Worker::Quick, 0);
     ASSERT_EQ(0, finished->Run());
-    while (finished->IsRunning()) {
-        ::Sleep(1);
-    }
+    WaitIdle(*finished);
     EXPECT_LT(SecondsToDelete(finished), 0.2);
 
     auto* ending = new Thread(&w, &Worker::Busy, 0);
