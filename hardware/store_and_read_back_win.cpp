@@ -95,6 +95,9 @@ void MainFrame::OnReadBack() {
     case CoefficientFileStatus::NoMemory:
         return; // a map that cannot be had ends the command without a message
     }
+    if (static_cast<uint64_t>(g_patternWindow->grid.Size()) * sizeof(SeamSegment) > MemoryBudget()) {
+        return; // a copy of the grid cannot be had: as for a map that cannot be had, nothing changes
+    }
     std::vector<SeamSegment> segments = g_patternWindow->grid.CopySeamGrid();
     AverageSegmentGains(map, segments);
     map = GainMap{};

@@ -85,6 +85,8 @@ TEST(Wall, ASeedGivesTheSameWallEverywhereAndTopologiesCarryIt) {
         << error;
     uint32_t w = 0, h = 0;
     TopologyExtent(t, w, h);
+    EXPECT_EQ(2u * 128 * 64 + 8 * 4 * 4,
+              TopologyMemory(t)); // memory and its stored copy, two factors a module
     const Wall a = MakeWall(t.wall, w, h);
     const Wall b = MakeWall(t.wall, w, h);
     EXPECT_EQ(a.right, b.right);

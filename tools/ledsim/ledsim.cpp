@@ -115,6 +115,14 @@ int Serve(const std::vector<std::string>& args) {
             return 1;
         }
     }
+    // Cards of up to 64 MiB each, thousands of them, or a wall of 1 x 1 modules: a topology file can ask
+    // for more memory than the machine has, and the allocation would not fail where it should.
+    if (ledsim::TopologyMemory(topology) > MemoryBudget()) {
+        std::fprintf(stderr, "ledsim: the topology needs %s of memory; %s can be used now\n",
+                     FormatBytes(ledsim::TopologyMemory(topology)).c_str(),
+                     FormatBytes(MemoryBudget()).c_str());
+        return 1;
+    }
     ledsim::Controller controller(topology, options);
     std::string error;
     if (!controller.Open(error)) {

@@ -38,6 +38,26 @@ void TopologyExtent(const Topology& topology, uint32_t& width, uint32_t& height)
     }
 }
 
+uint64_t TopologyMemory(const Topology& topology) {
+    uint64_t bytes = 0;
+    for (const PortSpec& port : topology.ports) {
+        for (const CardSpec& card : port.cards) {
+            bytes += 2 * ((static_cast<uint64_t>(card.columns) + 3) / 4 * 4) * card.rows;
+        }
+    }
+    if (topology.wall.module_width != 0 && topology.wall.module_height != 0) {
+        uint32_t width = 0;
+        uint32_t height = 0;
+        TopologyExtent(topology, width, height);
+        const uint64_t columns =
+            (static_cast<uint64_t>(width) + topology.wall.module_width - 1) / topology.wall.module_width;
+        const uint64_t rows =
+            (static_cast<uint64_t>(height) + topology.wall.module_height - 1) / topology.wall.module_height;
+        bytes += 8 * columns * rows;
+    }
+    return bytes;
+}
+
 namespace {
 
 bool Field(const nlohmann::json& object, const char* key, uint16_t& out, std::string& error,

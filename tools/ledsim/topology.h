@@ -29,6 +29,10 @@ struct Topology {
 // The pixels the cards cover: the largest first column + columns and first row + rows.
 void TopologyExtent(const Topology& topology, uint32_t& width, uint32_t& height);
 
+// The memory a simulator of this topology holds: every card's coefficient memory and stored copy, and
+// the wall's join factors.
+uint64_t TopologyMemory(const Topology& topology);
+
 constexpr size_t kMaxPorts = 16;           // the sending card's offset table covers 16 ports
 constexpr size_t kMaxCardsPerPort = 0xFFF; // card addresses 0x2000.. must stay below the broadcast 0x2FFF
 constexpr uint64_t kMaxCardBytes = 64u << 20;
