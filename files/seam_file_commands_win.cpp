@@ -101,12 +101,8 @@ void MainFrame::ImportSeamFile() {
         ShowMainMessageW(Quoted(path) + L" is not a usable seam file: " + HeaderProblem(status, contents));
         return;
     }
-    if (g_patternWindow == nullptr) {
-        CreatePatternWindowObject();
-        if (g_patternWindow == nullptr) {
-            ShowMainMessage("not enough memory for the pattern window", "warnning");
-            return;
-        }
+    if (!EnsurePatternWindowObject()) {
+        return;
     }
     g_patternWindow->grid.ReplaceSeamGrid(std::move(contents.records));
     // The grid now belongs to the header's sizes: opening the pattern window with them must keep it,

@@ -28,12 +28,8 @@ void MainFrame::StartServer() {
     if (isServerStarted) {
         return;
     }
-    if (g_patternWindow == nullptr) {
-        CreatePatternWindowObject();
-        if (g_patternWindow == nullptr) {
-            ShowMainMessage("not enough memory for the pattern window", "warnning");
-            return;
-        }
+    if (!EnsurePatternWindowObject()) {
+        return;
     }
     std::thread(ServerThreadProc, this, g_patternWindow).detach();
 }

@@ -37,13 +37,20 @@ void CreatePatternWindowObject() {
     g_patternWindow = new (std::nothrow) CScreenCtrlWnd;
 }
 
-void OpenPatternWindow(HWND parent, const ScreenParams& params, int socket) {
+bool EnsurePatternWindowObject() {
     if (g_patternWindow == nullptr) {
         CreatePatternWindowObject();
         if (g_patternWindow == nullptr) {
             ShowMainMessage("not enough memory for the pattern window", "warnning");
-            return;
+            return false;
         }
+    }
+    return true;
+}
+
+void OpenPatternWindow(HWND parent, const ScreenParams& params, int socket) {
+    if (!EnsurePatternWindowObject()) {
+        return;
     }
     CScreenCtrlWnd& w = *g_patternWindow;
     if (w.GetHWND() != nullptr) {

@@ -55,6 +55,8 @@ extern CScreenCtrlWnd* g_patternWindow;
 
 // Makes the object on first need; g_patternWindow stays null when it cannot be had.
 void CreatePatternWindowObject();
+// The object, made now if there is none; false, after telling the operator, when it cannot be had.
+bool EnsurePatternWindowObject();
 
 // Opens the window over the screen the parameters describe and returns once it has been closed.
 void OpenPatternWindow(HWND parent, const ScreenParams& params, int socket);

@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -144,8 +145,13 @@ int Serve(const std::vector<std::string>& args) {
     return 0;
 }
 
+struct Releaser {
+    void operator()(ICommInterface* device) const { device->Release(); }
+};
+using Device = std::unique_ptr<ICommInterface, Releaser>;
+
 // Opens the controller at the --connect address (or the default) the way the tool does.
-ICommInterface* Open(std::vector<std::string>& args, CCommInstMan& manager) {
+Device Open(std::vector<std::string>& args, CCommInstMan& manager) {
     std::string endpoint = kDefaultEndpoint;
     std::vector<std::string> rest;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -162,7 +168,7 @@ ICommInterface* Open(std::vector<std::string>& args, CCommInstMan& manager) {
         return nullptr;
     }
     manager.SetSettings(settings);
-    ICommInterface* device = OpenCommInterface(manager);
+    Device device(OpenCommInterface(manager));
     if (device == nullptr) {
         std::fprintf(stderr, "ledsim: no controller at %s: %s\n", endpoint.c_str(),
                      manager.LastError().c_str());
@@ -172,14 +178,13 @@ ICommInterface* Open(std::vector<std::string>& args, CCommInstMan& manager) {
 
 int Read(std::vector<std::string> args) {
     CCommInstMan manager;
-    ICommInterface* device = Open(args, manager);
+    Device device = Open(args, manager);
     if (device == nullptr) {
         return 1;
     }
     long long port = 0, card = 0, address = 0, length = 0;
     if (args.size() != 4 || !Number(args[0], -1, 255, port) || !Number(args[1], 0, 0xFFFF, card) ||
         !Number(args[2], 0, 0xFFFFFFFFLL, address) || !Number(args[3], 0, 64 << 20, length)) {
-        device->Release();
         return Usage();
     }
     if (card < kCardAddressBase) {
@@ -189,7 +194,6 @@ int Read(std::vector<std::string> args) {
     const int rc =
         device->ReadCardRegister(static_cast<int>(port), static_cast<int>(card),
                                  static_cast<uint32_t>(address), bytes.data(), static_cast<uint32_t>(length));
-    device->Release();
     if (rc != 0) {
         std::fprintf(stderr, "ledsim: read failed with status %d\n", rc);
         return 1;
@@ -234,13 +238,12 @@ bool ListCards(ICommInterface& device, std::vector<PlacedCard>& out) {
 
 int Cards(std::vector<std::string> args) {
     CCommInstMan manager;
-    ICommInterface* device = Open(args, manager);
+    Device device = Open(args, manager);
     if (device == nullptr) {
         return 1;
     }
     std::vector<PlacedCard> cards;
     const bool listed = args.empty() && ListCards(*device, cards);
-    device->Release();
     if (!args.empty()) {
         return Usage();
     }
@@ -271,14 +274,10 @@ bool ReadCardMemory(ICommInterface& device, const PlacedCard& c, std::vector<uin
 // order of the pixels (the cards keep each 32-bit word's bytes reversed).
 int ExportDat(std::vector<std::string> args) {
     CCommInstMan manager;
-    ICommInterface* device = Open(args, manager);
+    Device device = Open(args, manager);
     if (device == nullptr) {
         return 1;
     }
-    struct Releaser {
-        ICommInterface* d;
-        ~Releaser() { d->Release(); }
-    } release{device};
     long long width = -1, height = -1;
     std::string file;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -349,14 +348,10 @@ struct RenderOptions {
 
 int Render(std::vector<std::string> args) {
     CCommInstMan manager;
-    ICommInterface* device = Open(args, manager);
+    Device device = Open(args, manager);
     if (device == nullptr) {
         return 1;
     }
-    struct Releaser {
-        ICommInterface* d;
-        ~Releaser() { d->Release(); }
-    } release{device};
     RenderOptions o;
     for (size_t i = 0; i + 1 < args.size(); i += 2) {
         const std::string& key = args[i];
