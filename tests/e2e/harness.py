@@ -105,6 +105,21 @@ def close_pattern_with_escape(env=None):
     wait_until(lambda: not pattern_open(env), message="the pattern window closed")
 
 
+def save_seam_file(path, env=None):
+    """Saves through the dialog and returns the bytes written; a name typed without an extension gets
+    the dialog's ".chk"."""
+    uidriver("click", "btn_save", env=env)
+    uidriver("filedialog", win_path(path), env=env)
+    written = path if path.suffix == ".chk" else path.with_name(path.name + ".chk")
+    wait_until(lambda: written.exists(), message=f"{written.name} written")
+    return written.read_bytes()
+
+
+def import_seam_file(path, env=None):
+    uidriver("click", "btn_import_data", env=env)
+    uidriver("filedialog", win_path(path), env=env)
+
+
 def window_state():
     _, out = uidriver("window")
     x, y, w, h, state = out.split()

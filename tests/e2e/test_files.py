@@ -5,26 +5,12 @@ import subprocess
 import time
 
 import pattern_model as model
-from harness import (BIN, SCRATCH, Tool, check, controls, process_rss_kb, scratch_dir, track, uidriver, wait_until,
-                     win_path)
+from harness import (BIN, Tool, check, controls, import_seam_file, process_rss_kb, save_seam_file, scratch_dir, track,
+                     uidriver, wait_until, win_path)
 from test_pattern import H, MH, MW, W, X0, Y0, check_image, close_pattern_with_escape, open_pattern, open_tool, xdotool
 
 SMALL = {"edt_screen_width": 128, "edt_screen_height": 64, "edt_mod_width": 64, "edt_mod_height": 32,
          "edt_box_width": 128, "edt_box_height": 64}
-
-
-def save_to(path):
-    """Saves through the dialog; a name typed without extension gets the dialog's ".chk"."""
-    uidriver("click", "btn_save")
-    uidriver("filedialog", win_path(path))
-    written = path if path.suffix == ".chk" else path.with_name(path.name + ".chk")
-    wait_until(lambda: written.exists(), message=f"{written.name} written")
-    return written.read_bytes()
-
-
-def import_from(path):
-    uidriver("click", "btn_import_data")
-    uidriver("filedialog", win_path(path))
 
 
 def field_values():
@@ -37,7 +23,7 @@ def test_save_writes_header_and_grid_and_another_run_imports_them():
     folder.mkdir()
     sim, tool = open_tool(**SMALL)
     # Before any pattern window: the header alone, from the fields; the chosen ".chk" is not doubled.
-    first = save_to(folder / "before.chk")
+    first = save_seam_file(folder / "before.chk")
     check(first == model.seam_header(128, 64, 64, 32, X0, Y0, 128, 64), f"48-byte header: {first.hex()}")
 
     open_pattern()
@@ -48,7 +34,7 @@ def test_save_writes_header_and_grid_and_another_run_imports_them():
     gains = [1.0] * 16
     gains[9] = gains[12] = model.step_wheel(model.step_wheel(1.0))
     segments = model.grid(128, 64, 64, 32)
-    saved = save_to(folder / "调好的")
+    saved = save_seam_file(folder / "调好的")
     expected = model.seam_header(128, 64, 64, 32, X0, Y0, 128, 64) + model.seam_records(segments, gains, {9, 12})
     check(len(saved) == 496 and saved == expected, f"496 bytes with the tuned records: {len(saved)}")
     check(not (folder / "调好的.chk.chk").exists() and not list(folder.glob("*.tmp")), "no stray files")
@@ -58,7 +44,7 @@ def test_save_writes_header_and_grid_and_another_run_imports_them():
     # Another run imports the file: the fields show its values, the pattern its gains.
     tool = Tool(tool.bin_dir, name="importer").start().wait_ready()
     uidriver("set", "edt_gray_scale", "7")
-    import_from(folder / "调好的.chk")
+    import_seam_file(folder / "调好的.chk")
     fields = wait_until(lambda: (lambda f: f if f["edt_gray_scale"] == "128" else None)(field_values()),
                         message="the fields filled from the file")
     check(fields["edt_screen_width"] == "128" and fields["edt_mod_height"] == "32" and fields["edt_start_x"] == "640"
@@ -75,7 +61,7 @@ def test_import_takes_the_header_count_and_keeps_every_byte():
     sim, tool = open_tool(**SMALL)
     segments = model.grid(128, 64, 64, 32)
     # Gains whose bytes hold line feed, carriage return and end-of-file in a text mode: 0x3F0A0D1A.
-    tricky = struct_float(bytes([0x1A, 0x0D, 0x0A, 0x3F]))
+    tricky = struct.unpack("<f", bytes([0x1A, 0x0D, 0x0A, 0x3F]))[0]
     gains = [1.0 + i / 100 for i in range(16)]
     gains[5] = tricky
     header = model.seam_header(128, 64, 64, 32, 1, 2, 3, 4, gray=200, gamma=1.8)
@@ -86,21 +72,17 @@ def test_import_takes_the_header_count_and_keeps_every_byte():
              ("twenty", header + records + model.seam_records(segments[:4], [2.0] * 4), header + records)]
     for name, content, expected in cases:
         (folder / f"{name}.chk").write_bytes(content)
-        import_from(folder / f"{name}.chk")
+        import_seam_file(folder / f"{name}.chk")
         out = folder / f"{name}-again.chk"
-        saved = save_to(out)
+        saved = save_seam_file(out)
         check(saved == expected, f"{name}: saved again {len(saved)} bytes, differing at "
               f"{next((i for i in range(min(len(saved), len(expected))) if saved[i] != expected[i]), None)}")
     check(field_values()["edt_gama_value"] == "1.8", "gamma with one decimal")
 
 
-def struct_float(raw):
-    return struct.unpack("<f", raw)[0]
-
-
 def expect_refusal(path, fragment):
     start = time.monotonic()
-    import_from(path)
+    import_seam_file(path)
     _, out = uidriver("msgbox", "--timeout", "5")
     elapsed = time.monotonic() - start
     check(out.startswith("warnning\t") and path.name in out and fragment in out, f"message {out!r}")
@@ -121,7 +103,7 @@ def test_unusable_headers_and_oversized_grids_are_refused_and_change_nothing():
     expect_refusal(folder / "zero.chk", "module width or height is 0")
     expect_refusal(folder / "huge.chk", "4294443012 records")
     check(field_values() == before, "the fields keep what was typed")
-    check(save_to(folder / "after.chk") == model.seam_header(128, 64, 64, 32, X0, Y0, 128, 64),
+    check(save_seam_file(folder / "after.chk") == model.seam_header(128, 64, 64, 32, X0, Y0, 128, 64),
           "no grid was installed")
 
     # A typo of 2 x 2 modules for a 30000 x 30000 screen: 25 GB of grid, refused before it is made.

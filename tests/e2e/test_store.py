@@ -4,9 +4,9 @@ import subprocess
 import time
 
 import pattern_model as model
-from harness import (NATIVE_BIN, Simulator, Tool, check, controls, scratch_dir, tool_for, uidriver, wait_until,
-                     win_path)
-from test_upload import import_seam_file, send_and_expect
+from harness import (NATIVE_BIN, Simulator, Tool, check, controls, import_seam_file, save_seam_file, scratch_dir,
+                     tool_for, uidriver, wait_until, win_path)
+from test_upload import send_and_expect
 
 W, H, MW, MH = 1024, 512, 64, 32  # the default wall of the simulator
 
@@ -73,10 +73,7 @@ def test_solidify_without_cards_waits_a_second_and_finishes():
 
 
 def saved_gains(folder, name):
-    uidriver("click", "btn_save")
-    uidriver("filedialog", win_path(folder / name))
-    wait_until(lambda: (folder / name).exists(), message=name)
-    return model.read_seam_file((folder / name).read_bytes())
+    return model.read_seam_file(save_seam_file(folder / name))
 
 
 def test_read_back_returns_the_uploaded_gains_from_an_exported_coefficient_file():

@@ -4,8 +4,8 @@ import json
 import time
 
 import pattern_model as model
-from harness import (SCRATCH, Screen, Simulator, Tool, check, close_pattern_with_escape, controls, open_pattern,
-                     scratch_dir, tool_for, uidriver, wait_until, win_path)
+from harness import (SCRATCH, Screen, Simulator, Tool, check, close_pattern_with_escape, controls, import_seam_file,
+                     open_pattern, save_seam_file, scratch_dir, tool_for, uidriver, wait_until)
 from test_pattern import xdotool
 
 COEFFICIENTS = 0xD0020000
@@ -27,11 +27,6 @@ def send_and_expect(box, timeout=60):
     check(out == box, f"message box {out!r}, not {box!r}")
     uidriver("msgbox", "--ok")
     check(uidriver("--timeout", "0", "progress", check_rc=False)[0] == 1, "the progress window is gone")
-
-
-def import_seam_file(path):
-    uidriver("click", "btn_import_data")
-    uidriver("filedialog", win_path(path))
 
 
 def check_cards(sim, seam_file):
@@ -68,9 +63,7 @@ def test_tuned_seams_reach_every_card_in_order():
     time.sleep(0.8)
     xdotool("click", "5", "click", "5")
     close_pattern_with_escape()
-    uidriver("click", "btn_save")
-    uidriver("filedialog", win_path(folder / "tuned.chk"))
-    wait_until(lambda: (folder / "tuned.chk").exists(), message="the seam file")
+    save_seam_file(folder / "tuned.chk")
 
     send_and_expect(" \tsend seam data finish\n")
     cards = check_cards(sim, folder / "tuned.chk")
