@@ -62,21 +62,21 @@ std::wstring SystemErrorText(DWORD code) {
     return out;
 }
 
-bool RunFileDialog(HWND owner, const FileDialogSpec& spec, std::wstring& chosen) {
+bool RunFileDialog(HWND owner, const FileDialogSettings& dialog, std::wstring& chosen) {
     std::vector<wchar_t> name(kNameCapacity, L'\0');
-    wcsncpy(name.data(), spec.initial_name, kNameCapacity - 1);
+    wcsncpy(name.data(), dialog.initial_name, kNameCapacity - 1);
     const std::wstring folder = Util::Path::GetResFolder(1); // the executable's folder
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof(ofn);
     ofn.hwndOwner = owner;
-    ofn.lpstrFilter = spec.filter;
+    ofn.lpstrFilter = dialog.filter;
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = name.data();
     ofn.nMaxFile = kNameCapacity;
     ofn.lpstrInitialDir = folder.c_str();
-    ofn.lpstrDefExt = spec.default_extension;
-    ofn.Flags = spec.save ? kSaveOptions : kOpenOptions;
-    const BOOL ok = spec.save ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn);
+    ofn.lpstrDefExt = dialog.default_extension;
+    ofn.Flags = dialog.save ? kSaveOptions : kOpenOptions;
+    const BOOL ok = dialog.save ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn);
     if (!ok) {
         return false;
     }

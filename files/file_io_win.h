@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-struct FileDialogSpec {
+struct FileDialogSettings {
     bool save;
     const wchar_t* filter; // one pair: text, then pattern, each ending in a zero character
     const wchar_t* default_extension;
@@ -18,7 +18,7 @@ struct FileDialogSpec {
 };
 
 // Shows the dialog owned by `owner`, starting in the executable's folder; false when cancelled.
-bool RunFileDialog(HWND owner, const FileDialogSpec& spec, std::wstring& chosen);
+bool RunFileDialog(HWND owner, const FileDialogSettings& dialog, std::wstring& chosen);
 
 // Writes a file through `produce` into a new file beside `target`, flushes it to disk and only then
 // puts it in the target's place. On any failure the target keeps what it held (or stays absent) and

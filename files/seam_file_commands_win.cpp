@@ -12,9 +12,9 @@
 namespace {
 
 // Each filter is one pair of zero-terminated texts; the literal's own terminator ends the list.
-const FileDialogSpec kSaveDialog{true, L"Seam Files\0*.chk\0", L"chk", L"seam"};
-const FileDialogSpec kImportDialog{false, L"All Files\0*.chk\0", L"chk", L""};
-const FileDialogSpec kCoefficientDialog{false, L"coefficient(*.dat)\0*.dat\0", L"dat", L""};
+const FileDialogSettings kSaveDialog{true, L"Seam Files\0*.chk\0", L"chk", L"seam"};
+const FileDialogSettings kImportDialog{false, L"All Files\0*.chk\0", L"chk", L""};
+const FileDialogSettings kCoefficientDialog{false, L"coefficient(*.dat)\0*.dat\0", L"dat", L""};
 
 // A server writes its seam file here, without a dialog: nobody sits at its screen to answer one.
 constexpr wchar_t kServerSeamFile[] = L"d:data.chk";

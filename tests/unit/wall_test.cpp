@@ -12,11 +12,12 @@ namespace {
 
 // 2 x 2 modules of 4 x 2 pixels: the join right of module (0, 0) at 1.25, below module (1, 0) at 0.5.
 Wall SmallWall() {
-    WallSpec spec;
-    spec.module_width = 4;
-    spec.module_height = 2;
-    spec.joins = {JoinSpec{0, 0, false, 1.25f}, JoinSpec{1, 0, true, 0.5f}, JoinSpec{1, 1, false, 3.0f}};
-    return MakeWall(spec, 8, 4);
+    WallDescription described;
+    described.module_width = 4;
+    described.module_height = 2;
+    described.joins = {JoinFactor{0, 0, false, 1.25f}, JoinFactor{1, 0, true, 0.5f},
+                       JoinFactor{1, 1, false, 3.0f}};
+    return MakeWall(described, 8, 4);
 }
 
 } // namespace

@@ -93,7 +93,7 @@ bool Number(const nlohmann::json& object, const char* key, double low, double hi
 // "wall": {"module_width": 64, "module_height": 32,
 //          "random": {"seed": 7, "low": 0.92, "high": 1.08, "share": 0.05},
 //          "joins": [{"column": 3, "row": 1, "side": "right" or "below", "factor": 1.05}]}
-bool ParseWall(const nlohmann::json& jw, WallSpec& wall, std::string& error) {
+bool ParseWall(const nlohmann::json& jw, WallDescription& wall, std::string& error) {
     const std::string where = "wall";
     if (!jw.is_object()) {
         error = "\"wall\" must be an object";
@@ -133,7 +133,7 @@ bool ParseWall(const nlohmann::json& jw, WallSpec& wall, std::string& error) {
         for (size_t i = 0; i < jw["joins"].size(); ++i) {
             const nlohmann::json& jj = jw["joins"][i];
             const std::string at = "wall join " + std::to_string(i);
-            JoinSpec join;
+            JoinFactor join;
             uint16_t column = 0, row = 0;
             double factor = 1.0;
             if (!jj.is_object() || !jj.contains("side") || !jj["side"].is_string() ||

@@ -23,7 +23,7 @@ struct PortSpec {
 
 struct Topology {
     std::vector<PortSpec> ports;
-    WallSpec wall; // optional: the seams the wall shows
+    WallDescription wall; // optional: the seams the wall shows
 };
 
 // The pixels the cards cover: the largest first column + columns and first row + rows.

@@ -62,34 +62,34 @@ float Wall::Factor(uint32_t x, uint32_t y) const {
     return f;
 }
 
-Wall MakeWall(const WallSpec& spec, uint32_t width, uint32_t height) {
+Wall MakeWall(const WallDescription& described, uint32_t width, uint32_t height) {
     Wall wall;
-    if (spec.module_width == 0 || spec.module_height == 0) {
+    if (described.module_width == 0 || described.module_height == 0) {
         return wall;
     }
-    wall.module_width = spec.module_width;
-    wall.module_height = spec.module_height;
-    wall.columns = (width + spec.module_width - 1) / spec.module_width;
-    wall.rows = (height + spec.module_height - 1) / spec.module_height;
+    wall.module_width = described.module_width;
+    wall.module_height = described.module_height;
+    wall.columns = (width + described.module_width - 1) / described.module_width;
+    wall.rows = (height + described.module_height - 1) / described.module_height;
     const size_t modules = static_cast<size_t>(wall.columns) * wall.rows;
     if (modules == 0) {
         return wall;
     }
     wall.right.assign(modules, 1.0f);
     wall.below.assign(modules, 1.0f);
-    if (spec.random) {
-        Generator g(spec.seed);
+    if (described.random) {
+        Generator g(described.seed);
         for (std::vector<float>* joins : {&wall.right, &wall.below}) {
             for (float& f : *joins) {
                 const double pick = g.Next();
                 const double where = g.Next();
-                if (pick < spec.share) {
-                    f = static_cast<float>(spec.low + (spec.high - spec.low) * where);
+                if (pick < described.share) {
+                    f = static_cast<float>(described.low + (described.high - described.low) * where);
                 }
             }
         }
     }
-    for (const JoinSpec& j : spec.joins) {
+    for (const JoinFactor& j : described.joins) {
         if (j.column < wall.columns && j.row < wall.rows) {
             (j.below ? wall.below : wall.right)[static_cast<size_t>(j.row) * wall.columns + j.column] =
                 j.factor;

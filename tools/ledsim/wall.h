@@ -11,7 +11,7 @@
 namespace ledsim {
 
 // One join given by hand: the join right of, or below, module (column, row).
-struct JoinSpec {
+struct JoinFactor {
     uint32_t column = 0;
     uint32_t row = 0;
     bool below = false;
@@ -21,7 +21,7 @@ struct JoinSpec {
 // The wall as a topology describes it. With `random`, each join draws from a generator seeded with
 // `seed`: with probability `share` a factor uniform in [low, high], else 1.0; the same seed gives the
 // same wall on every machine. Joins given by hand override the drawn ones.
-struct WallSpec {
+struct WallDescription {
     uint16_t module_width = 0; // 0: no wall model, no seams
     uint16_t module_height = 0;
     bool random = false;
@@ -29,7 +29,7 @@ struct WallSpec {
     float low = 1.0f;
     float high = 1.0f;
     double share = 1.0;
-    std::vector<JoinSpec> joins;
+    std::vector<JoinFactor> joins;
 };
 
 struct Wall {
@@ -47,7 +47,7 @@ struct Wall {
 };
 
 // The joins of the modules covering width x height pixels; none without a module size.
-Wall MakeWall(const WallSpec& spec, uint32_t width, uint32_t height);
+Wall MakeWall(const WallDescription& described, uint32_t width, uint32_t height);
 
 // The inspection form of a wall: module width and height, columns, rows (big-endian 32-bit), then the
 // factors as IEEE singles, right joins and then below joins, row-major.
