@@ -115,9 +115,8 @@ extern MainFrame* g_mainFrame;
 
 // Message boxes of the commands: ANSI texts, OK only, owned by the main window, English (US).
 void ShowMainMessage(const char* text, const char* caption);
-// The same with the caption "warnning" for messages that name files or sizes: wide text, so that a
-// path in Chinese reads as it is.
-void ShowMainMessageW(const std::wstring& text);
+// The same for messages that name files or sizes: wide text, so that a path in Chinese reads as it is.
+void ShowMainMessageW(const std::wstring& text, const wchar_t* caption = L"warnning");
 
 // Every control name the dispatch relies on; a layout lacking one is refused at start-up.
 extern const wchar_t* const kMainControlNames[];

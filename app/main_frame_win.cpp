@@ -76,8 +76,8 @@ void ShowMainMessage(const char* text, const char* caption) {
                     MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
 }
 
-void ShowMainMessageW(const std::wstring& text) {
-    ::MessageBoxExW(g_mainFrame ? g_mainFrame->GetHWND() : nullptr, text.c_str(), L"warnning", MB_OK,
+void ShowMainMessageW(const std::wstring& text, const wchar_t* caption) {
+    ::MessageBoxExW(g_mainFrame ? g_mainFrame->GetHWND() : nullptr, text.c_str(), caption, MB_OK,
                     MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
 }
 

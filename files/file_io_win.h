@@ -7,7 +7,9 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
 struct FileDialogSettings {
@@ -28,3 +30,18 @@ bool ReplaceFileContents(const std::wstring& target, const std::function<bool(co
 
 // The system's text for an error code, without its line end.
 std::wstring SystemErrorText(DWORD code);
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using InputFile = std::unique_ptr<FILE, FileCloser>;
+
+// A file opened for reading raw bytes; empty when it cannot be opened.
+inline InputFile OpenForReading(const std::wstring& path) {
+    return InputFile(_wfopen(path.c_str(), L"rb"));
+}
+
+// A path as messages name it.
+inline std::wstring Quoted(const std::wstring& path) {
+    return L"\"" + path + L"\"";
+}

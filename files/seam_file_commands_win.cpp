@@ -19,16 +19,8 @@ const FileDialogSettings kCoefficientDialog{false, L"coefficient(*.dat)\0*.dat\0
 // A server writes its seam file here, without a dialog: nobody sits at its screen to answer one.
 constexpr wchar_t kServerSeamFile[] = L"d:data.chk";
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-
 std::wstring Widen(const std::string& ascii) {
     return std::wstring(ascii.begin(), ascii.end());
-}
-
-std::wstring Quoted(const std::wstring& path) {
-    return L"\"" + path + L"\"";
 }
 
 std::wstring HeaderProblem(SeamFileStatus status, const SeamFileContents& file) {
@@ -87,7 +79,7 @@ void MainFrame::ImportSeamFile() {
     if (!RunFileDialog(hwnd_, kImportDialog, path)) {
         return;
     }
-    std::unique_ptr<FILE, FileCloser> file(_wfopen(path.c_str(), L"rb"));
+    InputFile file = OpenForReading(path);
     if (!file) {
         return; // as a cancelled dialog: the file is gone or held by another program
     }

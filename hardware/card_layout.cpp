@@ -1,19 +1,13 @@
 #include "hardware/card_layout.h"
 
-namespace {
-
-uint16_t U16(const uint8_t* p) {
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
-} // namespace
+#include "lib/baselib/byte_order.h"
 
 PortOffsetTable ParsePortOffsetTable(const uint8_t (&table)[256]) {
     PortOffsetTable offsets;
     for (size_t port = 0; port < offsets.size(); ++port) {
         const size_t word = port < 8 ? 3 + port : 4 + port;
-        offsets[port].row = U16(&table[word * 4]);
-        offsets[port].column = U16(&table[word * 4 + 2]);
+        offsets[port].row = GetBE16(&table[word * 4]);
+        offsets[port].column = GetBE16(&table[word * 4 + 2]);
     }
     return offsets;
 }
@@ -31,9 +25,9 @@ bool ReadCardRect(ICommInterface& device, int port, int card_address, const Port
     const PortOffset offset = port >= 0 && static_cast<size_t>(port) < offsets.size()
                                   ? offsets[static_cast<size_t>(port)]
                                   : PortOffset{};
-    out.first_row = static_cast<uint32_t>(U16(&position[4])) + offset.row;
-    out.first_column = static_cast<uint32_t>(U16(&position[6])) + offset.column;
-    out.rows = U16(&size[0]);
-    out.columns = U16(&size[2]);
+    out.first_row = static_cast<uint32_t>(GetBE16(&position[4])) + offset.row;
+    out.first_column = static_cast<uint32_t>(GetBE16(&position[6])) + offset.column;
+    out.rows = GetBE16(&size[0]);
+    out.columns = GetBE16(&size[2]);
     return true;
 }

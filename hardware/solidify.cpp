@@ -2,6 +2,7 @@
 
 #include "hardware/card_layout.h"
 #include "hardware/coefficient_block.h"
+#include "hardware/correction_switch.h"
 #include "lib/baselib/byte_order.h"
 
 uint32_t StoreWord(uint16_t rows, uint16_t columns) {
@@ -25,7 +26,7 @@ bool SolidifyCards(ICommInterfaceMan& manager, const std::function<void(int)>& s
                 // What the cards show now becomes what they show at power-on; the first card that
                 // answers speaks for all.
                 uint8_t value[4] = {0, 0, 0, 0};
-                if (device->ReadCardRegister(p, address, kCorrectionSwitchReadRegister, value, 4) == 0) {
+                if (device->ReadCardRegister(p, address, kCorrectionSwitchRegister, value, 4) == 0) {
                     device->WriteCardRegister(kBroadcastPort, kBroadcastCard, kStoredSwitchRegister, value, 4,
                                               0);
                     switch_copied = true;

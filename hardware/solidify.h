@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <functional>
 
-constexpr uint32_t kCorrectionSwitchReadRegister = 0xDA000005;
 constexpr uint32_t kStoredSwitchRegister = 0xDF079400;
 constexpr uint32_t kStoreCommandRegister = 0xDA000002;
 

@@ -1,6 +1,7 @@
 // "btn_solidify" and "btn_read_back": both run on the dispatching thread and report in message boxes.
 #include "app/main_frame.h"
 #include "files/coefficient_file.h"
+#include "files/file_io_win.h"
 #include "hardware/read_back.h"
 #include "hardware/solidify.h"
 #include "lib/baselib/memory_budget.h"
@@ -23,19 +24,6 @@ private:
     HCURSOR previous_;
 };
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-
-void ShowReadBackWarning(const std::wstring& text) {
-    ::MessageBoxExW(g_mainFrame ? g_mainFrame->GetHWND() : nullptr, text.c_str(), L"WARNING", MB_OK,
-                    MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
-}
-
-std::wstring Quoted(const std::wstring& path) {
-    return L"\"" + path + L"\"";
-}
-
 } // namespace
 
 void MainFrame::OnSolidify() {
@@ -54,20 +42,21 @@ void MainFrame::OnReadBack() {
     }
     const ScreenParams params = ReadScreenParams();
     if (coefficientPath.empty()) {
-        ShowReadBackWarning(
-            L"No coefficient file has been chosen: choose one with the coefficient file button "
-            L"(btn_import_coef) first. The gains are unchanged.");
+        ShowMainMessageW(L"No coefficient file has been chosen: choose one with the coefficient file button "
+                         L"(btn_import_coef) first. The gains are unchanged.",
+                         L"WARNING");
         return;
     }
-    std::unique_ptr<FILE, FileCloser> file(_wfopen(coefficientPath.c_str(), L"rb"));
+    InputFile file = OpenForReading(coefficientPath);
     int64_t size = -1;
     if (file && _fseeki64(file.get(), 0, SEEK_END) == 0) {
         size = _ftelli64(file.get());
         _fseeki64(file.get(), 0, SEEK_SET);
     }
     if (!file || size < 0) {
-        ShowReadBackWarning(L"The coefficient file " + Quoted(coefficientPath) +
-                            L" cannot be read. The gains are unchanged.");
+        ShowMainMessageW(L"The coefficient file " + Quoted(coefficientPath) +
+                             L" cannot be read. The gains are unchanged.",
+                         L"WARNING");
         return;
     }
     GainMap map;
@@ -80,17 +69,19 @@ void MainFrame::OnReadBack() {
     case CoefficientFileStatus::WrongSize: {
         const uint64_t cells =
             static_cast<uint64_t>(params.screen_width) * static_cast<uint64_t>(params.screen_height);
-        ShowReadBackWarning(L"The coefficient file " + Quoted(coefficientPath) + L" holds " +
-                            std::to_wstring(size) + L" bytes; for a screen of " +
-                            std::to_wstring(params.screen_width) + L" x " +
-                            std::to_wstring(params.screen_height) + L" it must hold " +
-                            std::to_wstring(cells * 4) + L" bytes (a gain per pixel) or " +
-                            std::to_wstring(cells) + L" bytes (the cards' bytes). The gains are unchanged.");
+        ShowMainMessageW(L"The coefficient file " + Quoted(coefficientPath) + L" holds " +
+                             std::to_wstring(size) + L" bytes; for a screen of " +
+                             std::to_wstring(params.screen_width) + L" x " +
+                             std::to_wstring(params.screen_height) + L" it must hold " +
+                             std::to_wstring(cells * 4) + L" bytes (a gain per pixel) or " +
+                             std::to_wstring(cells) + L" bytes (the cards' bytes). The gains are unchanged.",
+                         L"WARNING");
         return;
     }
     case CoefficientFileStatus::ReadFailed:
-        ShowReadBackWarning(L"The coefficient file " + Quoted(coefficientPath) +
-                            L" cannot be read. The gains are unchanged.");
+        ShowMainMessageW(L"The coefficient file " + Quoted(coefficientPath) +
+                             L" cannot be read. The gains are unchanged.",
+                         L"WARNING");
         return;
     case CoefficientFileStatus::NoMemory:
         return; // a map that cannot be had ends the command without a message

@@ -254,12 +254,22 @@ int Cards(std::vector<std::string> args) {
     return listed ? 0 : 1;
 }
 
+// The pixels the cards cover: the screen when none is given.
+void CardsExtent(const std::vector<PlacedCard>& cards, long long& width, long long& height) {
+    width = height = 0;
+    for (const PlacedCard& c : cards) {
+        width = std::max<long long>(width, c.rect.first_column + c.rect.columns);
+        height = std::max<long long>(height, c.rect.first_row + c.rect.rows);
+    }
+}
+
 // Reads every card's coefficient memory, in pieces a frame can carry; false when a read fails.
 bool ReadCardMemory(ICommInterface& device, const PlacedCard& c, std::vector<uint8_t>& memory) {
     memory.assign(static_cast<size_t>(BlockBytes(c.rect)), 0);
     for (size_t offset = 0; offset < memory.size();) {
         const uint32_t n = static_cast<uint32_t>(std::min<size_t>(memory.size() - offset, 16u << 20));
-        if (device.ReadCardRegister(c.port, c.address, 0xD0020000u + static_cast<uint32_t>(offset),
+        if (device.ReadCardRegister(c.port, c.address,
+                                    ledsim::reg::kCoefficients + static_cast<uint32_t>(offset),
                                     memory.data() + offset, n) != 0) {
             std::fprintf(stderr, "ledsim: the memory of port %d card %d cannot be read\n", c.port,
                          c.address & 0xFFF);
@@ -299,11 +309,7 @@ int ExportDat(std::vector<std::string> args) {
         return 1;
     }
     if (width < 0) {
-        width = height = 0;
-        for (const PlacedCard& c : cards) {
-            width = std::max<long long>(width, c.rect.first_column + c.rect.columns);
-            height = std::max<long long>(height, c.rect.first_row + c.rect.rows);
-        }
+        CardsExtent(cards, width, height);
     }
     const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     if (bytes > MemoryBudget()) {
@@ -392,11 +398,7 @@ int Render(std::vector<std::string> args) {
         return 1;
     }
     if (o.width < 0) {
-        o.width = o.height = 0;
-        for (const PlacedCard& c : cards) {
-            o.width = std::max<long long>(o.width, c.rect.first_column + c.rect.columns);
-            o.height = std::max<long long>(o.height, c.rect.first_row + c.rect.rows);
-        }
+        CardsExtent(cards, o.width, o.height);
     }
     const uint64_t cells = static_cast<uint64_t>(o.width) * static_cast<uint64_t>(o.height);
     if (cells == 0 || cells * 10 > MemoryBudget()) {
@@ -411,8 +413,8 @@ int Render(std::vector<std::string> args) {
         p.rows = c.rect.rows;
         p.columns = c.rect.columns;
         uint8_t on[4] = {};
-        p.correction_on = device->ReadCardRegister(c.port, c.address, 0xDA000005, on, 4) == 0 && on[0] == 0 &&
-                          on[1] == 0 && on[2] == 0 && on[3] == 0xA8;
+        p.correction_on = device->ReadCardRegister(c.port, c.address, ledsim::reg::kSwitch, on, 4) == 0 &&
+                          on[0] == 0 && on[1] == 0 && on[2] == 0 && on[3] == 0xA8;
         if (p.correction_on && !ReadCardMemory(*device, c, p.memory)) {
             return 1;
         }
