@@ -7,9 +7,10 @@ import time
 import traceback
 from pathlib import Path
 
-import harness
-
 HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parents[1] / "tools" / "automation"))
+
+import harness  # noqa: E402
 
 
 def main(selected):

@@ -35,12 +35,6 @@ def expect_device_error_in_time(sim_port, limit_s):
     wait_until(lambda: controls()["btn_connect"][3] == "启动", message="the window reacts after the error")
 
 
-def test_a_stopped_controller_gives_device_errer():
-    sim = Simulator().start()
-    sim.stop()
-    expect_device_error_in_time(sim.port, 4)
-
-
 def test_a_silent_controller_gives_device_errer_in_time():
     sim = Simulator("--delay-ms", "600000").start()
     expect_device_error_in_time(sim.port, 8)

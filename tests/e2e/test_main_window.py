@@ -97,18 +97,3 @@ def test_layout_lacking_a_control_is_reported_by_name():
     check('"btn_solidify"' in out, f"the message names the control: {out!r}")
     uidriver("msgbox", "--ok")
     check(tool.wait_exit() == 3, f"exit code {tool.proc.returncode}")
-
-
-def test_uidriver_exit_codes():
-    rc, _ = uidriver("frobnicate", check_rc=False)
-    check(rc == 2, f"bad usage gives 2, not {rc}")
-    rc, _ = uidriver("--timeout", "0.3", "list", check_rc=False)
-    check(rc == 1, f"no tool gives 1, not {rc}")
-    Tool().start().wait_ready()
-    rc, _ = uidriver("--timeout", "0.3", "pattern", check_rc=False)
-    check(rc == 1, f"no pattern window gives 1, not {rc}")
-    rc, _ = uidriver("--timeout", "0.3", "get", "no_such_control", check_rc=False)
-    check(rc == 1, f"an unknown control gives 1, not {rc}")
-    uidriver("set", "edt_mod_width", "64px")
-    _, text = uidriver("get", "edt_mod_width")
-    check(text == "64px\n", repr(text))

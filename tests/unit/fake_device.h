@@ -4,6 +4,7 @@
 // and every write is recorded as "port card address length [bytes]".
 
 #include "hardware/card_layout.h"
+#include "lib/baselib/byte_order.h"
 #include "lib/devicecomm/devicecomm.h"
 
 #include <algorithm>
@@ -52,32 +53,27 @@ public:
         const FakeCard& c = ports[static_cast<size_t>(port)][static_cast<size_t>(card & 0xFFF)];
         std::fill(b, b + length, 0);
         if (address == kCardPositionRegister && !c.position_fails && length == 20) {
-            b[4] = static_cast<uint8_t>(c.row >> 8), b[5] = static_cast<uint8_t>(c.row);
-            b[6] = static_cast<uint8_t>(c.column >> 8), b[7] = static_cast<uint8_t>(c.column);
-            return 0;
-        }
-        if (address == 0xDA000005 && !c.switch_fails && length == 4) {
+            PutBE32(b + 4, (uint32_t{c.row} << 16) | c.column);
+        } else if (address == 0xDA000005 && !c.switch_fails && length == 4) {
             b[3] = c.switch_value;
-            return 0;
+        } else if (address == kCardSizeRegister && !c.size_fails && length == 4) {
+            PutBE32(b, (uint32_t{c.rows} << 16) | c.columns);
+        } else {
+            return 4;
         }
-        if (address == kCardSizeRegister && !c.size_fails && length == 4) {
-            b[0] = static_cast<uint8_t>(c.rows >> 8), b[1] = static_cast<uint8_t>(c.rows);
-            b[2] = static_cast<uint8_t>(c.columns >> 8), b[3] = static_cast<uint8_t>(c.columns);
-            return 0;
-        }
-        return 4;
+        return 0;
     }
     int WriteCardRegister(int port, int card, uint32_t address, const uint8_t* b, uint32_t length,
                           int) override {
         std::string call = std::to_string(port) + " " + std::to_string(card) + " " + std::to_string(address) +
                            " " + std::to_string(length);
+        char bytes[24] = "";
         if (address == kFakeCoefficientRegister && length > 0) {
-            call += " " + std::to_string(b[0]) + "," + std::to_string(b[length - 1]);
+            std::snprintf(bytes, sizeof(bytes), " %u,%u", b[0], b[length - 1]);
         } else if (length == 4) {
-            char word[16];
-            std::snprintf(word, sizeof(word), " %02x%02x%02x%02x", b[0], b[1], b[2], b[3]);
-            call += word;
+            std::snprintf(bytes, sizeof(bytes), " %08x", GetBE32(b));
         }
+        call += bytes;
         calls.push_back(call);
         return 0;
     }
@@ -87,11 +83,7 @@ public:
         }
         std::fill(b, b + 256, 0);
         for (size_t p = 0; p < 16; ++p) {
-            const size_t word = p < 8 ? 3 + p : 4 + p;
-            b[word * 4] = static_cast<uint8_t>(offsets[p].first >> 8),
-                     b[word * 4 + 1] = static_cast<uint8_t>(offsets[p].first);
-            b[word * 4 + 2] = static_cast<uint8_t>(offsets[p].second >> 8),
-                         b[word * 4 + 3] = static_cast<uint8_t>(offsets[p].second);
+            PutBE32(b + (p < 8 ? 3 + p : 4 + p) * 4, (uint32_t{offsets[p].first} << 16) | offsets[p].second);
         }
         return 0;
     }

@@ -9,10 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 namespace {
@@ -66,26 +63,6 @@ int Write(ICommInterface& d, int port, int card, uint32_t address, std::vector<u
     return d.WriteCardRegister(port, card, address, bytes.data(), static_cast<uint32_t>(bytes.size()),
                                kWaitForReply);
 }
-
-// A scratch folder removed when the test ends; declared before the simulators, so that it outlives
-// their open files (Windows refuses to remove an open file).
-class TempDir {
-public:
-    explicit TempDir(const char* name)
-        : path_(std::filesystem::temp_directory_path() /
-                (std::string("ledsim-") + name + "-" +
-                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()))) {
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::filesystem::path operator/(const char* name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
 
 } // namespace
 
@@ -174,76 +151,6 @@ TEST(Simulator, CoefficientMemoryTakesWritesOnlyThroughAnOpenGate) {
     ASSERT_EQ(0, d->ReadCardRegister(0, 0x2001, 0xD0020000, back, 4));
     EXPECT_EQ(0x80, back[0]);
     EXPECT_EQ(std::vector<uint8_t>(65536, 0), sim.controller().Memory(0, 0));
-}
-
-TEST(Simulator, StoredDataSurvivesARestartAndTheJournalKeepsEveryWrite) {
-    const TempDir dir("state");
-    ledsim::ControllerOptions options;
-    options.state_dir = (dir / "state").string();
-    options.journal = (dir / "journal.log").string();
-    std::vector<uint8_t> block(256 * 256);
-    for (size_t i = 0; i < block.size(); ++i) {
-        block[i] = static_cast<uint8_t>(i * 7);
-    }
-    {
-        Simulator sim(options);
-        CCommInstMan manager(sim.Settings());
-        Device d = Open(manager);
-        ASSERT_NE(nullptr, d);
-        Write(*d, 1, 0x2003, 0xDA000003, {0, 0, 0, 0x10});
-        d->WriteCardRegister(1, 0x2003, 0xD0020000, block.data(), 65536, 0);
-        Write(*d, 1, 0x2003, 0xDA000003, {0, 0, 0, 0});
-        Write(*d, -1, 0x2FFF, 0xDF079400, {0, 0, 0, 0xA8});
-        EXPECT_EQ(0, Write(*d, 1, 0x2003, 0xDA000002, {0xC1, 0x0A, 0x00, 0x80}));
-        // Written but not stored: lost at the restart.
-        Write(*d, 1, 0x2002, 0xDA000003, {0, 0, 0, 0x10});
-        Write(*d, 1, 0x2002, 0xD0020000, {9, 9, 9, 9});
-    }
-    Simulator again(options);
-    EXPECT_EQ(block, again.controller().Memory(1, 3));
-    EXPECT_EQ(block, again.controller().Stored(1, 3));
-    EXPECT_EQ(std::vector<uint8_t>(65536, 0), again.controller().Memory(1, 2));
-    CCommInstMan manager(again.Settings());
-    Device d = Open(manager);
-    ASSERT_NE(nullptr, d);
-    EXPECT_EQ(0xA8u, ReadWord(*d, 1, 0x2003, 0xDA000005)); // the stored switch applies at power-on
-    EXPECT_EQ(0x08u, ReadWord(*d, 1, 0x2002, 0xDA000005));
-
-    std::ifstream in(options.journal);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line.size() > 60 ? line.substr(0, 60) : line);
-    }
-    ASSERT_EQ(7u, lines.size());
-    EXPECT_EQ("1 0x2003 0xda000003 4 00000010", lines[0]);
-    EXPECT_EQ("1 0x2003 0xd0020000 65536 00070e151c232a31383f464d545b626970", lines[1]);
-    EXPECT_EQ("-1 0x2fff 0xdf079400 4 000000a8", lines[3]);
-    EXPECT_EQ("1 0x2003 0xda000002 4 c10a0080", lines[4]);
-    EXPECT_EQ("1 0x2002 0xd0020000 4 09090909", lines[6]);
-}
-
-TEST(CorrectionSwitch, OneBroadcastReachesEveryCard) {
-    const TempDir dir("switch");
-    ledsim::ControllerOptions options;
-    options.journal = (dir / "journal.log").string();
-    Simulator sim(options);
-    CCommInstMan manager(sim.Settings());
-    ASSERT_TRUE(SwitchCorrection(manager, true));
-    Device d = Open(manager);
-    ASSERT_NE(nullptr, d);
-    for (int p = 0; p < 2; ++p) {
-        for (int c = 0; c < 4; ++c) {
-            EXPECT_EQ(0xA8u, ReadWord(*d, p, c | 0x2000, 0xDA000005));
-        }
-    }
-    d.reset();
-    ASSERT_TRUE(SwitchCorrection(manager, false));
-    d = Open(manager);
-    EXPECT_EQ(0x08u, ReadWord(*d, 1, 0x2002, 0xDA000005));
-    std::ifstream in(options.journal);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ("-1 0x2fff 0xda000005 4 000000a8\n-1 0x2fff 0xda000005 4 00000008\n", text.str());
 }
 
 TEST(DeviceFailures, AnAbsentRefusingOrSilentControllerFailsTheOpenInTime) {

@@ -54,26 +54,24 @@ TEST(CoefficientBlock, GainsQuantiseToTheLowBitsOfTheirTruncatedProduct) {
     const struct {
         float gain;
         uint8_t byte;
-    } cases[] = {
-        {1.0f, 128},
-        {1.2f, 0x99},
-        {0.7f, 89},
-        {1.4f, 179},
-        {0.0f, 0},
-        {1.995f, 255},
-        {1.005f, 128},
-        {0.995f, 127},
-        {1.99f, 254},
-        {2.0f, 255},
-        {1e30f, 255},
-        {std::numeric_limits<float>::infinity(), 255},
-        // Only hostile files carry these: the low bits of the product, 0 for what has no integer.
-        {-1.0f, 0x80},
-        {-0.5f, 0xC0},
-        {std::nanf(""), 0},
-        {-std::numeric_limits<float>::infinity(), 0},
-        {-1e30f, 0},
-    };
+    } cases[] = {{1.0f, 128},
+                 {1.2f, 0x99},
+                 {0.7f, 89},
+                 {1.4f, 179},
+                 {0.0f, 0},
+                 {1.995f, 255},
+                 {1.005f, 128},
+                 {0.995f, 127},
+                 {1.99f, 254},
+                 {2.0f, 255},
+                 {1e30f, 255},
+                 {std::numeric_limits<float>::infinity(), 255},
+                 // Only hostile files carry these: the low bits of the product, 0 for what has no integer.
+                 {-1.0f, 0x80},
+                 {-0.5f, 0xC0},
+                 {std::nanf(""), 0},
+                 {-std::numeric_limits<float>::infinity(), 0},
+                 {-1e30f, 0}};
     for (const auto& c : cases) {
         EXPECT_EQ(c.byte, QuantiseGain(c.gain)) << c.gain;
     }

@@ -147,23 +147,6 @@ TEST_F(PatternWindowTest, AClickThatSelectsNothingStopsTheBlinkCounter) {
     EXPECT_EQ(0u, g_patternWindow->grid.Size());
 }
 
-TEST_F(PatternWindowTest, ClientOriginIsTheScreensFirstPixel) {
-    WhileOpen(320, 240, 64, 48, [](HWND w) {
-        RECT window, client;
-        ::GetWindowRect(w, &window);
-        ::GetClientRect(w, &client);
-        POINT origin{0, 0};
-        ::ClientToScreen(w, &origin);
-        EXPECT_EQ(0, window.left);
-        EXPECT_EQ(320, window.right - window.left);
-        EXPECT_EQ(240, client.bottom);
-        EXPECT_EQ(320, client.right);
-        EXPECT_EQ(window.left, origin.x);
-        EXPECT_EQ(window.top, origin.y);
-        EXPECT_EQ(0, ::GetWindowLongW(w, GWL_STYLE) & (WS_CAPTION | WS_BORDER | WS_THICKFRAME));
-    });
-}
-
 TEST_F(PatternWindowTest, ForwardsMouseInputButNeverKeys) {
     WSADATA data;
     ASSERT_EQ(0, ::WSAStartup(MAKEWORD(2, 2), &data));

@@ -1,5 +1,6 @@
 """Drives the real exe under Wine and Xvfb: start it, talk to it through uidriver, read the screen and
-the debugger traces, and always stop what was started, by process id."""
+the debugger traces, run the simulator, and always stop what was started, by process id. Used by the
+end-to-end tests, the benchmarks under Wine and the screenshot script."""
 
 import atexit
 import os
