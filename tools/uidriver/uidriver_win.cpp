@@ -170,11 +170,6 @@ std::wstring CheckedOf(HWND h, const wchar_t* kind) {
     return state == BST_CHECKED ? L"1" : L"0";
 }
 
-struct FoundBox {
-    HWND hwnd = nullptr;
-    bool file_dialog = false; // what is looked for: a file dialog or a message box
-};
-
 // The file-name box of the common file dialogs: a combo box in the explorer style, an edit otherwise.
 constexpr int kFileNameCombo = 0x47c;
 constexpr int kFileNameEdit = 0x480;
@@ -184,59 +179,49 @@ HWND FileNameBox(HWND dialog) {
     return combo != nullptr ? combo : ::GetDlgItem(dialog, kFileNameEdit);
 }
 
-BOOL CALLBACK FindDialog(HWND h, LPARAM out) {
-    auto* found = reinterpret_cast<FoundBox*>(out);
-    if (ClassOf(h) == L"#32770" && ::IsWindowVisible(h) && BelongsToTool(h) &&
-        (FileNameBox(h) != nullptr) == found->file_dialog) {
-        found->hwnd = h;
-        return FALSE;
-    }
-    return TRUE;
+// The first visible top-level window the test accepts.
+template <class Test> HWND TopLevel(Test test) {
+    struct Search {
+        Test& test;
+        HWND found;
+    } search{test, nullptr};
+    ::EnumWindows(
+        [](HWND h, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(p);
+            if (::IsWindowVisible(h) && s->test(h)) {
+                s->found = h;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND ToolDialog(bool file_dialog) {
+    return TopLevel([file_dialog](HWND h) {
+        return ClassOf(h) == L"#32770" && BelongsToTool(h) && (FileNameBox(h) != nullptr) == file_dialog;
+    });
 }
 
 HWND MessageBoxWindow() {
-    FoundBox found;
-    ::EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&found));
-    return found.hwnd;
+    return ToolDialog(false);
 }
 
 HWND FileDialogWindow() {
-    FoundBox found;
-    found.file_dialog = true;
-    ::EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&found));
-    return found.hwnd;
+    return ToolDialog(true);
+}
+
+HWND ProgressWindow() {
+    return TopLevel([](HWND h) { return ClassOf(h) == L"VeltraTraceMsgWnd" && BelongsToTool(h); });
+}
+
+HWND PatternWindow() {
+    return TopLevel([](HWND h) { return ClassOf(h) == kMainClass && ::GetWindowTextLengthW(h) == 0; });
 }
 
 bool WaitGone(HWND h, DWORD timeout_ms) {
     return WaitFor([h] { return ::IsWindow(h) ? nullptr : h; }, timeout_ms) != nullptr;
-}
-
-BOOL CALLBACK FindPattern(HWND h, LPARAM out) {
-    if (ClassOf(h) == kMainClass && ::GetWindowTextLengthW(h) == 0 && ::IsWindowVisible(h)) {
-        reinterpret_cast<FoundBox*>(out)->hwnd = h;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-BOOL CALLBACK FindProgress(HWND h, LPARAM out) {
-    if (ClassOf(h) == L"VeltraTraceMsgWnd" && ::IsWindowVisible(h) && BelongsToTool(h)) {
-        reinterpret_cast<FoundBox*>(out)->hwnd = h;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND ProgressWindow() {
-    FoundBox found;
-    ::EnumWindows(FindProgress, reinterpret_cast<LPARAM>(&found));
-    return found.hwnd;
-}
-
-HWND PatternWindow() {
-    FoundBox found;
-    ::EnumWindows(FindPattern, reinterpret_cast<LPARAM>(&found));
-    return found.hwnd;
 }
 
 int Usage() {
