@@ -36,7 +36,7 @@ struct SendSnapshot {
 };
 
 // The operator's form and the owner of every command: one per process.
-class MainFrame : public WindowImplBase {
+class MainFrame : public WindowImplBase, public ITranslateAccelerator {
 public:
     MainFrame();
     ~MainFrame() override;
@@ -52,6 +52,12 @@ public:
     LRESULT OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) override;
     void Notify(TNotifyUI& msg) override;
     CControlUI* CreateLayoutControl(LPCWSTR tag) override;
+    // Ctrl+Z, Ctrl+Y and Ctrl+Shift+Z undo and redo gain changes, unless an edit field has the focus
+    // (there they undo the typing, as in every edit field).
+    bool TranslateAccelerator(const MSG* msg) override;
+
+    // "lab_selection": the selected seam and its gains, after every change of either.
+    void ShowSelection();
 
     // Switches the cards' seam correction; "device errer" and false when the device cannot be opened.
     bool EnableCorrection(bool on);

@@ -7,6 +7,7 @@
 #include "lib/sharedui/sharedui.h"
 #include "seam/pattern_window_win.h"
 #include "seam/screen_params_check.h"
+#include "seam/seam_selection.h"
 
 #include <cstdio>
 #include <cwchar>
@@ -45,6 +46,7 @@ const wchar_t* const kMainControlNames[] = {
     L"edt_port",
     L"btn_connect",
     L"lab_state",
+    L"lab_selection",
 };
 const size_t kMainControlCount = sizeof(kMainControlNames) / sizeof(kMainControlNames[0]);
 
@@ -117,7 +119,35 @@ LRESULT MainFrame::OnCreate(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handle
         }
     }
     UpdateCaptionButtons();
+    m_pm.AddTranslateAccelerator(this);
+    ShowSelection();
     return 0;
+}
+
+bool MainFrame::TranslateAccelerator(const MSG* msg) {
+    if (msg->message != WM_KEYDOWN || (msg->wParam != 'Z' && msg->wParam != 'Y') ||
+        ::GetKeyState(VK_CONTROL) >= 0 || ::GetKeyState(VK_MENU) < 0) {
+        return false;
+    }
+    if (dynamic_cast<CEditUI*>(m_pm.FindControl(msg->hwnd)) != nullptr) {
+        return false;
+    }
+    if (g_patternWindow != nullptr) {
+        const bool redo = msg->wParam == 'Y' || ::GetKeyState(VK_SHIFT) < 0;
+        g_patternWindow->UndoStep(redo, isClientConnected ? clientSocket : -1);
+    }
+    return true;
+}
+
+void MainFrame::ShowSelection() {
+    CControlUI* label = Control(L"lab_selection");
+    if (label == nullptr) {
+        return;
+    }
+    // The fields give the sizes of the grid held: those it was opened with, or an imported file's.
+    label->SetText(g_patternWindow != nullptr
+                       ? SelectionText(g_patternWindow->grid, ReadScreenParams()).c_str()
+                       : L"未选择");
 }
 
 LRESULT MainFrame::OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) {
@@ -250,7 +280,7 @@ void MainFrame::OnClickNotify(const std::wstring& sender) {
         ::SendMessageW(hwnd_, WM_SYSCOMMAND, SC_RESTORE, 0);
     } else if (sender == L"btn_reset") {
         if (g_patternWindow != nullptr) {
-            g_patternWindow->ResetGains();
+            g_patternWindow->ResetGains(isClientConnected ? 1 : 0); // mirrored: the server resets too
         }
     } else if (sender == L"btn_op_instruction") {
         OpenManual();

@@ -96,7 +96,8 @@ void MainFrame::ImportSeamFile() {
     if (!EnsurePatternWindowObject()) {
         return;
     }
-    g_patternWindow->grid.ReplaceSeamGrid(std::move(contents.records));
+    // The server, if linked, imports a file of its own choosing: the step stays local.
+    g_patternWindow->ApplyGridCommand(std::move(contents.records), 0);
     // The grid now belongs to the header's sizes: opening the pattern window with them must keep it,
     // not rebuild it with every gain back at 1.0.
     const ScreenParams& h = contents.header;
@@ -104,6 +105,7 @@ void MainFrame::ImportSeamFile() {
         SeamGridCache{static_cast<uint32_t>(h.screen_width), static_cast<uint32_t>(h.screen_height),
                       static_cast<uint32_t>(h.mod_width), static_cast<uint32_t>(h.mod_height)};
     ShowScreenParams(h);
+    ShowSelection();
 }
 
 void MainFrame::ChooseCoefficientFile() {

@@ -92,5 +92,5 @@ void MainFrame::OnReadBack() {
     std::vector<SeamSegment> segments = g_patternWindow->grid.CopySeamGrid();
     AverageSegmentGains(map, segments);
     map = GainMap{};
-    g_patternWindow->grid.ReplaceSeamGrid(std::move(segments));
+    g_patternWindow->ApplyGridCommand(std::move(segments), 0); // a server reads back its own cards
 }

@@ -52,11 +52,38 @@ void MainFrame::OnClientAccepted(WPARAM address) {
     Control(L"lab_state")->SetText(text);
 }
 
+namespace {
+
+// Marks what the pattern window object records while a client's packet is replayed.
+class Replaying {
+public:
+    Replaying() : object_(g_patternWindow) {
+        if (object_ != nullptr) {
+            previous_ = object_->replaying;
+            object_->replaying = true;
+        }
+    }
+    ~Replaying() {
+        if (object_ != nullptr && object_ == g_patternWindow) {
+            object_->replaying = previous_;
+        }
+    }
+    Replaying(const Replaying&) = delete;
+    Replaying& operator=(const Replaying&) = delete;
+
+private:
+    CScreenCtrlWnd* object_;
+    bool previous_ = false;
+};
+
+} // namespace
+
 void MainFrame::ReplayNotification(const NotifyRecord& record) {
     CControlUI* sender = Control(record.sender_name.c_str());
     if (sender == nullptr) {
         return; // names no control here: neither handled nor mirrored
     }
+    const Replaying replaying;
     ++replayStats.notifications;
     if (dynamic_cast<CEditUI*>(sender) != nullptr) {
         sender->SetText(record.sender_text.c_str()); // the client's field, before its notification runs
@@ -86,7 +113,16 @@ void MainFrame::ReplayInput(const std::vector<WirePacket>& inputs) {
             moved_over = nullptr;
         }
     };
+    const Replaying replaying;
     for (const WirePacket& input : inputs) {
+        if ((input.message == WM_SEAM_UNDO || input.message == WM_SEAM_REDO) && g_patternWindow != nullptr) {
+            // The client's history, not its window: an undo in the client's main window reaches a
+            // server whose pattern window is closed as well.
+            move_cursor();
+            ++replayStats.inputs;
+            g_patternWindow->ReplayUndo(input.message == WM_SEAM_REDO, input.wparam);
+            continue;
+        }
         const HWND pattern = g_patternWindow != nullptr ? g_patternWindow->GetHWND() : nullptr;
         if (pattern == nullptr || !::IsWindow(pattern)) {
             ++replayStats.dropped; // no pattern window open here: nothing for it to act on

@@ -1,8 +1,10 @@
 #include "seam/pattern_window_win.h"
 
 #include "app/main_frame.h"
+#include "lib/baselib/memory_budget.h"
 #include "remote/send_all_win.h"
 #include "remote/wire_format.h"
+#include "seam/seam_selection.h"
 
 #include <new>
 
@@ -59,7 +61,8 @@ void OpenPatternWindow(HWND parent, const ScreenParams& params, int socket) {
         return;
     }
     w.params = params;
-    w.grid.BuildSeamGrid(w.params); // a refused size still opens the window over the grid held
+    // A refused size still opens the window over the grid held.
+    BuildSeamGridKeepingHistory(w.grid, w.history, w.params);
     w.blinkCounter = -1;
     UINT lines = 0;
     if (::SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &lines, 0) && lines != 0) {
@@ -112,6 +115,9 @@ LRESULT CScreenCtrlWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_RBUTTONDOWN:
         ShowMenu(lParam);
         break;
+    case WM_KEYDOWN:
+        OnKeyDown(wParam);
+        break;
     case WM_MOUSEWHEEL:
         OnWheel(wParam);
         forwarded = true;
@@ -155,16 +161,142 @@ void CScreenCtrlWnd::OnLeftButtonUp(LPARAM lParam) {
                           static_cast<uint32_t>(params.mod_width), static_cast<uint32_t>(params.mod_height),
                           LOWORD(lParam), HIWORD(lParam));
         ::SetTimer(hwnd_, kBlinkTimer, 100, nullptr);
+        SelectionChanged();
     }
 }
 
+// With Shift a notch is ten steps, taken one by one with the wheel's own rule: exactly what ten
+// notches give, bounds included. The wheel message travels as it came, Shift flag and all.
 void CScreenCtrlWnd::OnWheel(WPARAM wParam) {
     if (wheelThreshold == 0) {
         return;
     }
     const int delta = static_cast<short>(HIWORD(wParam));
-    grid.StepSelectedGains(delta >= wheelThreshold);
+    const int steps = (LOWORD(wParam) & MK_SHIFT) != 0 ? 10 : 1;
+    history.SetByteLimit(MemoryBudget() / 4);
+    const GainSnapshot before = history.SnapshotSelected(grid.Segments());
+    for (int i = 0; i < steps; ++i) {
+        grid.StepSelectedGains(delta >= wheelThreshold);
+    }
     DrawSelectedSegments();
+    Record(StepKind::Notch, before, forwardSocket != -1 ? 1 : 0);
+}
+
+void CScreenCtrlWnd::OnKeyDown(WPARAM key) {
+    const bool ctrl = ::GetKeyState(VK_CONTROL) < 0;
+    const bool shift = ::GetKeyState(VK_SHIFT) < 0;
+    if (ctrl && (key == 'Z' || key == 'Y')) {
+        UndoStep(key == 'Y' || shift, forwardSocket);
+        return;
+    }
+    if (ctrl) {
+        return;
+    }
+    uint16_t x = 0;
+    uint16_t y = 0;
+    bool found = false;
+    switch (key) {
+    case VK_LEFT:
+        found = NeighbourSeamPoint(grid, params, SeamMove::Left, x, y);
+        break;
+    case VK_RIGHT:
+        found = NeighbourSeamPoint(grid, params, SeamMove::Right, x, y);
+        break;
+    case VK_UP:
+        found = NeighbourSeamPoint(grid, params, SeamMove::Up, x, y);
+        break;
+    case VK_DOWN:
+        found = NeighbourSeamPoint(grid, params, SeamMove::Down, x, y);
+        break;
+    case VK_HOME:
+        found = grid.FirstSelectedIndex() < 0 && CentrePoint(params, x, y);
+        break;
+    default:
+        break;
+    }
+    if (found) {
+        ClickAt(x, y);
+    }
+}
+
+// A seam chosen by key is selected as a click there would select it, blink and refusal during a blink
+// included, and travels as that click: the server needs nothing new to follow.
+void CScreenCtrlWnd::ClickAt(uint16_t x, uint16_t y) {
+    if (blinkCounter >= 0 && blinkCounter < 6) {
+        return;
+    }
+    const LPARAM point = MAKELPARAM(x, y);
+    OnLeftButtonUp(point);
+    Forward(WM_LBUTTONDOWN, MK_LBUTTON, point);
+    Forward(WM_LBUTTONUP, 0, point);
+}
+
+void CScreenCtrlWnd::Record(StepKind kind, const GainSnapshot& before, uint32_t peer_steps) {
+    history.Record(StepInfo{kind, static_cast<int64_t>(::GetTickCount64()), peer_steps, replaying}, before,
+                   grid.Segments());
+    SelectionChanged();
+}
+
+void CScreenCtrlWnd::ResetGains(uint32_t peer_steps) {
+    history.SetByteLimit(MemoryBudget() / 4);
+    const GainSnapshot before = history.SnapshotAll(grid.Segments());
+    grid.ResetGains();
+    Record(StepKind::Command, before, peer_steps);
+}
+
+void CScreenCtrlWnd::ApplyGridCommand(std::vector<SeamSegment>&& next, uint32_t peer_steps) {
+    const size_t size_before = grid.Size();
+    history.SetByteLimit(MemoryBudget() / 4);
+    history.RecordReplace(
+        StepInfo{StepKind::Command, static_cast<int64_t>(::GetTickCount64()), peer_steps, replaying},
+        grid.Segments(), next);
+    grid.ReplaceSeamGrid(std::move(next));
+    Redraw(size_before);
+    SelectionChanged();
+}
+
+void CScreenCtrlWnd::UndoStep(bool redo, int socket) {
+    const size_t size_before = grid.Size();
+    const HistoryStep* step = redo ? history.Redo(grid.Records()) : history.Undo(grid.Records());
+    if (step == nullptr) {
+        return;
+    }
+    Redraw(size_before);
+    SelectionChanged();
+    if (step->peer_steps > 0 && socket != -1) {
+        const InputPacket packet = EncodeInputPacket(redo ? WM_SEAM_REDO : WM_SEAM_UNDO, step->peer_steps, 0);
+        int length = static_cast<int>(packet.size());
+        SendAll(socket, reinterpret_cast<const char*>(packet.data()), &length); // as every forwarded input
+    }
+}
+
+void CScreenCtrlWnd::ReplayUndo(bool redo, uint32_t count) {
+    const size_t size_before = grid.Size();
+    for (uint32_t i = 0; i < count; ++i) {
+        if ((redo ? history.Redo(grid.Records()) : history.Undo(grid.Records())) == nullptr) {
+            break;
+        }
+    }
+    Redraw(size_before);
+    SelectionChanged();
+}
+
+// An open window shows the gains as they are now; a grid of another length needs the field as well.
+void CScreenCtrlWnd::Redraw(size_t size_before) {
+    if (hwnd_ == nullptr || !::IsWindow(hwnd_)) {
+        return;
+    }
+    if (grid.Size() != size_before) {
+        ::InvalidateRect(hwnd_, nullptr, FALSE);
+    } else {
+        DrawAllSegments();
+    }
+}
+
+void CScreenCtrlWnd::SelectionChanged() {
+    if (g_mainFrame != nullptr) {
+        g_mainFrame->ShowSelection();
+    }
 }
 
 void CScreenCtrlWnd::ShowMenu(LPARAM lParam) {
@@ -180,6 +312,9 @@ void CScreenCtrlWnd::ShowMenu(LPARAM lParam) {
 }
 
 void CScreenCtrlWnd::StepAllGains(int direction) {
+    history.SetByteLimit(MemoryBudget() / 4);
+    const GainSnapshot before = history.SnapshotAll(grid.Segments());
     grid.StepAllGains(direction);
     DrawAllSegments();
+    Record(StepKind::Keys, before, 0); // the keys stay local, and so does their undo
 }

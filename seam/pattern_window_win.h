@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lib/uilib/uilib.h"
+#include "seam/gain_history.h"
 #include "seam/gamma_table.h"
 #include "seam/screen_params.h"
 #include "seam/seam_grid.h"
@@ -33,7 +34,19 @@ public:
 
     // The keys "Z" and "X": every gain one step, then the whole grid redrawn.
     void StepAllGains(int direction);
-    void ResetGains() { grid.ResetGains(); }
+
+    // Commands of the main window that change the whole grid, each one step of the history.
+    // `peer_steps` is 1 when the command also acts on a linked server (its click was mirrored there).
+    void ResetGains(uint32_t peer_steps);
+    // The one call for a command that computes a new grid (import, read back, photo correction):
+    // records the step and installs `next`.
+    void ApplyGridCommand(std::vector<SeamSegment>&& next, uint32_t peer_steps);
+
+    // Ctrl+Z / Ctrl+Y: the latest step undone or redone; when it had travelled, the server is asked to
+    // do the same through `socket` (-1: not linked).
+    void UndoStep(bool redo, int socket);
+    // A client's undo or redo replayed: `count` steps, as the client counted the server's.
+    void ReplayUndo(bool redo, uint32_t count);
 
     SeamGrid grid;
     int blinkCounter = 0;
@@ -41,10 +54,19 @@ public:
     GammaTable gammaTable{};
     int wheelThreshold = 0;
     int forwardSocket = -1;
+    GainHistory history{0};
+    // Set while a linked client's input or notification is replayed here: those steps are kept one
+    // by one, as the client counts them.
+    bool replaying = false;
 
 private:
     void OnWheel(WPARAM wParam);
+    void OnKeyDown(WPARAM key);
+    void ClickAt(uint16_t x, uint16_t y);
     void OnLeftButtonUp(LPARAM lParam);
+    void Record(StepKind kind, const GainSnapshot& before, uint32_t peer_steps);
+    void Redraw(size_t size_before);
+    void SelectionChanged();
     void ShowMenu(LPARAM lParam);
     void Forward(UINT msg, WPARAM wParam, LPARAM lParam);
     void RefreshGammaTable();
@@ -62,4 +84,9 @@ bool EnsurePatternWindowObject();
 void OpenPatternWindow(HWND parent, const ScreenParams& params, int socket);
 
 constexpr UINT kPatternMenuExit = 100;
+// Undo and redo travel to a linked server as input messages of their own (wParam: how many of the
+// server's steps). A server that knows nothing of them hands them to its pattern window, which ignores
+// messages it does not know.
+constexpr UINT WM_SEAM_UNDO = WM_APP + 0x101;
+constexpr UINT WM_SEAM_REDO = WM_APP + 0x102;
 constexpr UINT_PTR kBlinkTimer = 1;

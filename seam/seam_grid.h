@@ -64,6 +64,8 @@ public:
     void ReplaceSeamGrid(std::vector<SeamSegment>&& segments) { segments_ = std::move(segments); }
 
     const std::vector<SeamSegment>& Segments() const { return segments_; }
+    // For the undo history, which writes back exactly the records it took.
+    std::vector<SeamSegment>& Records() { return segments_; }
     size_t Size() const { return segments_.size(); }
 
 private:

@@ -113,6 +113,11 @@ bool CPaintManagerUI::TranslateMessage(const MSG* msg) {
     if (manager == nullptr) {
         return false;
     }
+    for (ITranslateAccelerator* a : manager->accelerators_) {
+        if (a->TranslateAccelerator(msg)) {
+            return true;
+        }
+    }
     if (msg->message == WM_KEYDOWN && msg->wParam == VK_RETURN) {
         CControlUI* control = manager->FindControl(msg->hwnd);
         if (dynamic_cast<CEditUI*>(control) != nullptr) {
@@ -191,6 +196,10 @@ void CPaintManagerUI::AddNotifier(INotifyUI* notifier) {
 }
 void CPaintManagerUI::AddPreMessageFilter(IMessageFilterUI* filter) {
     filters_.push_back(filter);
+}
+
+void CPaintManagerUI::AddTranslateAccelerator(ITranslateAccelerator* accelerator) {
+    accelerators_.push_back(accelerator);
 }
 
 void CPaintManagerUI::SendNotify(CControlUI* sender, LPCWSTR type, WPARAM wParam, LPARAM lParam) {

@@ -238,6 +238,16 @@ protected:
 // Paint manager: owns the control tree of one window and turns child-window messages into
 // notifications.
 
+// Keys that act on the whole window whichever control has the focus (the window's shortcuts); asked
+// before the dialog keys. True when the key was taken.
+class ITranslateAccelerator {
+public:
+    virtual bool TranslateAccelerator(const MSG* msg) = 0;
+
+protected:
+    ~ITranslateAccelerator() = default;
+};
+
 class CPaintManagerUI {
 public:
     CPaintManagerUI();
@@ -266,6 +276,7 @@ public:
 
     void AddNotifier(INotifyUI* notifier);
     void AddPreMessageFilter(IMessageFilterUI* filter);
+    void AddTranslateAccelerator(ITranslateAccelerator* accelerator);
     void SendNotify(CControlUI* sender, LPCWSTR type, WPARAM wParam = 0, LPARAM lParam = 0);
     bool MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
@@ -292,6 +303,7 @@ private:
     std::map<HWND, CControlUI*> by_window_;
     std::vector<INotifyUI*> notifiers_;
     std::vector<IMessageFilterUI*> filters_;
+    std::vector<ITranslateAccelerator*> accelerators_;
     std::map<uint32_t, HBRUSH> brushes_;
     int next_id_ = 1000;
     SIZE init_size_{0, 0};

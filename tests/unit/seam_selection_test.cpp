@@ -1,0 +1,101 @@
+#include "seam/seam_selection.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+// Three columns and three rows of 64 x 32 modules.
+ScreenParams Sizes() {
+    ScreenParams p;
+    p.screen_width = 192;
+    p.screen_height = 96;
+    p.mod_width = 64;
+    p.mod_height = 32;
+    return p;
+}
+
+std::vector<int64_t> SelectedAt(SeamGrid& grid, uint16_t x, uint16_t y) {
+    grid.SelectSeamAt(192, 96, 64, 32, x, y);
+    std::vector<int64_t> out;
+    for (size_t i = 0; i < grid.Size(); ++i) {
+        if (grid.Segments()[i].selected != 0) {
+            out.push_back(static_cast<int64_t>(i));
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(SeamSelection, ArrowKeysMoveToTheNeighbouringSeamAsAClickThereWould) {
+    // n = 9 modules: top 0-8, bottom 9-17, left 18-26, right 27-35.
+    struct Case {
+        const char* name;
+        uint16_t from_x, from_y; // a click that selects the starting seam
+        SeamMove move;
+        std::vector<int64_t> selected; // what the click at the returned point selects; empty: no move
+    } cases[] = {
+        {"vertical seam, right along the row", 70, 10, SeamMove::Right, {19 + 1, 27 + 1}},
+        {"vertical seam, left to the border", 70, 10, SeamMove::Left, {18}},
+        {"left border, left: nothing", 2, 16, SeamMove::Left, {}},
+        {"right border, right: nothing", 190, 16, SeamMove::Right, {}},
+        {"vertical seam, down its column", 70, 10, SeamMove::Down, {18 + 4, 27 + 3}},
+        {"vertical seam, up from row 0: nothing", 70, 10, SeamMove::Up, {}},
+        {"horizontal seam, right along the row", 32, 30, SeamMove::Right, {1 + 3, 9 + 1}},
+        {"horizontal seam, down to the next", 32, 30, SeamMove::Down, {0 + 6, 9 + 3}},
+        {"horizontal seam, up to the top border", 32, 30, SeamMove::Up, {0}},
+        {"bottom border, down: nothing", 32, 95, SeamMove::Down, {}},
+        {"last row's seam, down to the bottom border", 32, 66, SeamMove::Down, {9 + 6}},
+        {"right border, left", 190, 16, SeamMove::Left, {18 + 2, 27 + 1}},
+    };
+    for (const Case& c : cases) {
+        SeamGrid grid;
+        SeamGridCache cache;
+        ASSERT_EQ(kGridOk, grid.BuildSeamGrid(Sizes(), cache));
+        ASSERT_FALSE(SelectedAt(grid, c.from_x, c.from_y).empty()) << c.name;
+        uint16_t x = 0;
+        uint16_t y = 0;
+        const bool moved = NeighbourSeamPoint(grid, Sizes(), c.move, x, y);
+        EXPECT_EQ(!c.selected.empty(), moved) << c.name;
+        if (moved) {
+            EXPECT_EQ(c.selected, SelectedAt(grid, x, y)) << c.name;
+        }
+    }
+}
+
+TEST(SeamSelection, NoMoveWithoutASelectionOrForAGridOfOtherSizes) {
+    SeamGrid grid;
+    SeamGridCache cache;
+    ASSERT_EQ(kGridOk, grid.BuildSeamGrid(Sizes(), cache));
+    uint16_t x = 0;
+    uint16_t y = 0;
+    EXPECT_FALSE(NeighbourSeamPoint(grid, Sizes(), SeamMove::Right, x, y));
+    SelectedAt(grid, 70, 10);
+    ScreenParams other = Sizes();
+    other.mod_width = 32;
+    EXPECT_FALSE(NeighbourSeamPoint(grid, other, SeamMove::Right, x, y));
+    ASSERT_TRUE(CentrePoint(Sizes(), x, y));
+    EXPECT_EQ(96, x);
+    EXPECT_EQ(48, y);
+    other.screen_width = 200000;
+    EXPECT_FALSE(CentrePoint(other, x, y));
+}
+
+TEST(SeamSelection, TheLabelNamesTheModuleTheEdgeAndBothGainsWhenTheyDiffer) {
+    SeamGrid grid;
+    SeamGridCache cache;
+    ASSERT_EQ(kGridOk, grid.BuildSeamGrid(Sizes(), cache));
+    EXPECT_EQ(L"未选择", SelectionText(grid, Sizes()));
+    SelectedAt(grid, 70, 10); // left edge of module (1, 0) and right edge of module (0, 0)
+    grid.StepSelectedGains(true);
+    EXPECT_EQ(L"模块 列1 行0 左边 增益 1.005", SelectionText(grid, Sizes()));
+    grid.Records()[27].gain = 0.995f;
+    EXPECT_EQ(L"模块 列1 行0 左边 增益 1.005，对面 列0 行0 右边 增益 0.995", SelectionText(grid, Sizes()));
+    SelectedAt(grid, 32, 95);
+    EXPECT_EQ(L"模块 列0 行2 下边 增益 1.000", SelectionText(grid, Sizes()));
+    ScreenParams other = Sizes();
+    other.mod_height = 16;
+    EXPECT_EQ(L"模块 记录15 增益 1.000", SelectionText(grid, other));
+}
