@@ -1,11 +1,12 @@
 """The pattern window, driven with real X input and checked pixel by pixel on exact screenshots."""
 
+import ctypes
 import subprocess
 import time
 
 import pattern_model as model
 from harness import (SCRATCH, Screen, Simulator, Tool, check, close_pattern_with_escape, controls, open_pattern,
-                     pattern_open, tool_for, uidriver, wait_until)
+                     pattern_open, save_seam_file, scratch_dir, tool_for, uidriver, wait_until)
 
 X0, Y0, W, H, MW, MH = 640, 0, 320, 240, 64, 48
 
@@ -50,6 +51,35 @@ def check_image(expected, message, timeout=3.0, size=(W, H), env=None):
         got = last[0]
         bad = [(i % w, i // w, got[i], expected[i]) for i in range(len(got)) if got[i] != expected[i]]
         raise AssertionError(f"{message}: {len(bad)} pixels differ, first (x, y, got, want): {bad[:5]}")
+
+
+def levels_during(x, y, seconds):
+    """Every level one pixel shows for a while, read straight from the X server: a screenshot program
+    takes longer to start than a blink's inversion lasts."""
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XDefaultRootWindow.restype = ctypes.c_ulong
+    x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    x11.XGetImage.restype = ctypes.c_void_p
+    x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+                              ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+    x11.XGetPixel.restype = ctypes.c_ulong
+    x11.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    display = x11.XOpenDisplay(None)
+    check(display, "the X display opens")
+    root = x11.XDefaultRootWindow(display)
+    levels = set()
+    deadline = time.monotonic() + seconds
+    try:
+        while time.monotonic() < deadline:
+            image = x11.XGetImage(display, root, x, y, 1, 1, 0xFFFFFFFF, 2)  # all planes, ZPixmap
+            levels.add(x11.XGetPixel(image, 0, 0) & 0xFF)
+            time.sleep(0.005)
+    finally:
+        x11.XCloseDisplay(display)
+    return levels
 
 
 def test_pattern_covers_the_screen_and_draws_every_edge():
@@ -182,3 +212,62 @@ def test_no_device_or_unusable_values_open_nothing():
     check(out == "warnning\tdevice errer\n", f"message box {out!r}")
     uidriver("msgbox", "--ok")
     check(not pattern_open(), "no pattern window without a device")
+
+
+def test_undo_redo_coarse_notch_arrow_keys_and_the_selection_label():
+    open_tool()
+    folder = scratch_dir("undo")
+    table = model.gamma_table(2.2)
+    segments = model.grid(W, H, MW, MH)
+    n = (W // MW) * (H // MH)
+    first, second = (2 * n + 1, 3 * n), (2 * n + 2, 3 * n + 1)  # vertical seams right of columns 0 and 1
+
+    def label():
+        return uidriver("get", "lab_selection")[1].strip()
+
+    check(label() == "未选择", f"nothing selected at start: {label()!r}")
+    open_pattern()
+    xdotool("mousemove", str(X0 + 70), str(Y0 + 10), "click", "1")
+    wait_until(lambda: label() == "模块 列1 行0 左边 增益 1.000", message="the label after a click")
+    time.sleep(0.8)  # the blink
+    close_pattern_with_escape()
+    before = save_seam_file(folder / "before.chk")
+
+    open_pattern()
+    gains = [1.0] * len(segments)
+    for step in ("1.005", "1.010", "1.015"):
+        xdotool("click", "4")
+        wait_until(lambda: label() == f"模块 列1 行0 左边 增益 {step}", message=f"the label at {step}")
+        for i in first:
+            gains[i] = model.step_wheel(gains[i])
+    tuned = model.image(W, H, segments, gains, 128, table)
+    check_image(tuned, "three notches")
+    xdotool("key", "ctrl+z", "ctrl+z", "ctrl+z")
+    check_image(model.image(W, H, segments, [1.0] * len(segments), 128, table), "undone: the field level")
+    close_pattern_with_escape()
+    check(save_seam_file(folder / "undone.chk") == before, "undone: the file saved before the notches")
+
+    open_pattern()
+    xdotool("key", "ctrl+y", "ctrl+shift+z", "ctrl+y")
+    check_image(tuned, "redone: the three notches")
+    # Right from the seam: the next vertical seam along the row blinks, and a Shift notch is ten notches.
+    xdotool("key", "Right")
+    check(255 - 186 in levels_during(X0 + 2 * MW, Y0 + 5, 1.0), "the next seam along the row blinks")
+    xdotool("keydown", "shift", "click", "4", "keyup", "shift")
+    coarse = 1.0
+    for _ in range(10):
+        coarse = model.step_wheel(coarse)
+    wait_until(lambda: label() == f"模块 列2 行0 左边 增益 {coarse:.3f}", message="the label after a Shift notch")
+    close_pattern_with_escape()
+    _, records = model.read_seam_file(save_seam_file(folder / "coarse.chk"))
+    check([records[i][6] for i in first + second] == [gains[first[0]]] * 2 + [coarse] * 2,
+          f"three notches on the first seam, ten in one on the second: {[records[i][6] for i in first + second]}")
+    tuned_file = (folder / "coarse.chk").read_bytes()
+
+    # A slip on "增益复位" is taken back with Ctrl+Z in the main window.
+    uidriver("click", "btn_reset")
+    _, records = model.read_seam_file(save_seam_file(folder / "reset.chk"))
+    check(all(r[6] == 1.0 for r in records), "reset")
+    xdotool("key", "ctrl+z")
+    wait_until(lambda: label() == f"模块 列2 行0 左边 增益 {coarse:.3f}", message="the reset undone")
+    check(save_seam_file(folder / "back.chk") == tuned_file, "every gain back after Ctrl+Z in the main window")

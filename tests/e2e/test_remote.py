@@ -99,6 +99,13 @@ def test_a_replayed_save_writes_the_servers_fixed_file_and_two_clients_are_repla
     xdotool(None, "mousemove", str(X0 + 100), str(Y0 + 45), "click", "1")
     time.sleep(0.8)
     xdotool(None, "click", "5", "click", "5", "click", "5")
+    # A coarse notch, the next seam along the row by arrow key and a notch there, which the client then
+    # undoes with the coarse one and redoes: the server follows every step.
+    xdotool(None, "keydown", "shift", "click", "5", "keyup", "shift")
+    xdotool(None, "key", "Right")
+    time.sleep(0.8)
+    xdotool(None, "click", "4")
+    xdotool(None, "key", "ctrl+z", "ctrl+z", "ctrl+y")
     xdotool(None, "mousemove", str(X0 + 160), str(Y0 + 120), "click", "3")
     time.sleep(0.3)
     xdotool(None, "mousemove", str(X0 + 175), str(Y0 + 110), "click", "1")
@@ -108,7 +115,12 @@ def test_a_replayed_save_writes_the_servers_fixed_file_and_two_clients_are_repla
     uidriver("filedialog", win_path(folder / "client.chk"))
     wait_until(lambda: (folder / "data.chk").exists() and (folder / "client.chk").exists(), message="both files")
     _, records = model.read_seam_file((folder / "data.chk").read_bytes())
-    check(sum(1 for r in records if r[6] != 1.0) == 2, "the gains tuned from the client")
+    down = 1.0
+    for _ in range(13):
+        down = model.step_wheel(down, up=False)
+    tuned = [(i, r[6]) for i, r in enumerate(records) if r[6] != 1.0]
+    n = (W // MW) * (H // MH)
+    check(tuned == [(6, down), (n + 1, down)], f"thirteen steps down on one seam, none on the next: {tuned}")
     check((folder / "data.chk").read_bytes() == (folder / "client.chk").read_bytes(), "the same file on both")
     check(uidriver("--timeout", "0.5", "filedialog", "--cancel", env=b, check_rc=False)[0] == 1,
           "no dialog on the server")
