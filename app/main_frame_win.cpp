@@ -46,7 +46,6 @@ const wchar_t* const kMainControlNames[] = {
     L"edt_port",
     L"btn_connect",
     L"lab_state",
-    L"lab_selection",
 };
 const size_t kMainControlCount = sizeof(kMainControlNames) / sizeof(kMainControlNames[0]);
 

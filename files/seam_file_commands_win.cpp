@@ -96,14 +96,17 @@ void MainFrame::ImportSeamFile() {
     if (!EnsurePatternWindowObject()) {
         return;
     }
-    // The server, if linked, imports a file of its own choosing: the step stays local.
-    g_patternWindow->ApplyGridCommand(std::move(contents.records), 0);
     // The grid now belongs to the header's sizes: opening the pattern window with them must keep it,
     // not rebuild it with every gain back at 1.0.
     const ScreenParams& h = contents.header;
-    ProcessSeamGridCache() =
-        SeamGridCache{static_cast<uint32_t>(h.screen_width), static_cast<uint32_t>(h.screen_height),
-                      static_cast<uint32_t>(h.mod_width), static_cast<uint32_t>(h.mod_height)};
+    const ScreenState screens[2] = {ScreenState{ReadScreenParams(), ProcessSeamGridCache()},
+                                    ScreenState{h, SeamGridCache{static_cast<uint32_t>(h.screen_width),
+                                                                 static_cast<uint32_t>(h.screen_height),
+                                                                 static_cast<uint32_t>(h.mod_width),
+                                                                 static_cast<uint32_t>(h.mod_height)}}};
+    // The server, if linked, imports a file of its own choosing: the step stays local.
+    g_patternWindow->ApplyGridCommand(std::move(contents.records), 0, screens);
+    ProcessSeamGridCache() = screens[1].cache;
     ShowScreenParams(h);
     ShowSelection();
 }

@@ -165,7 +165,7 @@ bool GainHistory::MergeNotch(const StepInfo& info, uint64_t selection, std::vect
 }
 
 bool GainHistory::RecordReplace(const StepInfo& info, const std::vector<SeamSegment>& current,
-                                const std::vector<SeamSegment>& next) {
+                                const std::vector<SeamSegment>& next, const ScreenState* screens) {
     if (current.size() > UINT32_MAX || next.size() > UINT32_MAX) {
         Clear();
         return false;
@@ -190,6 +190,11 @@ bool GainHistory::RecordReplace(const StepInfo& info, const std::vector<SeamSegm
     step.peer_steps = info.peer_steps;
     step.old_size = current.size();
     step.new_size = next.size();
+    if (screens != nullptr) {
+        step.has_screens = true;
+        step.screen_before = screens[0];
+        step.screen_after = screens[1];
+    }
     step.gains.reserve(static_cast<size_t>(gain_count));
     step.records.reserve(static_cast<size_t>(record_count));
     for (size_t i = 0; i < std::max(current.size(), next.size()); ++i) {
@@ -205,7 +210,7 @@ bool GainHistory::RecordReplace(const StepInfo& info, const std::vector<SeamSegm
         }
     }
     mergeable_ = false;
-    if (step.gains.empty() && step.records.empty() && step.old_size == step.new_size &&
+    if (step.gains.empty() && step.records.empty() && step.old_size == step.new_size && !step.has_screens &&
         info.peer_steps == 0 && !info.replayed) {
         return true;
     }

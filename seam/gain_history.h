@@ -29,6 +29,13 @@ struct RecordChange {
     SeamSegment after;
 };
 
+// The screen description and grid sizes a command installed with its grid (an imported file's), so
+// that undoing it gives back the fields and the sizes the grid belongs to as well.
+struct ScreenState {
+    ScreenParams params;
+    SeamGridCache cache;
+};
+
 struct HistoryStep {
     StepKind kind = StepKind::Command;
     uint64_t selection = 0;  // notches: which records were selected, for merging
@@ -38,6 +45,9 @@ struct HistoryStep {
     size_t new_size = 0;
     std::vector<GainChange> gains;
     std::vector<RecordChange> records;
+    bool has_screens = false;
+    ScreenState screen_before;
+    ScreenState screen_after;
 
     uint64_t Bytes() const;
 };
@@ -79,9 +89,10 @@ public:
     // history is then empty, since the steps before it no longer lead to the grid as it is.
     bool Record(const StepInfo& info, const GainSnapshot& before, const std::vector<SeamSegment>& after);
 
-    // A command about to replace the whole grid with `next`; call before installing it.
+    // A command about to replace the whole grid with `next`; call before installing it. `screens`, when
+    // given, holds the screen state before and after the command.
     bool RecordReplace(const StepInfo& info, const std::vector<SeamSegment>& current,
-                       const std::vector<SeamSegment>& next);
+                       const std::vector<SeamSegment>& next, const ScreenState* screens = nullptr);
 
     // Undo or redo the latest step on the grid; the step, or null when there is none (or the grid
     // cannot take back its length: it is then unchanged and so is the history).

@@ -244,12 +244,13 @@ void CScreenCtrlWnd::ResetGains(uint32_t peer_steps) {
     Record(StepKind::Command, before, peer_steps);
 }
 
-void CScreenCtrlWnd::ApplyGridCommand(std::vector<SeamSegment>&& next, uint32_t peer_steps) {
+void CScreenCtrlWnd::ApplyGridCommand(std::vector<SeamSegment>&& next, uint32_t peer_steps,
+                                      const ScreenState* screens) {
     const size_t size_before = grid.Size();
     history.SetByteLimit(MemoryBudget() / 4);
     history.RecordReplace(
         StepInfo{StepKind::Command, static_cast<int64_t>(::GetTickCount64()), peer_steps, replaying},
-        grid.Segments(), next);
+        grid.Segments(), next, screens);
     grid.ReplaceSeamGrid(std::move(next));
     Redraw(size_before);
     SelectionChanged();
@@ -261,6 +262,7 @@ void CScreenCtrlWnd::UndoStep(bool redo, int socket) {
     if (step == nullptr) {
         return;
     }
+    Undone(*step, redo);
     Redraw(size_before);
     SelectionChanged();
     if (step->peer_steps > 0 && socket != -1) {
@@ -273,12 +275,27 @@ void CScreenCtrlWnd::UndoStep(bool redo, int socket) {
 void CScreenCtrlWnd::ReplayUndo(bool redo, uint32_t count) {
     const size_t size_before = grid.Size();
     for (uint32_t i = 0; i < count; ++i) {
-        if ((redo ? history.Redo(grid.Records()) : history.Undo(grid.Records())) == nullptr) {
+        const HistoryStep* step = redo ? history.Redo(grid.Records()) : history.Undo(grid.Records());
+        if (step == nullptr) {
             break;
         }
+        Undone(*step, redo);
     }
     Redraw(size_before);
     SelectionChanged();
+}
+
+// A step that installed a grid of other sizes gives back the fields and the sizes the grid belongs to:
+// opening the pattern window with them keeps the grid, and a save writes a header that fits it.
+void CScreenCtrlWnd::Undone(const HistoryStep& step, bool redo) {
+    if (!step.has_screens) {
+        return;
+    }
+    const ScreenState& state = redo ? step.screen_after : step.screen_before;
+    ProcessSeamGridCache() = state.cache;
+    if (g_mainFrame != nullptr) {
+        g_mainFrame->ShowScreenParams(state.params);
+    }
 }
 
 // An open window shows the gains as they are now; a grid of another length needs the field as well.

@@ -39,8 +39,10 @@ public:
     // `peer_steps` is 1 when the command also acts on a linked server (its click was mirrored there).
     void ResetGains(uint32_t peer_steps);
     // The one call for a command that computes a new grid (import, read back, photo correction):
-    // records the step and installs `next`.
-    void ApplyGridCommand(std::vector<SeamSegment>&& next, uint32_t peer_steps);
+    // records the step and installs `next`. `screens` (before, after), when the command also changes
+    // the screen description and the sizes the grid belongs to, as an import does.
+    void ApplyGridCommand(std::vector<SeamSegment>&& next, uint32_t peer_steps,
+                          const ScreenState* screens = nullptr);
 
     // Ctrl+Z / Ctrl+Y: the latest step undone or redone; when it had travelled, the server is asked to
     // do the same through `socket` (-1: not linked).
@@ -66,6 +68,7 @@ private:
     void OnLeftButtonUp(LPARAM lParam);
     void Record(StepKind kind, const GainSnapshot& before, uint32_t peer_steps);
     void Redraw(size_t size_before);
+    void Undone(const HistoryStep& step, bool redo);
     void SelectionChanged();
     void ShowMenu(LPARAM lParam);
     void Forward(UINT msg, WPARAM wParam, LPARAM lParam);

@@ -54,31 +54,21 @@ def check_image(expected, message, timeout=3.0, size=(W, H), env=None):
 
 
 def levels_during(x, y, seconds):
-    """Every level one pixel shows for a while, read straight from the X server: a screenshot program
-    takes longer to start than a blink's inversion lasts."""
+    """Every level a pixel shows for a while, read straight from the X server (a screenshot program takes
+    longer to start than an inversion of the blink lasts)."""
     x11 = ctypes.CDLL("libX11.so.6")
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x11.XDefaultRootWindow.restype = ctypes.c_ulong
-    x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-    x11.XGetImage.restype = ctypes.c_void_p
-    x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
-                              ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-    x11.XGetPixel.restype = ctypes.c_ulong
-    x11.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
-    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    p, u = ctypes.c_void_p, ctypes.c_ulong
+    for name, res, args in (("XOpenDisplay", p, [p]), ("XDefaultRootWindow", u, [p]), ("XCloseDisplay", None, [p]),
+                            ("XGetImage", p, [p, u] + [ctypes.c_int] * 2 + [ctypes.c_uint] * 2 + [u, ctypes.c_int]),
+                            ("XGetPixel", u, [p, ctypes.c_int, ctypes.c_int])):
+        getattr(x11, name).restype, getattr(x11, name).argtypes = res, args
     display = x11.XOpenDisplay(None)
-    check(display, "the X display opens")
-    root = x11.XDefaultRootWindow(display)
-    levels = set()
-    deadline = time.monotonic() + seconds
-    try:
-        while time.monotonic() < deadline:
-            image = x11.XGetImage(display, root, x, y, 1, 1, 0xFFFFFFFF, 2)  # all planes, ZPixmap
-            levels.add(x11.XGetPixel(image, 0, 0) & 0xFF)
-            time.sleep(0.005)
-    finally:
-        x11.XCloseDisplay(display)
+    levels, deadline = set(), time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        image = x11.XGetImage(display, x11.XDefaultRootWindow(display), x, y, 1, 1, 0xFFFFFFFF, 2)  # ZPixmap
+        levels.add(x11.XGetPixel(image, 0, 0) & 0xFF)
+        time.sleep(0.005)
+    x11.XCloseDisplay(display)
     return levels
 
 

@@ -44,6 +44,7 @@ TEST(SeamSelection, ArrowKeysMoveToTheNeighbouringSeamAsAClickThereWould) {
         {"vertical seam, down its column", 70, 10, SeamMove::Down, {18 + 4, 27 + 3}},
         {"vertical seam, up from row 0: nothing", 70, 10, SeamMove::Up, {}},
         {"horizontal seam, right along the row", 32, 30, SeamMove::Right, {1 + 3, 9 + 1}},
+        {"horizontal seam in the last column, right: nothing", 160, 30, SeamMove::Right, {}},
         {"horizontal seam, down to the next", 32, 30, SeamMove::Down, {0 + 6, 9 + 3}},
         {"horizontal seam, up to the top border", 32, 30, SeamMove::Up, {0}},
         {"bottom border, down: nothing", 32, 95, SeamMove::Down, {}},
@@ -65,24 +66,6 @@ TEST(SeamSelection, ArrowKeysMoveToTheNeighbouringSeamAsAClickThereWould) {
     }
 }
 
-TEST(SeamSelection, NoMoveWithoutASelectionOrForAGridOfOtherSizes) {
-    SeamGrid grid;
-    SeamGridCache cache;
-    ASSERT_EQ(kGridOk, grid.BuildSeamGrid(Sizes(), cache));
-    uint16_t x = 0;
-    uint16_t y = 0;
-    EXPECT_FALSE(NeighbourSeamPoint(grid, Sizes(), SeamMove::Right, x, y));
-    SelectedAt(grid, 70, 10);
-    ScreenParams other = Sizes();
-    other.mod_width = 32;
-    EXPECT_FALSE(NeighbourSeamPoint(grid, other, SeamMove::Right, x, y));
-    ASSERT_TRUE(CentrePoint(Sizes(), x, y));
-    EXPECT_EQ(96, x);
-    EXPECT_EQ(48, y);
-    other.screen_width = 200000;
-    EXPECT_FALSE(CentrePoint(other, x, y));
-}
-
 TEST(SeamSelection, TheLabelNamesTheModuleTheEdgeAndBothGainsWhenTheyDiffer) {
     SeamGrid grid;
     SeamGridCache cache;
@@ -95,7 +78,13 @@ TEST(SeamSelection, TheLabelNamesTheModuleTheEdgeAndBothGainsWhenTheyDiffer) {
     EXPECT_EQ(L"模块 列1 行0 左边 增益 1.005，对面 列0 行0 右边 增益 0.995", SelectionText(grid, Sizes()));
     SelectedAt(grid, 32, 95);
     EXPECT_EQ(L"模块 列0 行2 下边 增益 1.000", SelectionText(grid, Sizes()));
+    // A grid of other sizes (an imported file's) is named by record, and no arrow key moves on it.
     ScreenParams other = Sizes();
     other.mod_height = 16;
     EXPECT_EQ(L"模块 记录15 增益 1.000", SelectionText(grid, other));
+    uint16_t x = 0;
+    uint16_t y = 0;
+    EXPECT_FALSE(NeighbourSeamPoint(grid, other, SeamMove::Up, x, y));
+    ASSERT_TRUE(CentrePoint(Sizes(), x, y));
+    EXPECT_EQ(96 + 48 * 65536, x + y * 65536);
 }
