@@ -1,4 +1,5 @@
 // The largest walls we expect: 7680 x 4320 with 8 x 8 modules, 2,073,600 edge records.
+#include "seam/gain_history.h"
 #include "seam/seam_grid.h"
 
 #include <benchmark/benchmark.h>
@@ -63,5 +64,48 @@ void BM_SelectSeamAt(benchmark::State& state) {
     ReportPeak(state);
 }
 BENCHMARK(BM_SelectSeamAt)->Unit(benchmark::kMicrosecond);
+
+// One wheel notch as the pattern window takes it: the selected gains kept, stepped, the change recorded
+// (merged into the step before, as a turning wheel is).
+void BM_NotchWithHistory(benchmark::State& state) {
+    SeamGridCache cache;
+    SeamGrid grid;
+    grid.BuildSeamGrid(Wall8K(), cache);
+    grid.SelectSeamAt(7680, 4320, 8, 8, 3001, 2000);
+    GainHistory history(1ull << 30);
+    int64_t now = 0;
+    bool up = true;
+    for (auto _ : state) {
+        const GainSnapshot before = history.SnapshotSelected(grid.Segments());
+        grid.StepSelectedGains(up);
+        history.Record(StepInfo{StepKind::Notch, now++, 0, false}, before, grid.Segments());
+        up = !up;
+    }
+    ReportPeak(state);
+}
+BENCHMARK(BM_NotchWithHistory)->Unit(benchmark::kMillisecond);
+
+// A key press that changes every gain of the wall, recorded, then undone and redone.
+void BM_KeyStepUndoRedo(benchmark::State& state) {
+    SeamGridCache cache;
+    SeamGrid grid;
+    grid.BuildSeamGrid(Wall8K(), cache);
+    GainHistory history(1ull << 30, 4);
+    for (auto _ : state) {
+        const GainSnapshot before = history.SnapshotAll(grid.Segments());
+        grid.StepAllGains(+1);
+        history.Record(StepInfo{StepKind::Keys, 0, 0, false}, before, grid.Segments());
+        history.Undo(grid.Records());
+        history.Redo(grid.Records());
+        grid.ResetGains();
+        history.Clear();
+    }
+    const GainSnapshot before = history.SnapshotAll(grid.Segments());
+    grid.StepAllGains(+1);
+    history.Record(StepInfo{StepKind::Keys, 0, 0, false}, before, grid.Segments());
+    state.counters["step_MiB"] = static_cast<double>(history.Bytes()) / (1024.0 * 1024.0);
+    ReportPeak(state);
+}
+BENCHMARK(BM_KeyStepUndoRedo)->Unit(benchmark::kMillisecond);
 
 } // namespace
