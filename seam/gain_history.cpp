@@ -122,9 +122,9 @@ bool GainHistory::Record(const StepInfo& info, const GainSnapshot& before,
     step.old_size = after.size();
     step.new_size = after.size();
     step.gains = std::move(changes);
-    const bool kept = Push(std::move(step));
-    mergeable_ = kept && info.kind == StepKind::Notch && !info.replayed;
-    return kept;
+    Push(std::move(step));
+    mergeable_ = info.kind == StepKind::Notch && !info.replayed;
+    return true;
 }
 
 // Notches on one selection, each within a second of the one before, are one step: turning the wheel
@@ -214,7 +214,8 @@ bool GainHistory::RecordReplace(const StepInfo& info, const std::vector<SeamSegm
         info.peer_steps == 0 && !info.replayed) {
         return true;
     }
-    return Push(std::move(step));
+    Push(std::move(step));
+    return true;
 }
 
 const HistoryStep* GainHistory::Undo(std::vector<SeamSegment>& segments) {
@@ -274,21 +275,17 @@ void GainHistory::Clear() {
     mergeable_ = false;
 }
 
-// A new step ends every redo; the oldest steps make room for it.
-bool GainHistory::Push(HistoryStep&& step) {
+// A new step ends every redo; the oldest steps make room for it. The callers have checked that it
+// fits on its own.
+void GainHistory::Push(HistoryStep&& step) {
     while (steps_.size() > cursor_) {
         bytes_ -= steps_.back().Bytes();
         steps_.pop_back();
-    }
-    if (step.Bytes() > byte_limit_) {
-        Clear();
-        return false;
     }
     bytes_ += step.Bytes();
     steps_.push_back(std::move(step));
     cursor_ = steps_.size();
     Evict();
-    return true;
 }
 
 void GainHistory::Evict() {

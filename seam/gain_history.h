@@ -106,7 +106,7 @@ public:
     uint64_t Bytes() const { return bytes_; }
 
 private:
-    bool Push(HistoryStep&& step);
+    void Push(HistoryStep&& step);
     bool MergeNotch(const StepInfo& info, uint64_t selection, std::vector<GainChange>& changes);
     void Evict();
 
