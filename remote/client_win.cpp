@@ -21,6 +21,9 @@ constexpr int kConnectTimeoutMs = 5000;
 // A server that stops reading fills the socket's buffers; a send then waits at most this long before
 // the link counts as lost, and the window answers again.
 constexpr DWORD kSendTimeoutMs = 2000;
+// Well over a second of mouse moves and notifications: a server that stopped reading is noticed then,
+// instead of after megabytes of stale input that it would replay long after the operator made it.
+constexpr int kSendBufferBytes = 16 * 1024;
 
 // Address and port texts take at most 63 bytes each, a terminating zero after them.
 constexpr size_t kEndpointTextLimit = 64;
@@ -86,6 +89,8 @@ int ConnectToServer(int& out, const char* host, const char* port) {
         const DWORD send_timeout = kSendTimeoutMs;
         ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&send_timeout),
                      sizeof(send_timeout));
+        const int send_buffer = kSendBufferBytes;
+        ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&send_buffer), sizeof(send_buffer));
         connected = true;
     }
     ::freeaddrinfo(found);

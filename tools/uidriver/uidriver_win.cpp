@@ -2,7 +2,7 @@
 // class and title, and controls by the layout names the tool attaches to their windows.
 //
 //   uidriver [--timeout S] list | get NAME | set NAME TEXT | click NAME
-//   uidriver msgbox [--timeout S] [--ok [--all]]: with --all, answers every box as it comes until none
+//   uidriver msgbox [--timeout S] [--ok [--all] | --yes]: with --all, answers every box as it comes until none
 //                       comes within the timeout, and prints "answered N most at once M"
 //   uidriver filedialog [--timeout S] [--replace] PATH | --cancel: types PATH into the tool's open or save
 //                       dialog and confirms it (with --replace, also the question whether to replace an
@@ -238,6 +238,7 @@ int wmain(int argc, wchar_t** argv) {
     DWORD timeout_ms = 10000;
     bool press_ok = false;
     bool all = false;
+    int answer = IDOK;
     bool replace = false;
     std::vector<std::wstring> words;
     for (int i = 1; i < argc; ++i) {
@@ -251,6 +252,9 @@ int wmain(int argc, wchar_t** argv) {
             timeout_ms = static_cast<DWORD>(seconds * 1000);
         } else if (a == L"--ok") {
             press_ok = true;
+        } else if (a == L"--yes") {
+            press_ok = true;
+            answer = IDYES;
         } else if (a == L"--all") {
             all = true;
         } else if (a == L"--replace") {
@@ -294,8 +298,8 @@ int wmain(int argc, wchar_t** argv) {
             return Fail(L"no message box of the tool", kMissing);
         }
         if (press_ok) {
-            const HWND ok = ::GetDlgItem(box, IDOK);
-            ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+            const HWND button = ::GetDlgItem(box, answer);
+            ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), reinterpret_cast<LPARAM>(button));
             return WaitGone(box, timeout_ms) ? kOk : Fail(L"the message box stayed open", kMissing);
         }
         Write(TextOf(box) + L"\t" + TextOf(::GetDlgItem(box, 0xFFFF)) + L"\n");
