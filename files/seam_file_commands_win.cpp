@@ -49,7 +49,8 @@ namespace {
 
 std::wstring SizesText(uint32_t sw, uint32_t sh, uint32_t mw, uint32_t mh, uint64_t records) {
     return L"a screen of " + std::to_wstring(sw) + L" x " + std::to_wstring(sh) + L" with modules of " +
-           std::to_wstring(mw) + L" x " + std::to_wstring(mh) + L" (" + std::to_wstring(records) + L" records)";
+           std::to_wstring(mw) + L" x " + std::to_wstring(mh) + L" (" + std::to_wstring(records) +
+           L" records)";
 }
 
 // Why a file with this header and these records would not import as it was tuned: its header would
@@ -65,7 +66,8 @@ std::wstring MismatchOfHeaderAndGrid(const ScreenParams& header, size_t records)
            SizesText(grid.screen_width, grid.screen_height, grid.mod_width, grid.mod_height, records) +
            L", but the fields now describe " +
            SizesText(static_cast<uint32_t>(header.screen_width), static_cast<uint32_t>(header.screen_height),
-                     static_cast<uint32_t>(header.mod_width), static_cast<uint32_t>(header.mod_height), announced) +
+                     static_cast<uint32_t>(header.mod_width), static_cast<uint32_t>(header.mod_height),
+                     announced) +
            L". Open the pattern window with the sizes to keep, or put the fields back, then save again.";
 }
 

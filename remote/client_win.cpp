@@ -90,7 +90,8 @@ int ConnectToServer(int& out, const char* host, const char* port) {
         ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&send_timeout),
                      sizeof(send_timeout));
         const int send_buffer = kSendBufferBytes;
-        ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&send_buffer), sizeof(send_buffer));
+        ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&send_buffer),
+                     sizeof(send_buffer));
         connected = true;
     }
     ::freeaddrinfo(found);
@@ -154,7 +155,8 @@ void MainFrame::MirrorNotification(const TNotifyUI& msg) {
     record.timestamp = msg.dwTimestamp;
     record.wparam = static_cast<uint32_t>(msg.wParam);
     record.lparam = static_cast<uint32_t>(msg.lParam);
-    if (auto* box = dynamic_cast<CCheckBoxUI*>(msg.pSender); box != nullptr && record.type == L"selectchanged") {
+    if (auto* box = dynamic_cast<CCheckBoxUI*>(msg.pSender);
+        box != nullptr && record.type == L"selectchanged") {
         record.wparam = box->GetCheck() ? 1 : 0; // the state the click left, for the server's box
     }
     record.x = msg.ptMouse.x;

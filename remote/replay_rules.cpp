@@ -3,9 +3,9 @@
 namespace {
 
 enum class Param {
-    Any,      // delivered as received: coordinates, key-state flags, wheel delta
-    AsZero,   // a handle of the client's desktop, meaningless here: delivered as 0
-    Exactly,  // only this value is accepted
+    Any,     // delivered as received: coordinates, key-state flags, wheel delta
+    AsZero,  // a handle of the client's desktop, meaningless here: delivered as 0
+    Exactly, // only this value is accepted
 };
 
 struct ReplayableInput {

@@ -129,7 +129,8 @@ void MainFrame::ReplayInput(const std::vector<WirePacket>& inputs) {
     for (const WirePacket& input : inputs) {
         const HWND pattern = g_patternWindow != nullptr ? g_patternWindow->GetHWND() : nullptr;
         uint32_t wparam = input.wparam;
-        if (pattern == nullptr || !::IsWindow(pattern) || !AcceptReplayInput(input.message, wparam, input.lparam)) {
+        if (pattern == nullptr || !::IsWindow(pattern) ||
+            !AcceptReplayInput(input.message, wparam, input.lparam)) {
             ++replayStats.dropped; // nothing for this window to act on, or nothing a client forwards
             continue;
         }

@@ -55,8 +55,9 @@ void Say(const char* format, ...) {
 
 // False when the record cannot be had; the socket is then closed, since nothing could follow its stream.
 bool AddSocketInformation(SOCKET s) {
-    void* memory =
-        sizeof(SOCKET_INFORMATION) <= MemoryBudget() ? ::GlobalAlloc(GPTR, sizeof(SOCKET_INFORMATION)) : nullptr;
+    void* memory = sizeof(SOCKET_INFORMATION) <= MemoryBudget()
+                       ? ::GlobalAlloc(GPTR, sizeof(SOCKET_INFORMATION))
+                       : nullptr;
     if (memory == nullptr) {
         Say("GlobalAlloc() failed with error %d\n", static_cast<int>(::GetLastError()));
         ::closesocket(s);
@@ -132,7 +133,8 @@ void OnRead(SOCKET s) {
         return;
     }
     std::vector<WirePacket> packets;
-    const bool well_formed = info->receiver.Receive(reinterpret_cast<const uint8_t*>(info->Buffer), received, packets);
+    const bool well_formed =
+        info->receiver.Receive(reinterpret_cast<const uint8_t*>(info->Buffer), received, packets);
     if (!packets.empty() && Replay().Push(packets)) {
         ::PostMessageW(g_serverMainWindow, WM_REPLAY_WAKE, 0, 0);
     }
@@ -167,7 +169,8 @@ void OnAccept(HWND window, SOCKET listener) {
     }
     Say("accept() is OK!\n");
     if (CountSocketInformation() >= kMaxConnections) {
-        Say("Socket number %d refused: %d clients are connected already\n", static_cast<int>(s), kMaxConnections);
+        Say("Socket number %d refused: %d clients are connected already\n", static_cast<int>(s),
+            kMaxConnections);
         ::closesocket(s);
         return;
     }

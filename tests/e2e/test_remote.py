@@ -123,6 +123,17 @@ def test_a_replayed_save_writes_the_servers_fixed_file_and_two_clients_are_repla
     check(uidriver("--timeout", "0.5", "filedialog", "--cancel", env=b, check_rc=False)[0] == 1,
           "no dialog on the server")
 
+    # Other module sizes after tuning: both refuse; the server says so on standard output, not in a box.
+    tuned = (folder / "data.chk").read_bytes()
+    uidriver("set", "edt_mod_width", str(MW // 2))
+    uidriver("click", "btn_save")
+    uidriver("filedialog", win_path(folder / "other.chk"))
+    check("modules of 32 x 48" in uidriver("msgbox", "--timeout", "5")[1], "the client's refusal")
+    uidriver("msgbox", "--ok")
+    wait_until(lambda: 'btn_save: Not saved to "d:data.chk"' in server.stdout(), message="the server's line")
+    check(uidriver("--timeout", "0.5", "msgbox", env=b, check_rc=False)[0] == 1, "no box on the server")
+    check((folder / "data.chk").read_bytes() == tuned and not (folder / "other.chk").exists(), "nothing written")
+
     # A second client at once: a bare socket sending a notification of its own.
     second = socket.create_connection(("127.0.0.1", 6666))
     packet = notify_packet("textchanged", "edt_box_width", "4321")

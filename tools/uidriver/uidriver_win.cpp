@@ -2,7 +2,8 @@
 // class and title, and controls by the layout names the tool attaches to their windows.
 //
 //   uidriver [--timeout S] list | get NAME | set NAME TEXT | click NAME
-//   uidriver msgbox [--timeout S] [--ok [--all] | --yes]: with --all, answers every box as it comes until none
+//   uidriver msgbox [--timeout S] [--ok [--all] | --yes]: with --all, answers every box as it comes until
+//   none
 //                       comes within the timeout, and prints "answered N most at once M"
 //   uidriver filedialog [--timeout S] [--replace] PATH | --cancel: types PATH into the tool's open or save
 //                       dialog and confirms it (with --replace, also the question whether to replace an
@@ -323,15 +324,16 @@ int wmain(int argc, wchar_t** argv) {
             ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                            reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
             // The question whether to replace an existing file is a box owned by the dialog.
-            const HWND question = replace ? WaitFor(
-                                                [dialog] {
-                                                    const HWND box = MessageBoxWindow();
-                                                    return box != nullptr && ::GetWindow(box, GW_OWNER) == dialog
-                                                               ? box
-                                                               : (::IsWindow(dialog) ? nullptr : dialog);
-                                                },
-                                                timeout_ms)
-                                          : nullptr;
+            const HWND question = replace
+                                      ? WaitFor(
+                                            [dialog] {
+                                                const HWND box = MessageBoxWindow();
+                                                return box != nullptr && ::GetWindow(box, GW_OWNER) == dialog
+                                                           ? box
+                                                           : (::IsWindow(dialog) ? nullptr : dialog);
+                                            },
+                                            timeout_ms)
+                                      : nullptr;
             if (question != nullptr && question != dialog) {
                 ::PostMessageW(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED),
                                reinterpret_cast<LPARAM>(::GetDlgItem(question, IDYES)));
