@@ -103,9 +103,10 @@ void RemoveSocketInformation(SOCKET s) {
 
 } // namespace
 
+// Never destroyed: the server thread, which is never stopped, may still use it while the process ends.
 ReplayQueue& Replay() {
-    static ReplayQueue queue(kReplayCapacity, kPacketsPerReceive);
-    return queue;
+    static ReplayQueue* queue = new ReplayQueue(kReplayCapacity, kPacketsPerReceive);
+    return *queue;
 }
 
 namespace {

@@ -62,35 +62,33 @@ TEST(ReplayRules, OnlyWhatThePatternWindowForwardsIsReplayed) {
 TEST(ReplayRules, TheQueueKeepsStreamOrderAndHoldsBackAReceiveThatWouldNotFit) {
     ReplayQueue queue(6, 3);
     std::vector<WirePacket> first = {Input(0x0200), Input(0x0201), Notification(L"btn_save")};
-    ASSERT_TRUE(queue.MayReceive());
-    ASSERT_TRUE(queue.Push(first));
     std::vector<WirePacket> second = {Input(0x0202), Notification(L"btn_reset"), Notification(L"closebtn")};
-    ASSERT_TRUE(queue.MayReceive()); // 3 held + 3 = 6: just fits
-    ASSERT_TRUE(queue.Push(second));
-    EXPECT_FALSE(queue.MayReceive());
     std::vector<WirePacket> over = {Input(0x0200)};
+    ASSERT_TRUE(queue.MayReceive() && queue.Push(first));
+    ASSERT_TRUE(queue.MayReceive() && queue.Push(second)); // 3 held + 3 = 6: just fits
+    EXPECT_FALSE(queue.MayReceive());
     EXPECT_FALSE(queue.Push(over)); // beyond the capacity nothing is taken
     EXPECT_EQ(6u, queue.Size());
-
+    // Each pop: inputs by message number, notifications by sender, and whether reading may resume.
+    const struct {
+        std::vector<std::wstring> items;
+        bool resume;
+    } pops[] = {
+        {{L"512", L"513"}, false}, // the run of inputs; 4 left, a receive of 3 does not fit yet
+        {{L"btn_save"}, true},     // 3 left: the held-back receive may go on, and is told so once
+        {{L"514"}, false},         {{L"btn_reset"}, false}, {{L"closebtn"}, false},
+    };
     std::vector<WirePacket> out;
-    bool resume = true;
-    ASSERT_TRUE(queue.Pop(out, resume)); // the run of inputs before the first notification
-    ASSERT_EQ(2u, out.size());
-    EXPECT_EQ(0x0200u, out[0].message);
-    EXPECT_EQ(0x0201u, out[1].message);
-    EXPECT_FALSE(resume); // 4 left: a receive of 3 still does not fit
-    ASSERT_TRUE(queue.Pop(out, resume));
-    ASSERT_EQ(1u, out.size());
-    EXPECT_EQ(L"btn_save", out[0].notification.sender_name);
-    EXPECT_TRUE(resume); // 3 left: the held-back receive may go on, and is told so once
-    ASSERT_TRUE(queue.Pop(out, resume));
-    EXPECT_EQ(1u, out.size());
-    EXPECT_EQ(0x0202u, out[0].message);
-    EXPECT_FALSE(resume);
-    ASSERT_TRUE(queue.Pop(out, resume));
-    EXPECT_EQ(L"btn_reset", out[0].notification.sender_name);
-    ASSERT_TRUE(queue.Pop(out, resume));
-    EXPECT_EQ(L"closebtn", out[0].notification.sender_name);
+    bool resume = false;
+    for (const auto& expected : pops) {
+        ASSERT_TRUE(queue.Pop(out, resume));
+        std::vector<std::wstring> got;
+        for (const WirePacket& p : out) {
+            got.push_back(p.is_notification ? p.notification.sender_name : std::to_wstring(p.message));
+        }
+        EXPECT_EQ(expected.items, got);
+        EXPECT_EQ(expected.resume, resume) << got.front();
+    }
     EXPECT_FALSE(queue.Pop(out, resume));
     EXPECT_TRUE(out.empty());
     EXPECT_TRUE(queue.MayReceive());
