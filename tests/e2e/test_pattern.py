@@ -1,12 +1,11 @@
 """The pattern window, driven with real X input and checked pixel by pixel on exact screenshots."""
 
-import ctypes
 import subprocess
 import time
 
 import pattern_model as model
-from harness import (SCRATCH, Screen, Simulator, Tool, check, close_pattern_with_escape, controls, open_pattern,
-                     pattern_open, save_seam_file, scratch_dir, tool_for, uidriver, wait_until)
+from harness import (SCRATCH, Screen, Simulator, Tool, check, close_pattern_with_escape, controls, levels_during,
+                     open_pattern, pattern_open, save_seam_file, scratch_dir, tool_for, uidriver, wait_until)
 
 X0, Y0, W, H, MW, MH = 640, 0, 320, 240, 64, 48
 
@@ -51,25 +50,6 @@ def check_image(expected, message, timeout=3.0, size=(W, H), env=None):
         got = last[0]
         bad = [(i % w, i // w, got[i], expected[i]) for i in range(len(got)) if got[i] != expected[i]]
         raise AssertionError(f"{message}: {len(bad)} pixels differ, first (x, y, got, want): {bad[:5]}")
-
-
-def levels_during(x, y, seconds):
-    """Every level a pixel shows for a while, read straight from the X server (a screenshot program takes
-    longer to start than an inversion of the blink lasts)."""
-    x11 = ctypes.CDLL("libX11.so.6")
-    p, u = ctypes.c_void_p, ctypes.c_ulong
-    for name, res, args in (("XOpenDisplay", p, [p]), ("XDefaultRootWindow", u, [p]), ("XCloseDisplay", None, [p]),
-                            ("XGetImage", p, [p, u] + [ctypes.c_int] * 2 + [ctypes.c_uint] * 2 + [u, ctypes.c_int]),
-                            ("XGetPixel", u, [p, ctypes.c_int, ctypes.c_int])):
-        getattr(x11, name).restype, getattr(x11, name).argtypes = res, args
-    display = x11.XOpenDisplay(None)
-    levels, deadline = set(), time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        image = x11.XGetImage(display, x11.XDefaultRootWindow(display), x, y, 1, 1, 0xFFFFFFFF, 2)  # ZPixmap
-        levels.add(x11.XGetPixel(image, 0, 0) & 0xFF)
-        time.sleep(0.005)
-    x11.XCloseDisplay(display)
-    return levels
 
 
 def test_pattern_covers_the_screen_and_draws_every_edge():

@@ -3,6 +3,7 @@ the debugger traces, run the simulator, and always stop what was started, by pro
 end-to-end tests, the benchmarks under Wine and the screenshot script."""
 
 import atexit
+import ctypes
 import os
 import re
 import shutil
@@ -219,6 +220,25 @@ class Screen:
             x, y, w, h = crop
             args += ["-crop", f"{w}x{h}+{x}+{y}"]
         subprocess.run(args + [str(path)], check=True, env=env)
+
+
+def levels_during(x, y, seconds):
+    """Every level a pixel shows for a while, read straight from the X server (a screenshot program takes
+    longer to start than an inversion of the blink lasts)."""
+    x11 = ctypes.CDLL("libX11.so.6")
+    p, u = ctypes.c_void_p, ctypes.c_ulong
+    for name, res, args in (("XOpenDisplay", p, [p]), ("XDefaultRootWindow", u, [p]), ("XCloseDisplay", None, [p]),
+                            ("XGetImage", p, [p, u] + [ctypes.c_int] * 2 + [ctypes.c_uint] * 2 + [u, ctypes.c_int]),
+                            ("XGetPixel", u, [p, ctypes.c_int, ctypes.c_int])):
+        getattr(x11, name).restype, getattr(x11, name).argtypes = res, args
+    display = x11.XOpenDisplay(None)
+    levels, deadline = set(), time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        image = x11.XGetImage(display, x11.XDefaultRootWindow(display), x, y, 1, 1, 0xFFFFFFFF, 2)  # ZPixmap
+        levels.add(x11.XGetPixel(image, 0, 0) & 0xFF)
+        time.sleep(0.005)
+    x11.XCloseDisplay(display)
+    return levels
 
 
 def display_size():
