@@ -38,6 +38,11 @@ private:
     const uint8_t* data_ = nullptr;
 };
 
+// Width, height and channels from a PNG, JPEG or BMP header alone; false when the bytes start no such
+// picture. Read here rather than by the decoder, which refuses very large pictures as if they were
+// damaged: the operator should hear that the picture is too large.
+bool ReadPictureHeader(const uint8_t* bytes, size_t size, uint32_t& width, uint32_t& height, int& channels);
+
 // The bytes decoding a picture of this size and channel count can hold at once: the file, the
 // decoder's working copies and the gray result.
 uint64_t PhotoDecodeBytes(uint64_t file_bytes, uint32_t width, uint32_t height, int channels);

@@ -234,6 +234,21 @@ TEST(Photo, PicturesAreDecodedWithinTheBudgetOrRefused) {
     EXPECT_EQ(PhotoOutcome::TooLarge, r.outcome);
     EXPECT_NE(std::string::npos, r.why.find("can be used now")) << r.why;
     EXPECT_EQ(UINT64_MAX, PhotoDecodeBytes(0, 0xFFFFFFFFu, 0xFFFFFFFFu, 4));
+    // A header announcing 16,000,000 x 16,000,000 pixels is refused from the header, before any decoding.
+    std::vector<uint8_t> huge = png;
+    for (int i = 0; i < 2; ++i) {
+        huge[16 + 4 * i] = 0x00, huge[17 + 4 * i] = 0xF4, huge[18 + 4 * i] = 0x24, huge[19 + 4 * i] = 0x00;
+    }
+    r = CorrectFromPhotoFile(huge.data(), huge.size(), p, Grid(p), false, kBudget);
+    EXPECT_EQ(PhotoOutcome::TooLarge, r.outcome);
+    EXPECT_NE(std::string::npos, r.why.find("16000000 x 16000000")) << r.why;
+    uint32_t w = 0, h = 0;
+    int channels = 0;
+    const uint8_t jpeg[] = {0xFF, 0xD8, 0xFF, 0xE0, 0, 4, 0, 0, 0xFF, 0xC0, 0, 11, 8, 0x0F, 0xA0, 0x17, 0x70, 3};
+    EXPECT_TRUE(ReadPictureHeader(jpeg, sizeof(jpeg), w, h, channels));
+    EXPECT_EQ(6000u, w);
+    EXPECT_EQ(4000u, h);
+    EXPECT_EQ(3, channels);
 
     const std::vector<std::vector<uint8_t>> not_pictures = {
         {}, {'h', 'e', 'l', 'l', 'o'}, std::vector<uint8_t>(png.begin(), png.begin() + 40)};
