@@ -32,6 +32,53 @@ uint32_t Little32(const uint8_t* p) {
            static_cast<uint32_t>(p[3]) << 24;
 }
 
+// The decoder trusts a JPEG's Huffman tables to hold at most 256 codes each; a file that claims more
+// would make it write past its tables. Such files are refused before they reach it. The walk follows
+// the decoder's own reading of the segments, and of the entropy-coded data between them.
+bool JpegTablesFit(const uint8_t* bytes, size_t size) {
+    size_t p = 2;
+    while (p + 4 <= size) {
+        if (bytes[p] != 0xFF) {
+            ++p; // entropy-coded data: up to the next marker
+            continue;
+        }
+        const uint8_t marker = bytes[p + 1];
+        if (marker == 0xFF || marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {
+            p += marker == 0xFF ? 1 : 2;
+            continue;
+        }
+        if (marker == 0xD9) {
+            return true;
+        }
+        const size_t length = Big16(bytes + p + 2);
+        if (marker == 0xC4) {
+            long left = static_cast<long>(length) - 2;
+            size_t q = p + 4;
+            while (left > 0) {
+                if (q + 17 > size) {
+                    return true; // the decoder runs out of data and stops
+                }
+                size_t codes = 0;
+                for (size_t i = 1; i <= 16; ++i) {
+                    codes += bytes[q + i];
+                }
+                if (codes > 256) {
+                    return false;
+                }
+                q += 17 + codes;
+                left -= static_cast<long>(17 + codes);
+            }
+            if (left != 0) {
+                return true; // the decoder refuses the segment
+            }
+            p = q;
+            continue;
+        }
+        p += 2 + length;
+    }
+    return true;
+}
+
 } // namespace
 
 bool ReadPictureHeader(const uint8_t* bytes, size_t size, uint32_t& width, uint32_t& height, int& channels) {
@@ -112,7 +159,7 @@ PictureStatus DecodePhoto(const uint8_t* bytes, size_t size, uint64_t budget, Gr
         return PictureStatus::TooLarge;
     }
     int width = 0, height = 0, channels = 0;
-    if (size > static_cast<size_t>(INT_MAX) ||
+    if (size > static_cast<size_t>(INT_MAX) || (bytes[0] == 0xFF && !JpegTablesFit(bytes, size)) ||
         !stbi_info_from_memory(bytes, static_cast<int>(size), &width, &height, &channels) || width <= 0 ||
         height <= 0) {
         why = "The picture cannot be read: the file is damaged or uses a form that is not supported.";

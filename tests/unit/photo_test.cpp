@@ -250,8 +250,13 @@ TEST(Photo, PicturesAreDecodedWithinTheBudgetOrRefused) {
     EXPECT_EQ(4000u, h);
     EXPECT_EQ(3, channels);
 
+    // A JPEG whose Huffman table claims 272 codes (a decoder's table holds 256) never reaches the decoder.
+    std::vector<uint8_t> bad_table = {0xFF, 0xD8, 0xFF, 0xC4, 0x01, 0x23, 0x00};
+    bad_table.insert(bad_table.end(), 16, 17);
+    bad_table.insert(bad_table.end(), 272, 0);
+    bad_table.insert(bad_table.end(), {0xFF, 0xC0, 0, 11, 8, 0, 16, 0, 16, 1, 1, 0x11, 0, 0xFF, 0xD9});
     const std::vector<std::vector<uint8_t>> not_pictures = {
-        {}, {'h', 'e', 'l', 'l', 'o'}, std::vector<uint8_t>(png.begin(), png.begin() + 40)};
+        {}, {'h', 'e', 'l', 'l', 'o'}, std::vector<uint8_t>(png.begin(), png.begin() + 40), bad_table};
     for (const std::vector<uint8_t>& bytes : not_pictures) {
         r = CorrectFromPhotoFile(bytes.data(), bytes.size(), p, Grid(p), false, kBudget);
         EXPECT_EQ(PhotoOutcome::NotAPicture, r.outcome) << bytes.size();
