@@ -92,6 +92,9 @@ void InstallPhotoGains(const ScreenParams& params, const std::vector<float>& gai
 }
 
 void MainFrame::CorrectFromPhotoCommand() {
+    if (replayDepth_ > 0) {
+        return; // asked by a client: nobody sits at this screen to choose a picture, and no client mirrors it
+    }
     if (isClientConnected) {
         // The server's grid would not follow gains set here; the pair would drift apart unseen.
         ShowMainMessageW(L"This instance is linked to a server as its client: disconnect first, then correct "
