@@ -194,7 +194,8 @@ TEST(Photo, RefusalsSayWhy) {
         {"uniform", &uniform, p, PhotoOutcome::NoWall, "No wall was found"},
         {"coarse", &distant, p, PhotoOutcome::TooCoarse, "photo pixels per wall pixel"},
         {"other modules", &photo, Params(256, 128, 64, 16), PhotoOutcome::GridMismatch, "modules of 64 x 16"},
-        {"other shape", &photo, Params(256, 256, 32, 16), PhotoOutcome::GridMismatch, "256 x 256"},
+        {"narrower screen", &photo, Params(256, 256, 32, 16), PhotoOutcome::GridMismatch, "256 x 256"},
+        {"wider screen", &photo, Params(512, 128, 32, 16), PhotoOutcome::GridMismatch, "512 x 128"},
         {"tiny modules", &photo, Params(256, 128, 4, 4), PhotoOutcome::UnusableGrid, "at least 8"},
     };
     for (const auto& c : cases) {
