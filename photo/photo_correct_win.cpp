@@ -76,7 +76,7 @@ void InstallPhotoGains(const ScreenParams& params, const std::vector<float>& gai
     }
     CScreenCtrlWnd& w = *g_patternWindow;
     w.params = params;
-    w.grid.BuildSeamGrid(w.params);
+    BuildSeamGridKeepingHistory(w.grid, w.history, w.params);
     std::vector<SeamSegment> segments =
         w.grid.Size() == gains.size() ? w.grid.CopySeamGrid() : GridForParams(params);
     if (segments.size() != gains.size()) {
@@ -88,7 +88,7 @@ void InstallPhotoGains(const ScreenParams& params, const std::vector<float>& gai
     for (size_t i = 0; i < segments.size() && i < gains.size(); ++i) {
         segments[i].gain = gains[i];
     }
-    w.grid.ReplaceSeamGrid(std::move(segments));
+    w.ApplyGridCommand(std::move(segments), 0); // one step, undone with Ctrl+Z; the server has no photo
 }
 
 void MainFrame::CorrectFromPhotoCommand() {
