@@ -226,9 +226,9 @@ void CContainerUI::SetPos(const UiRect& rc) {
         items.push_back(item->GetLayoutItem());
     }
     const std::vector<UiRect> places =
-        manager_ != nullptr
-            ? ArrangeLinear(rc, manager_->Scale(inset_), manager_->Scale(child_padding_), IsHorizontal(), items)
-            : ArrangeLinear(rc, inset_, child_padding_, IsHorizontal(), items);
+        manager_ != nullptr ? ArrangeLinear(rc, manager_->Scale(inset_), manager_->Scale(child_padding_),
+                                            IsHorizontal(), items)
+                            : ArrangeLinear(rc, inset_, child_padding_, IsHorizontal(), items);
     for (size_t i = 0; i < items_.size(); ++i) {
         items_[i]->SetPos(places[i]);
     }

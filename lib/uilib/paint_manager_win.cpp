@@ -90,8 +90,8 @@ HFONT CPaintManagerUI::GetDefaultFont(int dpi) {
             return HasFontFamily(L"WenQuanYi Micro Hei") ? L"WenQuanYi Micro Hei" : L"Tahoma";
         }();
         font = ::CreateFontW(-::MulDiv(14, dpi, 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS,
-                             face);
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                             DEFAULT_PITCH | FF_SWISS, face);
         if (font == nullptr) {
             font = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
         }

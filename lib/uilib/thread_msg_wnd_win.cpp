@@ -25,8 +25,8 @@ int Px(int value, int dpi) {
 RECT BarRect(HWND hwnd, int dpi) {
     RECT client;
     ::GetClientRect(hwnd, &client);
-    return RECT{Px(kMargin, dpi), client.bottom - Px(kMargin + kBarHeight, dpi), client.right - Px(kMargin, dpi),
-                client.bottom - Px(kMargin, dpi)};
+    return RECT{Px(kMargin, dpi), client.bottom - Px(kMargin + kBarHeight, dpi),
+                client.right - Px(kMargin, dpi), client.bottom - Px(kMargin, dpi)};
 }
 
 void PlaceList(HWND hwnd, HWND list, int dpi) {

@@ -11,10 +11,11 @@ bool CWindowWnd::RegisterWindowClass() {
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     // The program's icon (resource 1), for the title, the task bar and Alt+Tab; none in test programs.
     const HINSTANCE instance = CPaintManagerUI::GetInstance();
-    wc.hIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
-    wc.hIconSm = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
-                                                 ::GetSystemMetrics(SM_CXSMICON),
-                                                 ::GetSystemMetrics(SM_CYSMICON), 0));
+    wc.hIcon =
+        static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    wc.hIconSm =
+        static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                        ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
     wc.hbrBackground = nullptr;
     wc.lpszClassName = GetWindowClassName();
     // Several window kinds may share a class name; they all share this one procedure too.

@@ -143,14 +143,16 @@ TEST_F(UiLibraryTest, MovingToAMonitorOfAnotherScalingTakesTheSuggestedRectangle
     // Wine never sends this message (every monitor has the system's DPI): sent here as Windows does.
     const auto font_height = [&] {
         LOGFONTW lf{};
-        ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(window_->Find(L"btn")->GetHWND(), WM_GETFONT, 0, 0)),
-                     sizeof(lf), &lf);
+        ::GetObjectW(
+            reinterpret_cast<HFONT>(::SendMessageW(window_->Find(L"btn")->GetHWND(), WM_GETFONT, 0, 0)),
+            sizeof(lf), &lf);
         return lf.lfHeight;
     };
     const LONG height_96 = font_height();
     for (const int dpi : {192, 144}) {
         RECT suggested{100, 50, 100 + 400 * dpi / 96, 50 + 300 * dpi / 96};
-        ::SendMessageW(window_->GetHWND(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        ::SendMessageW(window_->GetHWND(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                       reinterpret_cast<LPARAM>(&suggested));
         RECT rc;
         ::GetWindowRect(window_->GetHWND(), &rc);
         EXPECT_EQ(suggested.left, rc.left);

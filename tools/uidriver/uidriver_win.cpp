@@ -435,8 +435,8 @@ int wmain(int argc, wchar_t** argv) {
     if (control_rect) {
         RECT rc;
         ::GetWindowRect(control, &rc);
-        Write(std::to_wstring(rc.left) + L" " + std::to_wstring(rc.top) + L" " + std::to_wstring(rc.right - rc.left) +
-              L" " + std::to_wstring(rc.bottom - rc.top) + L"\n");
+        Write(std::to_wstring(rc.left) + L" " + std::to_wstring(rc.top) + L" " +
+              std::to_wstring(rc.right - rc.left) + L" " + std::to_wstring(rc.bottom - rc.top) + L"\n");
         return kOk;
     }
     if (get) {
