@@ -228,7 +228,7 @@ bool ListCards(ICommInterface& device, std::vector<PlacedCard>& out) {
         const int cards = device.GetCardCount(p, 2);
         for (int c = 0; c < cards; ++c) {
             PlacedCard card{p, c | kCardAddressBase, {}};
-            if (ReadCardRect(device, p, card.address, offsets, card.rect)) {
+            if (ReadCardRect(device, p, card.address, offsets, card.rect) == 0) {
                 out.push_back(card);
             }
         }
