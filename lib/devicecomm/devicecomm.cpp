@@ -302,6 +302,27 @@ std::string CCommInstMan::LastError() {
     return last_error_;
 }
 
+namespace {
+
+// Asks who the controller is; an empty text and its id when it answered as one.
+std::string Greet(Connection& connection, uint64_t& id) {
+    devproto::Request hello;
+    hello.op = devproto::Op::Hello;
+    devproto::Response r;
+    connection.Begin(0);
+    if (!connection.Call(hello, kHelloPayload, r)) {
+        return "the controller did not answer";
+    }
+    if (r.status != devproto::Status::Ok || r.payload.size() != kHelloPayload ||
+        devproto::GetU32(r.payload.data() + 8) != devproto::kVersion) {
+        return "the controller speaks another protocol";
+    }
+    id = devproto::GetU64(r.payload.data());
+    return std::string();
+}
+
+} // namespace
+
 int CCommInstMan::InitDeviceList() {
     const DeviceSettings s = Settings();
     std::string error;
@@ -310,18 +331,7 @@ int CCommInstMan::InitDeviceList() {
     std::unique_ptr<Connection> connection;
     if (socket.Valid()) {
         connection = std::make_unique<Connection>(std::move(socket), s.reply_timeout_ms);
-        devproto::Request hello;
-        hello.op = devproto::Op::Hello;
-        devproto::Response r;
-        connection->Begin(0);
-        if (!connection->Call(hello, kHelloPayload, r)) {
-            error = "the controller did not answer";
-        } else if (r.status != devproto::Status::Ok || r.payload.size() != kHelloPayload ||
-                   devproto::GetU32(r.payload.data() + 8) != devproto::kVersion) {
-            error = "the controller speaks another protocol";
-        } else {
-            id = devproto::GetU64(r.payload.data());
-        }
+        error = Greet(*connection, id);
     }
     std::lock_guard<std::mutex> guard(lock_);
     has_device_ = connection != nullptr && error.empty();
@@ -331,6 +341,15 @@ int CCommInstMan::InitDeviceList() {
     current_id_ = has_device_ ? id : current_id_;
     last_error_ = has_device_ ? std::string() : error;
     return has_device_ ? 0 : 1;
+}
+
+ICommInterface* OpenCommInterfaceOver(net::Socket socket, const DeviceSettings& settings) {
+    auto connection = std::make_unique<Connection>(std::move(socket), settings.reply_timeout_ms);
+    uint64_t id = 0;
+    if (!Greet(*connection, id).empty()) {
+        return nullptr;
+    }
+    return new CommInterface(std::move(connection), settings.trace);
 }
 
 int CCommInstMan::GetDeviceCount() {

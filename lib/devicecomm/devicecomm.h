@@ -103,6 +103,10 @@ private:
 // The sequence every hardware command begins with; null when any step fails.
 ICommInterface* OpenCommInterface(ICommInterfaceMan& manager);
 
+// An interface over a socket already connected to a controller, after the same greeting; null when it
+// does not answer as one. For fuzzing the library's side of the link without a listener.
+ICommInterface* OpenCommInterfaceOver(net::Socket socket, const DeviceSettings& settings);
+
 // The address a card is reached at: its index on the port with 0x2000; port -1 with card 0x2FFF writes
 // to every card at once.
 constexpr int kCardAddressBase = 0x2000;

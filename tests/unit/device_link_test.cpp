@@ -2,6 +2,7 @@
 // one deadline, an answer longer than its request allows is refused before it is kept, and counts that
 // cannot be a wall are cut.
 #include "lib/devicecomm/devicecomm.h"
+#include "lib/devicecomm/devicecomm_ini.h"
 #include "lib/devicecomm/protocol.h"
 
 #include <gtest/gtest.h>
@@ -225,4 +226,28 @@ TEST(DeviceLink, AWaitingWriteReportsARefusedPostedWrite) {
     EXPECT_EQ(6, device->WriteCardRegister(0, 0x2000, 0xDA000003, value, 4, kWaitForReply));
     EXPECT_EQ(0, device->WriteCardRegister(0, 0x2000, 0xDA000003, value, 4, kWaitForReply));
     device->Release();
+}
+
+TEST(DeviceLink, SettingsFileKeysAreReadInTheirSectionWithinTheirRanges) {
+    const struct {
+        const char* text;
+        const char* host;
+        int port, connect_ms, reply_ms;
+    } cases[] = {
+        {"", "127.0.0.1", 26600, 2000, 3000},
+        {"[controller]\r\naddress = 10.0.0.7 \r\nport=7000\r\nreply_timeout_ms=500ms\r\n", "10.0.0.7", 7000, 2000,
+         500},
+        {"\xEF\xBB\xBF[Controller]\nPORT=1\nConnect_Timeout_Ms=100\nreply_timeout_ms=30000", "127.0.0.1", 1, 100,
+         30000},
+        {"[controller]\nport=65536\nconnect_timeout_ms=99\nreply_timeout_ms=30001\n", "127.0.0.1", 26600, 2000,
+         3000},
+        {"[other]\nport=7000\n[controller]\n;port=7001\nport\nport=-5\n", "127.0.0.1", 26600, 2000, 3000},
+    };
+    for (const auto& c : cases) {
+        const DeviceSettings s = ParseDeviceSettings(c.text);
+        EXPECT_EQ(c.host, s.host) << c.text;
+        EXPECT_EQ(c.port, s.port) << c.text;
+        EXPECT_EQ(c.connect_ms, s.connect_timeout_ms) << c.text;
+        EXPECT_EQ(c.reply_ms, s.reply_timeout_ms) << c.text;
+    }
 }
