@@ -36,6 +36,7 @@ public:
     size_t refuse_write = SIZE_MAX;      // this write (by its index in calls) is refused
     size_t lose_link_at_write = SIZE_MAX; // from this write on, every call fails as on a lost link
     bool link_lost = false;
+    bool refusal_pending = false;
 
     // ICommInterfaceMan
     int InitDeviceList() override { return opens ? 0 : 1; }
@@ -71,7 +72,7 @@ public:
         return 0;
     }
     int WriteCardRegister(int port, int card, uint32_t address, const uint8_t* b, uint32_t length,
-                          int) override {
+                          int flags) override {
         std::string call = std::to_string(port) + " " + std::to_string(card) + " " + std::to_string(address) +
                            " " + std::to_string(length);
         char bytes[24] = "";
@@ -86,7 +87,14 @@ public:
             return -1;
         }
         calls.push_back(call);
-        return calls.size() - 1 == refuse_write ? 6 : 0;
+        // As over the link: a refusal shows in the answer of the next write that waits for one.
+        refusal_pending = refusal_pending || calls.size() - 1 == refuse_write;
+        if ((flags & kWaitForReply) == 0) {
+            return 0;
+        }
+        const bool refused = refusal_pending;
+        refusal_pending = false;
+        return refused ? 6 : 0;
     }
     int ReadSenderRegister(uint32_t address, uint8_t* b, uint32_t count) override {
         if (table_fails || address != kPortOffsetRegister || count != 64) {
