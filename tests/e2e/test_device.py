@@ -31,6 +31,7 @@ def expect_device_error_in_time(sim_port, limit_s):
     _, out = uidriver("msgbox", "--timeout", "20")
     elapsed = time.monotonic() - start
     check(out == "warnning\tdevice errer\n", f"message box {out!r}")
+    print(f"device errer after {elapsed:.1f} s")
     check(elapsed < limit_s, f"the message took {elapsed:.1f} s")
     uidriver("msgbox", "--ok")
     # The window is usable again: it answers and its controls react.
@@ -38,9 +39,6 @@ def expect_device_error_in_time(sim_port, limit_s):
     wait_until(lambda: controls()["btn_connect"][3] == "启动", message="the window reacts after the error")
 
 
-def test_a_silent_controller_gives_device_errer_in_time():
-    sim = Simulator("--delay-ms", "600000").start()
-    expect_device_error_in_time(sim.port, 8)
 
 
 class DrippingController:

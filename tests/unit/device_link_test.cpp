@@ -16,11 +16,8 @@
 
 namespace {
 
-std::vector<uint8_t> Answer(uint8_t status, const std::vector<uint8_t>& payload) {
-    devproto::Response r;
-    r.status = static_cast<devproto::Status>(status);
-    r.payload = payload;
-    return devproto::EncodeResponse(r);
+std::vector<uint8_t> Answer(uint8_t status, std::vector<uint8_t> payload = {}) {
+    return devproto::EncodeResponse(devproto::Response{static_cast<devproto::Status>(status), payload});
 }
 
 std::vector<uint8_t> Hello() {
@@ -211,20 +208,16 @@ TEST(DeviceLink, CountsThatCannotBeAWallAreCutWithATrace) {
 TEST(DeviceLink, AWaitingWriteReportsARefusedPostedWrite) {
     int writes = 0;
     FakeController fake([&](const devproto::Request& q) {
-        if (q.op == devproto::Op::Hello) {
-            return Hello();
-        }
-        ++writes;
-        return Answer(writes == 2 ? 6 : 0, {});
+        return q.op == devproto::Op::Hello ? Hello() : Answer(++writes == 2 ? 6 : 0);
     });
     CCommInstMan manager(fake.Settings(3000));
     ICommInterface* device = OpenCommInterface(manager);
     ASSERT_NE(nullptr, device);
-    const uint8_t value[4] = {0, 0, 0, 0x10};
-    EXPECT_EQ(0, device->WriteCardRegister(0, 0x2000, 0xDA000003, value, 4, 0));
-    EXPECT_EQ(0, device->WriteCardRegister(0, 0x2000, 0xD0020000, value, 4, 0));
-    EXPECT_EQ(6, device->WriteCardRegister(0, 0x2000, 0xDA000003, value, 4, kWaitForReply));
-    EXPECT_EQ(0, device->WriteCardRegister(0, 0x2000, 0xDA000003, value, 4, kWaitForReply));
+    const uint8_t v[4] = {0, 0, 0, 0x10};
+    const int flags[] = {0, 0, kWaitForReply, kWaitForReply}, expected[] = {0, 0, 6, 0};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(expected[i], device->WriteCardRegister(0, 0x2000, 0xDA000003, v, 4, flags[i])) << i;
+    }
     device->Release();
 }
 
