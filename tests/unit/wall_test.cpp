@@ -41,6 +41,9 @@ TEST(Wall, JoinFactorsLieOnBothFacingEdgeLines) {
     EXPECT_EQ(wall.below, back.below);
     bytes.pop_back();
     EXPECT_FALSE(DecodeWall(bytes, back));
+    // 2^31 x 2^31 modules in a bare head: eight bytes each would wrap around to no bytes at all.
+    const std::vector<uint8_t> huge = {0, 0, 0, 1, 0, 0, 0, 1, 0x80, 0, 0, 0, 0x80, 0, 0, 0};
+    EXPECT_FALSE(DecodeWall(huge, back));
 }
 
 TEST(Wall, ThePictureMultipliesGrayFactorAndCoefficientThroughTheGamma) {
