@@ -64,9 +64,9 @@ class Scratch:
         return subprocess.run(["cmake", "--build", str(self.build), "--target", "unit_tests"], capture_output=True,
                               text=True)
 
-    def tests_pass(self):
+    def tests_pass(self, mutant=0):
         env = dict(os.environ, ASAN_OPTIONS="allocator_may_return_null=1:detect_leaks=0",
-                   UBSAN_OPTIONS="halt_on_error=1")
+                   UBSAN_OPTIONS="halt_on_error=1", VELTRA_MUTANT=str(mutant))
         try:
             run = subprocess.run([str(self.build / "bin" / "unit_tests"), "--gtest_brief=1", "--gtest_fail_fast"],
                                  capture_output=True, timeout=self.test_timeout, env=env, cwd=self.build)
@@ -165,23 +165,28 @@ def run_hand_list(selected):
 
 
 def rule_files(named):
-    if named:
-        return named
-    files = []
-    for line in RULE_FILES.read_text("utf-8").splitlines():
-        line = line.split("#", 1)[0].strip()
-        if line:
-            files.append(line)
+    """The files to make faults in, each with the functions it is limited to (none: the whole file)."""
+    lines = named or RULE_FILES.read_text("utf-8").splitlines()
+    files = {}
+    for line in lines:
+        words = line.split("#", 1)[0].split()
+        if words:
+            files[words[0]] = set(words[1:])
     return files
 
 
 def rule_faults(files):
     faults = []
-    for name in files:
+    for name, functions in files.items():
         path = ROOT / name
         if not path.is_file():
             sys.exit(f"mutate: no file {name}")
-        faults += mutate_rules.faults(name, path.read_text("utf-8"))
+        text = path.read_text("utf-8")
+        found = mutate_rules.faults(name, text)
+        if functions:
+            spans = mutate_rules.function_lines(text, functions)
+            found = [f for f in found if any(first <= f.line <= last for first, last in spans)]
+        faults += found
     return faults
 
 
@@ -223,6 +228,9 @@ def run_rules(named, workers, verbose, list_only):
     for s in scratches:
         s.prepare()
 
+    by_file = collections.defaultdict(list)
+    for f in faults:
+        by_file[f.file].append(f)
     queue = collections.OrderedDict()  # file -> faults still to run
     for f in faults:
         if id(f) not in reasons:
@@ -242,7 +250,7 @@ def run_rules(named, workers, verbose, list_only):
             return queue[current].popleft()
 
     def work(scratch):
-        current, pristine = None, None
+        current, pristine, switched = None, None, False
         while True:
             fault = take(current)
             if fault is None:
@@ -252,10 +260,23 @@ def run_rules(named, workers, verbose, list_only):
                 if current is not None:
                     (scratch.src / current).write_text(pristine, "utf-8")
                 current, pristine = fault.file, path.read_text("utf-8")
-            lines = pristine.split("\n")
-            lines[fault.line - 1] = fault.mutated
-            path.write_text("\n".join(lines), "utf-8")
-            verdict = scratch.verdict()
+                # All faults of the file in one build, each switched on by its number; a file whose
+                # switched form does not build or fails a test unswitched gets one build a fault.
+                switched_text = mutate_rules.schemata(pristine, by_file[current])
+                switched = False
+                if switched_text is not None:
+                    path.write_text(switched_text, "utf-8")
+                    switched = scratch.compile().returncode == 0 and scratch.tests_pass()
+                if not switched:
+                    with lock:
+                        print(f"mutate: {current}: one build a fault", flush=True)
+            if switched:
+                verdict = "caught" if not scratch.tests_pass(by_file[current].index(fault) + 1) else "MISSED"
+            else:
+                lines = pristine.split("\n")
+                lines[fault.line - 1] = fault.mutated
+                path.write_text("\n".join(lines), "utf-8")
+                verdict = scratch.verdict()
             with lock:
                 counts[verdict] += 1
                 done = sum(counts.values())

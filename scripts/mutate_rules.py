@@ -42,6 +42,7 @@ class Token:
     line: int  # 1-based
     col: int  # offset in its line
     integer: bool = False
+    pos: int = 0  # offset in the file
 
 
 @dataclass
@@ -51,6 +52,9 @@ class Fault:
     original: str  # the whole line as it is
     mutated: str  # the whole line with the fault
     what: str  # e.g. "< -> <=" or "20 -> 21"
+    token: int = 0  # the token it changes
+    replacement: str = ""  # what that token becomes
+    span: tuple = ()  # an operator's operands: the first and the last token
 
 
 def tokenize(text):
@@ -108,7 +112,7 @@ def tokenize(text):
         if m:
             end = text.find(")" + m.group(1) + '"', m.end())
             end = n if end < 0 else end + len(m.group(1)) + 2
-            tokens.append(Token("str", text[start:end], line, col))
+            tokens.append(Token("str", text[start:end], line, col, pos=start))
             newlines = text.count("\n", start, end)
             if newlines:
                 line += newlines
@@ -122,7 +126,7 @@ def tokenize(text):
             while i < n and text[i] != quote and text[i] != "\n":
                 i += 2 if text[i] == "\\" else 1
             i += 1
-            tokens.append(Token("str" if quote == '"' else "chr", text[start:i], line, col))
+            tokens.append(Token("str" if quote == '"' else "chr", text[start:i], line, col, pos=start))
             continue
         m = re.compile(r"\.?[0-9](?:[eEpP][+-]|'[0-9A-Za-z]|[0-9A-Za-z_.])*").match(text, i)
         if m:
@@ -132,12 +136,12 @@ def tokenize(text):
                 integer = "." not in t and "p" not in lower
             else:
                 integer = "." not in t and "e" not in lower and not lower.endswith("f")
-            tokens.append(Token("num", t, line, col, integer))
+            tokens.append(Token("num", t, line, col, integer, start))
             i = m.end()
             continue
         m = re.compile(r"[A-Za-z_][A-Za-z0-9_]*").match(text, i)
         if m:
-            tokens.append(Token("id", m.group(0), line, col))
+            tokens.append(Token("id", m.group(0), line, col, pos=start))
             i = m.end()
             continue
         for p in PUNCTUATORS:
@@ -145,7 +149,7 @@ def tokenize(text):
                 break
         else:
             p = c
-        tokens.append(Token("op", p, line, col))
+        tokens.append(Token("op", p, line, col, pos=start))
         i += len(p)
     return tokens
 
@@ -323,13 +327,14 @@ def faults(path, text):
     out = []
     seen = set()
 
-    def add(token, replacement, what):
+    def add(index, replacement, what, span=()):
+        token = tokens[index]
         line = lines[token.line - 1]
         mutated = line[:token.col] + replacement + line[token.col + len(token.text):]
         key = (token.line, mutated)
         if key not in seen:
             seen.add(key)
-            out.append(Fault(path, token.line, line, mutated, what))
+            out.append(Fault(path, token.line, line, mutated, what, index, replacement, span))
 
     constants = []
     for i, t in enumerate(tokens):
@@ -337,9 +342,11 @@ def faults(path, text):
             continue
         if i > 0 and tokens[i - 1].text == "operator":
             continue
-        add(t, RELATIONAL[t.text], f"{t.text} -> {RELATIONAL[t.text]}")
-        constants += _constants_in(tokens, _operand_end(tokens, i - 1, -1, brackets), i - 1, brackets)
-        constants += _constants_in(tokens, i + 1, _operand_end(tokens, i + 1, 1, brackets), brackets)
+        first = _operand_end(tokens, i - 1, -1, brackets)
+        last = _operand_end(tokens, i + 1, 1, brackets)
+        add(i, RELATIONAL[t.text], f"{t.text} -> {RELATIONAL[t.text]}", (first, last))
+        constants += _constants_in(tokens, first, i - 1, brackets)
+        constants += _constants_in(tokens, i + 1, last, brackets)
     for i in sorted(set(constants)):
         t = tokens[i]
         if t.kind == "num":
@@ -347,9 +354,106 @@ def faults(path, text):
                 text_before = lines[t.line - 1][:t.col]
                 spaced = " " + replacement if replacement.startswith("-") and text_before.endswith(("-", "+")) \
                     else replacement
-                add(t, spaced, f"{t.text} -> {replacement}")
+                add(i, spaced, f"{t.text} -> {replacement}")
         else:
-            add(t, f"({t.text} + 1)", f"{t.text} -> {t.text} + 1")
-            add(t, f"({t.text} - 1)", f"{t.text} -> {t.text} - 1")
+            add(i, f"({t.text} + 1)", f"{t.text} -> {t.text} + 1")
+            add(i, f"({t.text} - 1)", f"{t.text} -> {t.text} - 1")
     out.sort(key=lambda f: f.line)
     return out
+
+
+# Switches every fault of a file on by the number in VELTRA_MUTANT, so that one build of the file serves
+# all of them and each costs only a run of the tests.
+SCHEMATA_PRELUDE = """#include <cstdlib>
+namespace { [[maybe_unused]] int veltra_mutant_id_() { static const int id = [] { const char* s = std::getenv("VELTRA_MUTANT"); return s == nullptr ? 0 : std::atoi(s); }(); return id; } [[maybe_unused]] bool veltra_mutant_(int id) { return veltra_mutant_id_() == id; } [[maybe_unused]] int veltra_mutant_delta_(int plus, int minus) { return veltra_mutant_id_() == plus ? 1 : veltra_mutant_id_() == minus ? -1 : 0; } }
+"""
+
+
+def schemata(text, file_faults):
+    """The file with every fault in it, each behind its number (the position in file_faults, from 1);
+    None where a comparison is an operand of another (a < b == c), which would need more care than
+    operands are given here."""
+    tokens = tokenize(text)
+    brackets = _template_brackets(tokens)
+    ops, deltas = {}, {}
+    for number, fault in enumerate(file_faults, 1):
+        if fault.span:
+            first, last = fault.span
+            for edge in (first - 1, last + 1):
+                if 0 <= edge < len(tokens) and tokens[edge].text in RELATIONAL and edge not in brackets:
+                    return None
+            ops[fault.token] = (first, last, number, fault.replacement)
+        else:
+            deltas.setdefault(fault.token, [0, 0])
+    # Which sign each constant fault has: the replacement is the literal plus one or minus one.
+    for number, fault in enumerate(file_faults, 1):
+        if not fault.span:
+            original, changed = fault.what.split(" -> ")
+            plus = changed.endswith(" + 1") or (not changed.endswith(" - 1") and _plus_minus(original)[0] == changed)
+            deltas[fault.token][0 if plus else 1] = number
+
+    def gap(i):
+        """The text between token i and the next one, without comments: a line comment inside an operand
+        would swallow what is added after it on its line."""
+        end = tokens[i].pos + len(tokens[i].text)
+        between = text[end:tokens[i + 1].pos] if i + 1 < len(tokens) else text[end:]
+        return re.sub(r"//[^\n]*|/\*.*?\*/", " ", between, flags=re.S)
+
+    def render(lo, hi):
+        out = []
+        i = lo
+        while i <= hi:
+            site = None
+            for j, (first, last, number, replacement) in ops.items():
+                if first == i and last <= hi and j <= hi and (site is None or last > site[1]) and (lo, hi) != (first, last):
+                    site = (first, last, number, replacement, j)
+            if site is not None:
+                first, last, number, replacement, j = site
+                left, right = render(first, j - 1), render(j + 1, last)
+                out.append(f"(veltra_mutant_({number}) ? ({left} {replacement} {right}) : "
+                           f"({left} {tokens[j].text} {right}))")
+                out.append(gap(last))
+                i = last + 1
+                continue
+            t = tokens[i]
+            if i in deltas:
+                out.append(f"({t.text} + veltra_mutant_delta_({deltas[i][0]}, {deltas[i][1]}))")
+            else:
+                out.append(t.text)
+            if i < hi:
+                out.append(gap(i))
+            i += 1
+        return "".join(out)
+
+    if not tokens:
+        return SCHEMATA_PRELUDE + text
+    head = text[:tokens[0].pos]
+    out = SCHEMATA_PRELUDE + head + render(0, len(tokens) - 1) + gap(len(tokens) - 1)
+    if any(f"veltra_mutant_({number})" not in out for _, _, number, _ in ops.values()):
+        return None  # operands that overlap without nesting: no place for some fault
+    return out
+
+
+def function_lines(text, names):
+    """The lines (first, last) of the bodies of the functions named, for faults in part of a file."""
+    tokens = tokenize(text)
+    spans = []
+    for i, t in enumerate(tokens):
+        if t.kind != "id" or t.text not in names or i + 1 >= len(tokens) or tokens[i + 1].text != "(":
+            continue
+        j, depth = i + 1, 0
+        while j < len(tokens) and not (depth == 0 and tokens[j].text in ("{", ";")):
+            depth += tokens[j].text == "("
+            depth -= tokens[j].text == ")"
+            j += 1
+        if j >= len(tokens) or tokens[j].text != "{":
+            continue  # a call or a declaration
+        depth, k = 0, j
+        while k < len(tokens):
+            depth += tokens[k].text == "{"
+            depth -= tokens[k].text == "}"
+            if depth == 0:
+                break
+            k += 1
+        spans.append((t.line, tokens[min(k, len(tokens) - 1)].line))
+    return spans
