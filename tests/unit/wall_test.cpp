@@ -126,8 +126,10 @@ TEST(Wall, ASeedGivesTheSameWallEverywhereAndTopologiesCarryIt) {
         t.wall.module_height = height;
         EXPECT_EQ(2u * 4 * 2, TopologyMemory(t)) << width << " x " << height;
     }
+    EXPECT_TRUE(ParseTopology(R"({"ports": [], "wall": {"module_width": 0, "module_height": 0}})", t, error));
     for (const char* bad :
-         {R"("wall": {"module_width": 4})", R"("wall": {"module_width": 4, "module_height": 4,
+         {R"("wall": {"module_width": 4})", R"("wall": {"module_height": 4})",
+          R"("wall": {"module_width": 4, "module_height": 4,
                               "joins": [{"column": 0, "row": 0, "side": "left", "factor": 1}]})",
           R"("wall": {"module_width": 4, "module_height": 4, "random": {"share": 2}})"}) {
         EXPECT_FALSE(ParseTopology(std::string(R"({"ports": [], )") + bad + "}", t, error)) << bad;
