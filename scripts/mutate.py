@@ -8,7 +8,11 @@ change cannot alter any result, and the list says why.
 Faults made by rule (--rules, see mutate_rules.py): of the files named, or by default of those listed in
 tests/mutants-files.txt. Those that cannot alter any result are listed in tests/mutants-equivalent.txt in
 the same form as the hand list, with "= why"; they are matched by file and by the text of the line, so
-edits elsewhere in the file do not unsettle them."""
+edits elsewhere in the file do not unsettle them. The rule-made faults of a file are built into it all at
+once, each behind its number (VELTRA_MUTANT), so that a fault costs a run of the tests and not a build.
+
+Each worker (-j, default 2) has its own scratch tree: build/mutate/src and build/mutate/native, then
+build/mutate/1/..., built without optimising (the faults need the sanitizers, not the speed)."""
 
 import argparse
 import collections
@@ -113,55 +117,38 @@ def split_occurrence(wanted):
     return None, wanted
 
 
-def seed(src, entry):
-    """Applies one hand-made fault; returns the file's original text, or None when the entry does not
-    apply."""
-    path = src / entry["file"]
-    original = path.read_text("utf-8")
-    lines = original.split("\n")
-    occurrence, wanted = split_occurrence(entry["line"])
-    hits = [i for i, line in enumerate(lines) if line.strip() == wanted]
-    if occurrence is None and len(hits) != 1 or occurrence is not None and len(hits) < occurrence:
-        return None
-    i = hits[(occurrence or 1) - 1]
-    indent = lines[i][:len(lines[i]) - len(lines[i].lstrip())]
-    lines[i] = indent + entry["replacement"]
-    path.write_text("\n".join(lines), "utf-8")
-    return original
-
-
-def run_hand_list(selected):
-    scratch = Scratch(0)
-    scratch.prepare()
-    caught = missed = equivalent = broken = 0
-    for entry in read_list(HAND_LIST):
+def run_hand_list(selected, workers):
+    entries = [e for e in read_list(HAND_LIST) if not selected or any(s in f"{e['file']}: {e['line']}" for s in selected)]
+    faults, broken = [], 0
+    for entry in entries:
         name = f"{entry['file']}: {entry['line']}"
-        if selected and not any(s in name for s in selected):
-            continue
         if entry["equivalent"]:
-            equivalent += 1
             print(f"equivalent  {name}\n            -> {entry['replacement']}  ({entry['equivalent']})", flush=True)
             continue
-        original = seed(scratch.src, entry)
-        if original is None:
+        lines = (ROOT / entry["file"]).read_text("utf-8").split("\n")
+        occurrence, wanted = split_occurrence(entry["line"])
+        hits = [i for i, line in enumerate(lines) if line.strip() == wanted]
+        if occurrence is None and len(hits) != 1 or occurrence is not None and len(hits) < occurrence:
             broken += 1
             print(f"NOT FOUND   {name} (mutants.txt line {entry['at']}): the line must occur once", flush=True)
             continue
-        try:
-            verdict = scratch.verdict()
-        finally:
-            (scratch.src / entry["file"]).write_text(original, "utf-8")
+        i = hits[(occurrence or 1) - 1]
+        indent = lines[i][:len(lines[i]) - len(lines[i].lstrip())]
+        faults.append(mutate_rules.Fault(entry["file"], i + 1, lines[i], indent + entry["replacement"], name))
+    scratches = [Scratch(i) for i in range(max(1, workers))]
+    for s in scratches:
+        s.prepare()
+
+    def report(fault, verdict, done):
         if verdict == "does not compile":
             verdict = "caught (does not compile)"
-        if verdict == "MISSED":
-            missed += 1
-        else:
-            caught += 1
-        print(f"{verdict:<11} {name}\n            -> {entry['replacement']}", flush=True)
-    scratch.compile()
+        print(f"{verdict:<11} {fault.what}\n            -> {fault.mutated.strip()}", flush=True)
+
+    counts = run_faults(scratches, faults, None, report)
+    equivalent = sum(1 for e in entries if e["equivalent"])
     print(f"{equivalent} marked equivalent" + (f", {broken} not found" if broken else ""))
-    print(f"{caught} caught, {missed} missed")
-    return 0 if missed == 0 and broken == 0 else 1
+    print(f"{counts['caught'] + counts['does not compile']} caught, {counts['MISSED']} missed")
+    return 0 if counts["MISSED"] == 0 and broken == 0 else 1
 
 
 def rule_files(named):
@@ -213,31 +200,18 @@ def equivalent_reasons(faults, files):
     return reasons, stale
 
 
-def run_rules(named, workers, verbose, list_only):
-    files = rule_files(named)
-    faults = rule_faults(files)
-    reasons, stale = equivalent_reasons(faults, files)
-    if list_only:
-        for f in faults:
-            mark = "  (equivalent)" if id(f) in reasons else ""
-            print(f"{f.file}:{f.line}: {f.what}: {f.mutated.strip()}{mark}")
-        print(f"{len(faults)} faults, {len(reasons)} of them listed as equivalent")
-        return 0
-    started = time.monotonic()
-    scratches = [Scratch(i) for i in range(max(1, workers))]
-    for s in scratches:
-        s.prepare()
-
+def run_faults(scratches, to_run, every, report):
+    """Runs the faults to_run, one scratch tree a worker, and counts the verdicts. A worker keeps to one
+    file while it has faults left; every is the full list of the rule-made faults (their numbers in
+    the switched form of a file), or None for faults that can only be seeded one at a time."""
     by_file = collections.defaultdict(list)
-    for f in faults:
+    for f in every or []:
         by_file[f.file].append(f)
     queue = collections.OrderedDict()  # file -> faults still to run
-    for f in faults:
-        if id(f) not in reasons:
-            queue.setdefault(f.file, collections.deque()).append(f)
+    for f in to_run:
+        queue.setdefault(f.file, collections.deque()).append(f)
     lock = threading.Lock()
     counts = collections.Counter()
-    total = sum(len(q) for q in queue.values())
 
     def take(current):
         with lock:
@@ -262,14 +236,14 @@ def run_rules(named, workers, verbose, list_only):
                 current, pristine = fault.file, path.read_text("utf-8")
                 # All faults of the file in one build, each switched on by its number; a file whose
                 # switched form does not build or fails a test unswitched gets one build a fault.
-                switched_text = mutate_rules.schemata(pristine, by_file[current])
+                switched_text = mutate_rules.schemata(pristine, by_file[current]) if every else None
                 switched = False
                 if switched_text is not None:
                     path.write_text(switched_text, "utf-8")
                     switched = scratch.compile().returncode == 0 and scratch.tests_pass()
-                if not switched:
-                    with lock:
-                        print(f"mutate: {current}: one build a fault", flush=True)
+                    if not switched:
+                        with lock:
+                            print(f"mutate: {current}: one build a fault", flush=True)
             if switched:
                 verdict = "caught" if not scratch.tests_pass(by_file[current].index(fault) + 1) else "MISSED"
             else:
@@ -279,11 +253,7 @@ def run_rules(named, workers, verbose, list_only):
                 verdict = scratch.verdict()
             with lock:
                 counts[verdict] += 1
-                done = sum(counts.values())
-                if verdict == "MISSED":
-                    print(f"{fault.file}:{fault.line}: {fault.what}: {fault.mutated.strip()}", flush=True)
-                elif verbose:
-                    print(f"[{done}/{total}] {verdict:<16} {fault.file}:{fault.line}: {fault.what}", flush=True)
+                report(fault, verdict, sum(counts.values()))
         if current is not None:
             (scratch.src / current).write_text(pristine, "utf-8")
         scratch.compile()
@@ -293,6 +263,33 @@ def run_rules(named, workers, verbose, list_only):
         t.start()
     for t in threads:
         t.join()
+    return counts
+
+
+def run_rules(named, workers, verbose, list_only):
+    files = rule_files(named)
+    faults = rule_faults(files)
+    reasons, stale = equivalent_reasons(faults, files)
+    if list_only:
+        for f in faults:
+            mark = "  (equivalent)" if id(f) in reasons else ""
+            print(f"{f.file}:{f.line}: {f.what}: {f.mutated.strip()}{mark}")
+        print(f"{len(faults)} faults, {len(reasons)} of them listed as equivalent")
+        return 0
+    started = time.monotonic()
+    scratches = [Scratch(i) for i in range(max(1, workers))]
+    for s in scratches:
+        s.prepare()
+
+    total = len(faults) - len(reasons)
+
+    def report(fault, verdict, done):
+        if verdict == "MISSED":
+            print(f"{fault.file}:{fault.line}: {fault.what}: {fault.mutated.strip()}", flush=True)
+        elif verbose:
+            print(f"[{done}/{total}] {verdict:<16} {fault.file}:{fault.line}: {fault.what}", flush=True)
+
+    counts = run_faults(scratches, [f for f in faults if id(f) not in reasons], faults, report)
 
     for entry in stale:
         print(f"mutants-equivalent.txt:{entry['at']}: matches no fault of {entry['file']} any more: "
@@ -309,7 +306,7 @@ def main(argv):
     parser = argparse.ArgumentParser(prog="scripts/mutate", description=__doc__.split("\n\n")[0])
     parser.add_argument("--rules", action="store_true",
                         help="faults made by rule in the files named (default: those of tests/mutants-files.txt)")
-    parser.add_argument("-j", "--jobs", type=int, default=2, help="workers for --rules, each with a scratch tree")
+    parser.add_argument("-j", "--jobs", type=int, default=2, help="workers, each with a scratch tree of its own")
     parser.add_argument("-v", "--verbose", action="store_true", help="--rules: print every fault's verdict")
     parser.add_argument("--list", action="store_true", help="--rules: print the faults and run none")
     parser.add_argument("names", nargs="*", help="files (--rules), or parts of a file name or line (hand list)")
@@ -318,7 +315,7 @@ def main(argv):
     os.nice(max(0, 19 - os.nice(0)))
     if args.rules:
         return run_rules(args.names, args.jobs, args.verbose, args.list)
-    return run_hand_list(args.names)
+    return run_hand_list(args.names, args.jobs)
 
 
 if __name__ == "__main__":
