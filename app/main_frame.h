@@ -7,23 +7,27 @@
 #include "seam/screen_params.h"
 #include "seam/seam_grid.h"
 
+#include <mutex>
 #include <string>
 #include <vector>
 
 constexpr wchar_t kMainWindowClass[] = L"VELTRA_SEAM_MAINFRAM";
 constexpr wchar_t kMainWindowTitle[] = L"Veltra-Seam V1.0";
 
-// Messages with which background work reports to the main window.
+// Messages with which background work reports to the main window. None carries a pointer: any program
+// can send a window message here, so what crosses threads waits in a locked place of this process and
+// the message only says that it is there.
 constexpr UINT WM_SOCKET_EVENT = 0x0401;
+// Posted to the server's worker window: the replay has room again for what a held-back socket sends.
+constexpr UINT WM_REPLAY_RESUME = 0x0402;
 constexpr UINT WM_SERVER_STARTED = 0x1000;
 constexpr UINT WM_CLIENT_ACCEPTED = 0x1001;
 constexpr UINT WM_SEND_RESULT = 0x1003;
-// Sent by the send worker to the main window's thread for its copy of the fields and the grid.
+// Sent by the send worker to the main window's thread for its copy of the fields and the grid, which
+// it leaves in the main window's snapshot slot.
 constexpr UINT WM_SEND_SNAPSHOT = 0x1004;
-// Sent by the server thread: a decoded notification (lParam: NotifyRecord*), a batch of input messages
-// (lParam: std::vector<WirePacket>*). The main window's thread copies them and answers at once.
-constexpr UINT WM_REPLAY_NOTIFY = 0x1005;
-constexpr UINT WM_REPLAY_INPUT = 0x1006;
+// Posted by the server thread: packets wait in the replay queue.
+constexpr UINT WM_REPLAY_WAKE = 0x1005;
 // Asked by the automation tool: what the server replayed (wParam: 0 inputs, 1 dropped inputs, 2
 // notifications, 3 and 4 the low and high half of a running hash of the inputs in order).
 constexpr UINT WM_REPLAY_STATS = 0x1007;
@@ -64,6 +68,7 @@ public:
     void OnSendToHardware();
     void SendToHardwareProc(ExtendUILib::CTreadMsgWndUI* progress);
     void TakeSendSnapshot(SendSnapshot& snapshot);
+    void AnswerSnapshotRequest();
     void OnSolidify();
     void OnReadBack();
 
@@ -73,8 +78,10 @@ public:
     void StartServer();
     void OnServerStarted(WPARAM address, LPARAM port);
     void OnClientAccepted(WPARAM address);
+    void DrainReplay();
     void ReplayNotification(const NotifyRecord& record);
     void ReplayInput(const std::vector<WirePacket>& inputs);
+    void DisconnectClient();
     LRESULT ReplayStatistic(WPARAM which);
     void CloseRemoteSockets();
 
@@ -103,11 +110,28 @@ public:
     } replayStats;
 
 private:
+    friend class BusyScope;
+    void Release();
     void OnClickNotify(const std::wstring& sender);
     void OnScreenControl();
     void OnSelectChanged(CControlUI* sender, const std::wstring& name);
     void UpdateCaptionButtons();
     CControlUI* Control(const wchar_t* name);
+
+    // Frames of this window's message handling on the stack: the object outlives the last of them.
+    int busyDepth_ = 0;
+    bool finalPending_ = false;
+    // A close asked for while the send worker runs waits for it.
+    bool workerRunning_ = false;
+    bool closePending_ = false;
+    // Replayed notifications whose handlers have not returned, and the depth at which one of them runs
+    // the pattern window's loop (inside it, the replay goes on).
+    int replayDepth_ = 0;
+    int patternReplayDepth_ = 0;
+    // The send worker's copy of the fields and the grid, asked for with WM_SEND_SNAPSHOT.
+    std::mutex snapshotLock_;
+    bool snapshotWanted_ = false;
+    SendSnapshot snapshot_;
 };
 
 // The single main window object; null before start-up creates it and after its window is gone.

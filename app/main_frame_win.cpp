@@ -71,13 +71,20 @@ void Trace(const char* gbk) {
 
 } // namespace
 
+// Once the main window is gone, handlers still unwinding have nobody to tell.
 void ShowMainMessage(const char* text, const char* caption) {
-    ::MessageBoxExA(g_mainFrame ? g_mainFrame->GetHWND() : nullptr, text, caption, MB_OK,
+    if (g_mainFrame == nullptr) {
+        return;
+    }
+    ::MessageBoxExA(g_mainFrame->GetHWND(), text, caption, MB_OK,
                     MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
 }
 
 void ShowMainMessageW(const std::wstring& text, const wchar_t* caption) {
-    ::MessageBoxExW(g_mainFrame ? g_mainFrame->GetHWND() : nullptr, text.c_str(), caption, MB_OK,
+    if (g_mainFrame == nullptr) {
+        return;
+    }
+    ::MessageBoxExW(g_mainFrame->GetHWND(), text.c_str(), caption, MB_OK,
                     MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
 }
 
@@ -125,22 +132,58 @@ LRESULT MainFrame::OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handl
     return WindowImplBase::OnDestroy(msg, wParam, lParam, handled);
 }
 
+// Counts the frames of the main window's message handling on the stack. A window destroyed inside one
+// of them (a close that arrives in the loop of a message box, a dialog or the pattern window) has its
+// object deleted only when the outermost returns: the handlers that were waiting then unwind over
+// members that still exist.
+class BusyScope {
+public:
+    explicit BusyScope(MainFrame& frame) : frame_(frame) { ++frame_.busyDepth_; }
+    ~BusyScope() {
+        if (--frame_.busyDepth_ == 0 && frame_.finalPending_) {
+            frame_.Release(); // the last use of the object
+        }
+    }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    MainFrame& frame_;
+};
+
 void MainFrame::OnFinalMessage(HWND hwnd) {
     WindowImplBase::OnFinalMessage(hwnd);
+    g_mainFrame = nullptr; // no message box is owned by a window that is gone
+    if (busyDepth_ > 0) {
+        finalPending_ = true;
+        return;
+    }
+    Release();
+}
+
+void MainFrame::Release() {
     CloseRemoteSockets();
     delete g_patternWindow;
     g_patternWindow = nullptr;
-    g_mainFrame = nullptr;
     delete this;
 }
 
 LRESULT MainFrame::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    BusyScope busy(*this);
     switch (msg) {
     case WM_SIZE:
         UpdateCaptionButtons();
         break;
+    case WM_CLOSE:
+        // The upload's cards must not be left with their gate open and half their coefficients: the
+        // close comes back when the worker has ended.
+        if (workerRunning_) {
+            closePending_ = true;
+            return 0;
+        }
+        break;
     case WM_SEND_SNAPSHOT:
-        TakeSendSnapshot(*reinterpret_cast<SendSnapshot*>(lParam));
+        AnswerSnapshotRequest();
         return 0;
     case WM_SERVER_STARTED:
         OnServerStarted(wParam, lParam);
@@ -148,20 +191,9 @@ LRESULT MainFrame::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CLIENT_ACCEPTED:
         OnClientAccepted(wParam);
         break;
-    case WM_REPLAY_NOTIFY: {
-        // Copied, then answered: the server thread goes on receiving, and input for a pattern window
-        // that this notification opens reaches it while its modal loop runs.
-        const NotifyRecord record = *reinterpret_cast<const NotifyRecord*>(lParam);
-        ::ReplyMessage(0);
-        ReplayNotification(record);
+    case WM_REPLAY_WAKE:
+        DrainReplay();
         return 0;
-    }
-    case WM_REPLAY_INPUT: {
-        const std::vector<WirePacket> inputs = *reinterpret_cast<const std::vector<WirePacket>*>(lParam);
-        ::ReplyMessage(0);
-        ReplayInput(inputs);
-        return 0;
-    }
     case WM_REPLAY_STATS:
         return ReplayStatistic(wParam);
     case WM_SEND_RESULT:
@@ -173,6 +205,9 @@ LRESULT MainFrame::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         break;
     default:
         break;
+    }
+    if (hwnd_ == nullptr) {
+        return 0; // destroyed while a box of this message was open
     }
     return WindowImplBase::HandleMessage(msg, wParam, lParam);
 }
@@ -305,7 +340,10 @@ void MainFrame::OnScreenControl() {
         ShowMainMessage(text.c_str(), "warnning");
         return;
     }
+    const int outer = patternReplayDepth_;
+    patternReplayDepth_ = replayDepth_; // the replay goes on inside this window's loop
     OpenPatternWindow(hwnd_, params, clientSocket);
+    patternReplayDepth_ = outer;
 }
 
 void MainFrame::OnSelectChanged(CControlUI* sender, const std::wstring& name) {

@@ -9,7 +9,8 @@
 namespace {
 
 constexpr DWORD kOpenOptions = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST; // 0x81800
-constexpr DWORD kSaveOptions = OFN_EXPLORER | OFN_PATHMUSTEXIST;                     // 0x80800
+// The save dialog asks before it replaces a file: one click must not lose a day's tuning.
+constexpr DWORD kSaveOptions = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT; // 0x80802
 constexpr DWORD kNameCapacity = 260;
 
 class FileHandle {

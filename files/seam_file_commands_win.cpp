@@ -45,9 +45,49 @@ std::wstring HeaderProblem(SeamFileStatus status, const SeamFileContents& file) 
 
 } // namespace
 
+namespace {
+
+std::wstring SizesText(uint32_t sw, uint32_t sh, uint32_t mw, uint32_t mh, uint64_t records) {
+    return L"a screen of " + std::to_wstring(sw) + L" x " + std::to_wstring(sh) + L" with modules of " +
+           std::to_wstring(mw) + L" x " + std::to_wstring(mh) + L" (" + std::to_wstring(records) +
+           L" records)";
+}
+
+// Why a file with this header and these records would not import as it was tuned: its header would
+// announce another number of records than follow it. Empty when they agree, or when there is no grid yet
+// (a header alone, as before anything was tuned).
+std::wstring MismatchOfHeaderAndGrid(const ScreenParams& header, size_t records) {
+    uint32_t announced = 0;
+    if (records == 0 || (SeamFileRecordCount(header, announced) && announced == records)) {
+        return L"";
+    }
+    const SeamGridCache& grid = ProcessSeamGridCache();
+    return L"The seam data is for " +
+           SizesText(grid.screen_width, grid.screen_height, grid.mod_width, grid.mod_height, records) +
+           L", but the fields now describe " +
+           SizesText(static_cast<uint32_t>(header.screen_width), static_cast<uint32_t>(header.screen_height),
+                     static_cast<uint32_t>(header.mod_width), static_cast<uint32_t>(header.mod_height),
+                     announced) +
+           L". Open the pattern window with the sizes to keep, or put the fields back, then save again.";
+}
+
+// A server's operator sits at another desk: what goes wrong is said on standard output, where a box
+// would stop the replay until someone at the wall answered it.
+void ReportSaveProblem(bool server, const std::wstring& text) {
+    if (server) {
+        std::printf("btn_save: %ls\n", text.c_str());
+        std::fflush(stdout);
+    } else {
+        ShowMainMessageW(text);
+    }
+}
+
+} // namespace
+
 void MainFrame::SaveSeamFile() {
+    const bool server = isServerStarted;
     std::wstring target;
-    if (isServerStarted) {
+    if (server) {
         target = kServerSeamFile;
     } else {
         std::wstring chosen;
@@ -66,11 +106,16 @@ void MainFrame::SaveSeamFile() {
     // two million records need no second copy.
     const std::vector<SeamSegment>& records =
         g_patternWindow != nullptr ? g_patternWindow->grid.Segments() : kNoRecords;
+    const std::wstring mismatch = MismatchOfHeaderAndGrid(header, records.size());
+    if (!mismatch.empty()) {
+        ReportSaveProblem(server, L"Not saved to " + Quoted(target) + L": " + mismatch);
+        return;
+    }
     std::wstring why;
     if (!ReplaceFileContents(
             target, [&](const ByteSink& sink) { return WriteSeamFile(header, records, sink); }, why)) {
-        ShowMainMessageW(L"The seam file could not be saved to " + Quoted(target) + L": " + why +
-                         L". A file that was there keeps its contents.");
+        ReportSaveProblem(server, L"The seam file could not be saved to " + Quoted(target) + L": " + why +
+                                      L". A file that was there keeps its contents.");
     }
 }
 

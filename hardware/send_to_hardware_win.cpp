@@ -28,8 +28,34 @@ void MainFrame::OnSendToHardware() {
     progress.SetlParam(0);
     auto* thread = new SendThread(this, &MainFrame::SendToHardwareProc, &progress);
     progress.SetThread(static_cast<IBaseThread*>(thread));
+    workerRunning_ = true;
     progress.Domodal(hwnd_);
-    delete thread; // waits for a body that is still finishing, up to the grace period
+    // The worker is never killed: it may hold a lock, and its cards their open gates. It ends on its
+    // own (every device call has a deadline); until then its requests for the snapshot are answered.
+    while (thread->IsRunning()) {
+        MSG sent;
+        ::PeekMessageW(&sent, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        ::Sleep(5);
+    }
+    delete thread;
+    workerRunning_ = false;
+    if (closePending_) {
+        closePending_ = false;
+        ::PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+    }
+}
+
+void MainFrame::AnswerSnapshotRequest() {
+    {
+        std::lock_guard<std::mutex> guard(snapshotLock_);
+        if (!snapshotWanted_) {
+            return; // not asked for by our worker
+        }
+    }
+    SendSnapshot taken;
+    TakeSendSnapshot(taken);
+    std::lock_guard<std::mutex> guard(snapshotLock_);
+    snapshot_ = std::move(taken);
 }
 
 // The edit fields and the grid belong to the main window's thread: the worker asks that thread for its
@@ -48,8 +74,18 @@ void MainFrame::TakeSendSnapshot(SendSnapshot& snapshot) {
 }
 
 void MainFrame::SendToHardwareProc(ExtendUILib::CTreadMsgWndUI* progress) {
+    {
+        std::lock_guard<std::mutex> guard(snapshotLock_);
+        snapshotWanted_ = true;
+        snapshot_ = SendSnapshot{};
+    }
+    ::SendMessageW(hwnd_, WM_SEND_SNAPSHOT, 0, 0);
     SendSnapshot snapshot;
-    ::SendMessageW(hwnd_, WM_SEND_SNAPSHOT, 0, reinterpret_cast<LPARAM>(&snapshot));
+    {
+        std::lock_guard<std::mutex> guard(snapshotLock_);
+        snapshotWanted_ = false;
+        snapshot = std::move(snapshot_);
+    }
     if (!snapshot.has_pattern) {
         progress->Close(true);
         return;

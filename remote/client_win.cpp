@@ -3,6 +3,7 @@
 
 #include "app/main_frame.h"
 #include "remote/send_all_win.h"
+#include "seam/pattern_window_win.h"
 #include "remote/wire_format.h"
 
 #include <winsock2.h>
@@ -16,6 +17,13 @@ namespace {
 // The connect blocks the window while it runs; a server that never answers must not hold it for the
 // system's own minute-long retries.
 constexpr int kConnectTimeoutMs = 5000;
+
+// A server that stops reading fills the socket's buffers; a send then waits at most this long before
+// the link counts as lost, and the window answers again.
+constexpr DWORD kSendTimeoutMs = 2000;
+// Well over a second of mouse moves and notifications: a server that stopped reading is noticed then,
+// instead of after megabytes of stale input that it would replay long after the operator made it.
+constexpr int kSendBufferBytes = 16 * 1024;
 
 // Address and port texts take at most 63 bytes each, a terminating zero after them.
 constexpr size_t kEndpointTextLimit = 64;
@@ -78,6 +86,12 @@ int ConnectToServer(int& out, const char* host, const char* port) {
             std::perror("client: connect");
             continue;
         }
+        const DWORD send_timeout = kSendTimeoutMs;
+        ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&send_timeout),
+                     sizeof(send_timeout));
+        const int send_buffer = kSendBufferBytes;
+        ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&send_buffer),
+                     sizeof(send_buffer));
         connected = true;
     }
     ::freeaddrinfo(found);
@@ -110,6 +124,17 @@ void MainFrame::OnClientConnectClick() {
         }
         return;
     }
+    DisconnectClient();
+}
+
+// The operator's disconnect, and what a failed or timed-out send does: the link is gone either way.
+void MainFrame::DisconnectClient() {
+    if (clientSocket == -1) {
+        return;
+    }
+    if (g_patternWindow != nullptr && g_patternWindow->forwardSocket == clientSocket) {
+        g_patternWindow->forwardSocket = -1;
+    }
     ::closesocket(static_cast<SOCKET>(clientSocket));
     ::WSACleanup();
     Control(L"btn_connect")->SetText(L"connect");
@@ -130,6 +155,10 @@ void MainFrame::MirrorNotification(const TNotifyUI& msg) {
     record.timestamp = msg.dwTimestamp;
     record.wparam = static_cast<uint32_t>(msg.wParam);
     record.lparam = static_cast<uint32_t>(msg.lParam);
+    if (auto* box = dynamic_cast<CCheckBoxUI*>(msg.pSender);
+        box != nullptr && record.type == L"selectchanged") {
+        record.wparam = box->GetCheck() ? 1 : 0; // the state the click left, for the server's box
+    }
     record.x = msg.ptMouse.x;
     record.y = msg.ptMouse.y;
     std::vector<uint8_t> packet;
@@ -138,6 +167,8 @@ void MainFrame::MirrorNotification(const TNotifyUI& msg) {
         return;
     }
     int length = static_cast<int>(packet.size());
-    SendAll(clientSocket, reinterpret_cast<const char*>(packet.data()),
-            &length); // a lost link is not noticed
+    if (SendAll(clientSocket, reinterpret_cast<const char*>(packet.data()), &length) != 0) {
+        std::fprintf(stderr, "client: send failed with error %d: disconnected\n", ::WSAGetLastError());
+        DisconnectClient();
+    }
 }

@@ -1,6 +1,7 @@
 // The main window's side of the server role: starting the server thread, its reports, and the replay of
 // what clients send, all on the main window's own thread.
 #include "app/main_frame.h"
+#include "remote/replay_rules.h"
 #include "remote/server_win.h"
 #include "seam/pattern_window_win.h"
 
@@ -52,6 +53,30 @@ void MainFrame::OnClientAccepted(WPARAM address) {
     Control(L"lab_state")->SetText(text);
 }
 
+// Replays what waits, in stream order. A replayed notification whose handler runs a modal loop of its
+// own (a message box, a dialog, the progress window) is not entered again from that loop: what follows
+// waits until the handler has returned. Inside the pattern window's loop the replay goes on, since the
+// client tunes on that window while it is open.
+void MainFrame::DrainReplay() {
+    if (replayDepth_ > 0 && replayDepth_ != patternReplayDepth_) {
+        return; // the handler that runs will come back to the queue
+    }
+    std::vector<WirePacket> packets;
+    bool resume = false;
+    while (hwnd_ != nullptr && Replay().Pop(packets, resume)) {
+        if (resume && workerWindow != nullptr) {
+            ::PostMessageW(workerWindow, WM_REPLAY_RESUME, 0, 0);
+        }
+        if (packets.front().is_notification) {
+            ++replayDepth_;
+            ReplayNotification(packets.front().notification);
+            --replayDepth_;
+        } else {
+            ReplayInput(packets);
+        }
+    }
+}
+
 void MainFrame::ReplayNotification(const NotifyRecord& record) {
     CControlUI* sender = Control(record.sender_name.c_str());
     if (sender == nullptr) {
@@ -60,6 +85,21 @@ void MainFrame::ReplayNotification(const NotifyRecord& record) {
     ++replayStats.notifications;
     if (dynamic_cast<CEditUI*>(sender) != nullptr) {
         sender->SetText(record.sender_text.c_str()); // the client's field, before its notification runs
+    }
+    if (auto* option = dynamic_cast<COptionUI*>(sender)) {
+        const bool selected = record.type == L"selectchanged";
+        if (selected || record.type == L"unselected") {
+            const bool role = record.sender_name == L"btn_client" || record.sender_name == L"btn_server";
+            if (role && isServerStarted) {
+                return; // a client cannot turn the server it talks to into something else
+            }
+            // The box takes the state the click gave it on the client before the handler reads it.
+            if (auto* box = dynamic_cast<CCheckBoxUI*>(sender)) {
+                box->SetCheck((record.wparam & 1) != 0, false);
+            } else {
+                option->Selected(selected, false);
+            }
+        }
     }
     TNotifyUI msg;
     msg.sType = record.type;
@@ -88,8 +128,10 @@ void MainFrame::ReplayInput(const std::vector<WirePacket>& inputs) {
     };
     for (const WirePacket& input : inputs) {
         const HWND pattern = g_patternWindow != nullptr ? g_patternWindow->GetHWND() : nullptr;
-        if (pattern == nullptr || !::IsWindow(pattern)) {
-            ++replayStats.dropped; // no pattern window open here: nothing for it to act on
+        uint32_t wparam = input.wparam;
+        if (pattern == nullptr || !::IsWindow(pattern) ||
+            !AcceptReplayInput(input.message, wparam, input.lparam)) {
+            ++replayStats.dropped; // nothing for this window to act on, or nothing a client forwards
             continue;
         }
         ++replayStats.inputs;
@@ -105,7 +147,7 @@ void MainFrame::ReplayInput(const std::vector<WirePacket>& inputs) {
             continue;
         }
         move_cursor();
-        ::SendMessageW(pattern, input.message, input.wparam, static_cast<int32_t>(input.lparam));
+        ::SendMessageW(pattern, input.message, wparam, static_cast<int32_t>(input.lparam));
     }
     move_cursor();
 }

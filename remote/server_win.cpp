@@ -1,8 +1,10 @@
-// The server role: listen on port 6666, accept any number of clients, and hand what they send to the
+// The server role: listen on port 6666, accept up to eight clients, and hand what they send to the
 // main window's thread, which replays it.
 #include "remote/server_win.h"
 
 #include "app/main_frame.h"
+#include "lib/baselib/memory_budget.h"
+#include "remote/replay_rules.h"
 #include "remote/wire_format.h"
 #include "seam/pattern_window_win.h"
 
@@ -19,6 +21,12 @@ namespace {
 constexpr u_short kServerPort = 6666;
 constexpr int kBacklog = 5;
 constexpr DWORD kReceiveSize = 8192;
+constexpr int kMaxConnections = 8;
+// The packets one receive can complete: its bytes as input packets, the smallest, after the rest of a
+// packet begun by the receive before.
+constexpr size_t kPacketsPerReceive = (kReceiveSize + 255) / kInputPacketSize + 1;
+// Received and not yet replayed: a client that sends faster than the replay goes waits in TCP.
+constexpr size_t kReplayCapacity = 1024;
 
 // One accepted connection. Each receive fills the buffer from its start; the receiver keeps a packet
 // whose rest has not arrived yet.
@@ -28,12 +36,12 @@ struct SOCKET_INFORMATION {
     SOCKET Socket;
     SOCKET_INFORMATION* Next;
     WireReceiver receiver;
+    bool held_back; // a read event came while the replay queue was full: read when it has room
 };
 
 // Touched on the server thread only.
 SOCKET_INFORMATION* g_socketList = nullptr;
-MainFrame* g_serverMain = nullptr;
-CScreenCtrlWnd* g_serverPattern = nullptr;
+SOCKET g_listener = INVALID_SOCKET;
 HWND g_serverMainWindow = nullptr;
 
 // Every diagnostic goes out at once: a line still in the buffer is lost when the process is ended.
@@ -45,17 +53,30 @@ void Say(const char* format, ...) {
     std::fflush(stdout);
 }
 
-void AddSocketInformation(SOCKET s) {
-    void* memory = ::GlobalAlloc(GPTR, sizeof(SOCKET_INFORMATION));
+// False when the record cannot be had; the socket is then closed, since nothing could follow its stream.
+bool AddSocketInformation(SOCKET s) {
+    void* memory = sizeof(SOCKET_INFORMATION) <= MemoryBudget()
+                       ? ::GlobalAlloc(GPTR, sizeof(SOCKET_INFORMATION))
+                       : nullptr;
     if (memory == nullptr) {
         Say("GlobalAlloc() failed with error %d\n", static_cast<int>(::GetLastError()));
-        return;
+        ::closesocket(s);
+        return false;
     }
     Say("GlobalAlloc() for SOCKET_INFORMATION is OK!\n");
     auto* info = new (memory) SOCKET_INFORMATION();
     info->Socket = s;
     info->Next = g_socketList;
     g_socketList = info;
+    return true;
+}
+
+int CountSocketInformation() {
+    int n = 0;
+    for (SOCKET_INFORMATION* info = g_socketList; info != nullptr; info = info->Next) {
+        ++n;
+    }
+    return n;
 }
 
 SOCKET_INFORMATION* FindSocketInformation(SOCKET s) {
@@ -80,35 +101,25 @@ void RemoveSocketInformation(SOCKET s) {
     }
 }
 
-// Hands the packets of one receive to the main window's thread, in stream order: each notification on
-// its own, the input messages between them as one batch. The main window's thread answers at once, so
-// this thread goes on receiving while a replayed notification runs a modal loop there.
-void Replay(const std::vector<WirePacket>& packets) {
-    std::vector<WirePacket> inputs;
-    const auto flush = [&inputs] {
-        if (!inputs.empty()) {
-            ::SendMessageW(g_serverMainWindow, WM_REPLAY_INPUT, 0, reinterpret_cast<LPARAM>(&inputs));
-            inputs.clear();
-        }
-    };
-    for (const WirePacket& packet : packets) {
-        if (packet.is_notification) {
-            flush();
-            ::SendMessageW(g_serverMainWindow, WM_REPLAY_NOTIFY, 0,
-                           reinterpret_cast<LPARAM>(&packet.notification));
-        } else {
-            inputs.push_back(packet);
-        }
-    }
-    flush();
+} // namespace
+
+// Never destroyed: the server thread, which is never stopped, may still use it while the process ends.
+ReplayQueue& Replay() {
+    static ReplayQueue* queue = new ReplayQueue(kReplayCapacity, kPacketsPerReceive);
+    return *queue;
 }
+
+namespace {
 
 void OnRead(SOCKET s) {
     SOCKET_INFORMATION* info = FindSocketInformation(s);
     if (info == nullptr) {
-        // Its record could not be allocated at accept: nothing can follow its stream.
-        Say("Socket %d has no record: closing it\n", static_cast<int>(s));
-        ::closesocket(s);
+        // Its connection is gone (an event queued before its close); the handle may already name a
+        // socket of another part of the program.
+        return;
+    }
+    if (!Replay().MayReceive()) {
+        info->held_back = true; // the bytes stay in TCP, which holds the client back
         return;
     }
     info->DataBuf.len = kReceiveSize;
@@ -122,15 +133,30 @@ void OnRead(SOCKET s) {
         }
         return;
     }
-    // The bytes leave the record before they are walked: nothing that runs during the walk can
-    // overwrite them.
-    const std::vector<uint8_t> bytes(info->Buffer, info->Buffer + received);
     std::vector<WirePacket> packets;
-    const bool well_formed = info->receiver.Receive(bytes.data(), bytes.size(), packets);
-    Replay(packets);
+    const bool well_formed =
+        info->receiver.Receive(reinterpret_cast<const uint8_t*>(info->Buffer), received, packets);
+    if (!packets.empty() && Replay().Push(packets)) {
+        ::PostMessageW(g_serverMainWindow, WM_REPLAY_WAKE, 0, 0);
+    }
     if (!well_formed) {
         Say("Malformed packet on socket %d: closing the connection\n", static_cast<int>(s));
         RemoveSocketInformation(s);
+    }
+}
+
+// The replay has room again: the sockets held back are read now, since no new read event comes for
+// bytes that waited.
+void OnResume() {
+    std::vector<SOCKET> held;
+    for (SOCKET_INFORMATION* info = g_socketList; info != nullptr; info = info->Next) {
+        if (info->held_back) {
+            info->held_back = false;
+            held.push_back(info->Socket);
+        }
+    }
+    for (const SOCKET s : held) {
+        OnRead(s);
     }
 }
 
@@ -143,14 +169,26 @@ void OnAccept(HWND window, SOCKET listener) {
         return;
     }
     Say("accept() is OK!\n");
+    if (CountSocketInformation() >= kMaxConnections) {
+        Say("Socket number %d refused: %d clients are connected already\n", static_cast<int>(s),
+            kMaxConnections);
+        ::closesocket(s);
+        return;
+    }
     const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(&peer);
     ::SendMessageW(g_serverMainWindow, WM_CLIENT_ACCEPTED, ntohl(ipv4->sin_addr.s_addr), 0);
-    AddSocketInformation(s);
+    if (!AddSocketInformation(s)) {
+        return;
+    }
     Say("Socket number %d connected\n", static_cast<int>(s));
     ::WSAAsyncSelect(s, window, WM_SOCKET_EVENT, FD_READ | FD_WRITE | FD_CLOSE);
 }
 
 LRESULT CALLBACK WorkerWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_REPLAY_RESUME) {
+        OnResume();
+        return 0;
+    }
     if (msg != WM_SOCKET_EVENT) {
         return ::DefWindowProcW(window, msg, wParam, lParam);
     }
@@ -166,7 +204,9 @@ LRESULT CALLBACK WorkerWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM l
         OnRead(s);
         break;
     case FD_ACCEPT:
-        OnAccept(window, s);
+        if (s == g_listener) {
+            OnAccept(window, s);
+        }
         break;
     case FD_CLOSE:
         Say("Closing socket %d\n", static_cast<int>(s));
@@ -205,8 +245,7 @@ HWND MakeWorkerWindow() {
 } // namespace
 
 void ServerThreadProc(MainFrame* main, CScreenCtrlWnd* pattern) {
-    g_serverMain = main;
-    g_serverPattern = pattern;
+    (void)pattern; // replayed into by the main window's thread
     g_serverMainWindow = main->GetHWND();
     const HWND window = MakeWorkerWindow();
     if (window == nullptr) {
@@ -227,6 +266,7 @@ void ServerThreadProc(MainFrame* main, CScreenCtrlWnd* pattern) {
         return;
     }
     Say("socket() is pretty fine!\n");
+    g_listener = listener;
     if (::WSAAsyncSelect(listener, window, WM_SOCKET_EVENT, FD_ACCEPT | FD_CLOSE) == 0) {
         Say("WSAAsyncSelect() is OK lol!\n");
     } else {

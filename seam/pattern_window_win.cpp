@@ -142,7 +142,14 @@ void CScreenCtrlWnd::Forward(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     const InputPacket packet = EncodeInputPacket(msg, wParam, static_cast<uint64_t>(lParam));
     int length = static_cast<int>(packet.size());
-    SendAll(forwardSocket, reinterpret_cast<const char*>(packet.data()), &length); // retried next message
+    if (SendAll(forwardSocket, reinterpret_cast<const char*>(packet.data()), &length) != 0) {
+        // A lost or stalled link (the send waited its time out): forwarding stops, and the main window
+        // shows the client disconnected.
+        forwardSocket = -1;
+        if (g_mainFrame != nullptr) {
+            g_mainFrame->DisconnectClient();
+        }
+    }
 }
 
 void CScreenCtrlWnd::OnLeftButtonUp(LPARAM lParam) {

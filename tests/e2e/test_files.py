@@ -38,6 +38,22 @@ def test_save_writes_header_and_grid_and_another_run_imports_them():
     expected = model.seam_header(128, 64, 64, 32, X0, Y0, 128, 64) + model.seam_records(segments, gains, {9, 12})
     check(len(saved) == 496 and saved == expected, f"496 bytes with the tuned records: {len(saved)}")
     check(not (folder / "调好的.chk.chk").exists() and not list(folder.glob("*.tmp")), "no stray files")
+
+    # Module width changed after tuning: the header would announce 32 records before 16. The dialog
+    # first asks before replacing the file; then the save is refused and the file keeps its bytes.
+    uidriver("set", "edt_mod_width", "32")
+    uidriver("click", "btn_save")
+    check(uidriver("--timeout", "2", "filedialog", win_path(folder / "调好的.chk"), check_rc=False)[0] == 1,
+          "the dialog waits for its question")
+    question = uidriver("msgbox")[1]
+    check("already exists" in question, f"asked whether to replace the file: {question!r}")
+    uidriver("msgbox", "--yes")
+    _, out = uidriver("msgbox", "--timeout", "5")
+    check(out.startswith("warnning\t") and "modules of 64 x 32 (16 records)" in out
+          and "modules of 32 x 32 (32 records)" in out, f"refusal {out!r}")
+    uidriver("msgbox", "--ok")
+    check((folder / "调好的.chk").read_bytes() == saved, "the file keeps the tuned bytes")
+    uidriver("set", "edt_mod_width", "64")
     uidriver("click", "closebtn")
     tool.wait_exit()
 
@@ -132,7 +148,7 @@ def test_a_save_that_cannot_replace_its_target_says_so_and_keeps_the_old_file():
     for target in (old, folder / "taken"):
         (folder / "taken.chk").mkdir(exist_ok=True)
         uidriver("click", "btn_save")
-        uidriver("filedialog", win_path(target))
+        uidriver("filedialog", "--replace", win_path(target))
         _, out = uidriver("msgbox", "--timeout", "10")
         check(out.startswith("warnning\t") and target.stem + ".chk" in out, f"message {out!r}")
         uidriver("msgbox", "--ok")

@@ -7,8 +7,8 @@ import subprocess
 import time
 
 import pattern_model as model
-from harness import (Simulator, Tool, check, controls, pattern_open, scratch_dir, second_instance, tool_for,
-                     uidriver, wait_until, win_path)
+from harness import (SCRATCH, Simulator, Tool, check, controls, pattern_open, scratch_dir, second_instance,
+                     tool_for, uidriver, wait_until, win_path)
 from test_pattern import H, MH, MW, W, X0, Y0, check_image
 
 FIELDS = {"edt_screen_width": W, "edt_screen_height": H, "edt_start_x": X0, "edt_start_y": Y0,
@@ -19,26 +19,36 @@ def label(env=None):
     return controls(env)["lab_state"][3]
 
 
-def start_pair(server_drive=None):
-    """A simulator, a started server in the second instance and a client tool connected to it."""
-    sim = Simulator().start()
-    b = second_instance()
-    if server_drive is not None:
-        subprocess.run(["ln", "-sfn", str(server_drive), b["WINEPREFIX"] + "/dosdevices/d:"], check=True)
-    server = Tool(tool_for(sim.port, folder="server-tool"), name="server", env=b).start().wait_ready()
-    uidriver("click", "btn_server", env=b)
-    wait_until(lambda: controls(b)["btn_connect"][3] == "启动", message="the server role")
-    uidriver("click", "btn_connect", env=b)
-    table = wait_until(lambda: (lambda t: t if t["lab_state"][3] == "已启动！" else None)(controls(b)),
+def start_server(sim, env=None, folder="server-tool"):
+    server = Tool(tool_for(sim.port, folder=folder), name="server", env=env).start().wait_ready()
+    uidriver("click", "btn_server", env=env)
+    wait_until(lambda: controls(env)["btn_connect"][3] == "启动", message="the server role")
+    uidriver("click", "btn_connect", env=env)
+    table = wait_until(lambda: (lambda t: t if t["lab_state"][3] == "已启动！" else None)(controls(env)),
                        message="the server started")
     check(table["edt_ip"][3] == "0.0.0.0" and table["edt_port"][3] == "6666" and not table["btn_connect"][1],
           f"the server's fields {table['edt_ip']} {table['edt_port']} {table['btn_connect']}")
-    client = Tool(tool_for(sim.port, folder="client-tool"), name="client").start().wait_ready()
+    return server
+
+
+def connect_client(sim_port):
+    client = Tool(tool_for(sim_port, folder="client-tool"), name="client").start().wait_ready()
     uidriver("set", "edt_ip", "127.0.0.1")
     uidriver("set", "edt_port", "6666")
     uidriver("click", "btn_connect")
     wait_until(lambda: label() == "connected！", message="connected")
     check(controls()["btn_connect"][3] == "unconnected", "the button now disconnects")
+    return client
+
+
+def start_pair(server_drive=None, sim=None, client_sim=None):
+    """A simulator, a started server in the second instance and a client tool connected to it."""
+    sim = sim or Simulator().start()
+    b = second_instance()
+    if server_drive is not None:
+        subprocess.run(["ln", "-sfn", str(server_drive), b["WINEPREFIX"] + "/dosdevices/d:"], check=True)
+    server = start_server(sim, env=b)
+    client = connect_client((client_sim or sim).port)
     wait_until(lambda: label(b) == "客户端 127.0.0.1 已连接", message="the server names its client")
     return sim, b, server, client
 
@@ -113,6 +123,17 @@ def test_a_replayed_save_writes_the_servers_fixed_file_and_two_clients_are_repla
     check(uidriver("--timeout", "0.5", "filedialog", "--cancel", env=b, check_rc=False)[0] == 1,
           "no dialog on the server")
 
+    # Other module sizes after tuning: both refuse; the server says so on standard output, not in a box.
+    tuned = (folder / "data.chk").read_bytes()
+    uidriver("set", "edt_mod_width", str(MW // 2))
+    uidriver("click", "btn_save")
+    uidriver("filedialog", win_path(folder / "other.chk"))
+    check("modules of 32 x 48" in uidriver("msgbox", "--timeout", "5")[1], "the client's refusal")
+    uidriver("msgbox", "--ok")
+    wait_until(lambda: 'btn_save: Not saved to "d:data.chk"' in server.stdout(), message="the server's line")
+    check(uidriver("--timeout", "0.5", "msgbox", env=b, check_rc=False)[0] == 1, "no box on the server")
+    check((folder / "data.chk").read_bytes() == tuned and not (folder / "other.chk").exists(), "nothing written")
+
     # A second client at once: a bare socket sending a notification of its own.
     second = socket.create_connection(("127.0.0.1", 6666))
     packet = notify_packet("textchanged", "edt_box_width", "4321")
@@ -163,3 +184,121 @@ def test_a_packet_in_pieces_is_replayed_whole_and_garbage_loses_only_its_connect
     table = controls(b)
     check(table["lab_state"][3] == "客户端 127.0.0.1 已连接" and not table["btn_connect"][1], "the server unmoved")
     pieces.close()
+
+
+def input_packet(message, wparam=0, lparam=0):
+    return struct.pack(">BBIII", 13, 1, message, wparam, lparam)
+
+
+def replay_counts(env=None):
+    words = uidriver("replay", env=env)[1].split()
+    return {words[i]: words[i + 1] for i in range(0, len(words), 2)}
+
+
+def test_a_raw_peer_neither_crashes_the_server_nor_nests_its_boxes():
+    sim = Simulator().start()
+    server = start_server(sim)
+    peer = socket.create_connection(("127.0.0.1", 6666))
+    for name, value in FIELDS.items():
+        peer.sendall(notify_packet("textchanged", name, str(value)))
+    peer.sendall(notify_packet("click", "btn_screen_ctr"))
+    wait_until(lambda: pattern_open(), timeout=20, message="the server's pattern window")
+    dropped = int(replay_counts()["dropped"])
+    hostile = (bytes.fromhex("0D 01 00 00 00 81 00 00 00 00 00 00 00 01")  # NCCREATE, lParam 1
+               + input_packet(0x000C, 0, 0x41414141)  # SETTEXT
+               + input_packet(0x0112, 0xF010, 0)  # SYSCOMMAND SC_MOVE: a modal loop
+               + input_packet(0x0204, 0, 0x00100010))  # RBUTTONDOWN: the popup menu's loop
+    peer.sendall(hostile + input_packet(0x0200, 0, 0x00050005))
+    wait_until(lambda: int(replay_counts()["inputs"]) > 0, message="the move after them replayed")
+    check(int(replay_counts()["dropped"]) == dropped + 4, f"four dropped: {replay_counts()}")
+    check(pattern_open() and controls()["edt_mod_width"][3] == str(MW) and not server.exited(),
+          "the server, its pattern window and its main window answer")
+
+    # Eight connections at most: a ninth is closed at once.
+    others = [socket.create_connection(("127.0.0.1", 6666)) for _ in range(7)]
+    wait_until(lambda: server.stdout().count(" connected\n") == 8, message="eight connections")
+    ninth = socket.create_connection(("127.0.0.1", 6666))
+    ninth.settimeout(10)
+    check(ninth.recv(16) == b"", "the ninth connection is closed")
+    check("refused: 8 clients are connected already" in server.stdout(), "and said so")
+    for s in others + [ninth]:
+        s.close()
+
+    # The menu's "exit" passes; then a thousand read-backs without a coefficient file: one box at a
+    # time, each answered before the next notification is replayed.
+    peer.sendall(input_packet(0x0111, 100, 0))
+    wait_until(lambda: not pattern_open(), message="the pattern window closed by its menu command")
+    peer.sendall(b"".join(notify_packet("click", "btn_read_back") for _ in range(1000)))
+    _, out = uidriver("--timeout", "5", "msgbox", "--ok", "--all", timeout=600)
+    check(out.strip() == "answered 1000 most at once 1", out)
+    check(controls()["edt_mod_width"][3] == str(MW) and not server.exited(), "the server goes on")
+    peer.close()
+
+
+def test_a_client_switches_the_wall_and_its_close_lets_the_servers_upload_finish():
+    journal = SCRATCH / "remote-journal.log"
+    journal.write_text("")
+    sim = Simulator("--journal", str(journal), "--delay-ms", "100").start()
+    own = Simulator(name="client-ledsim").start()  # the client's own device is another wall
+    sim, b, server, client = start_pair(sim=sim, client_sim=own)
+
+    def correction(s):
+        return {s.read(port, card, 0xDA000005, 4) for port, card, *_ in s.cards()}
+
+    uidriver("click", "chkbox_Enable")
+    wait_until(lambda: correction(sim) == {"000000a8"}, timeout=20, message="every card of the wall switched on")
+    check(controls(b)["chkbox_Enable"][2] == "1", "the server's box is ticked")
+    uidriver("click", "chkbox_Enable")
+    wait_until(lambda: correction(sim) == {"00000008"}, timeout=20, message="and off again")
+    check(controls(b)["chkbox_Enable"][2] == "0", "the server's box is unticked")
+    # A client cannot change the role of a started server.
+    uidriver("click", "btn_server")
+    uidriver("click", "btn_client")
+    uidriver("set", "edt_gray_scale", "77")  # replayed after the role clicks: stream order
+    wait_until(lambda: controls(b)["edt_gray_scale"][3] == "77", message="the role clicks replayed")
+    table = controls(b)
+    check(table["btn_server"][2] == "1" and not table["edt_ip"][1], f"the server's role stays: {table['btn_server']}")
+
+    # The client's own upload has no pattern to send and ends at once; its close reaches the server
+    # while the server's worker still writes.
+    journal.write_text("")
+    uidriver("click", "btn_send_to_hardware")
+    wait_until(lambda: "0xda000003" in journal.read_text(), timeout=20, message="the server's upload started")
+    uidriver("click", "closebtn")
+    check(client.wait_exit() == 0, "the client ends")
+    check(server.wait_exit(timeout=120) == 0, "the server ends by itself once the upload is over")
+    writes = {}
+    for line in journal.read_text().splitlines():
+        port, card, address, _, data = line.split()[:5]
+        writes.setdefault((port, card), []).append((address, data))
+    check(len(writes) == len(sim.cards()) and all(
+        [a for a, _ in w] == ["0xda000003", "0xd0020000", "0xda000003"] and w[-1][1] == "00000000"
+        for w in writes.values()), f"every card got gate open, block, gate closed: {writes}")
+
+
+def test_a_server_that_never_reads_loses_its_client_but_not_the_clients_window():
+    sim = Simulator().start()
+    listener = socket.socket()
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    listener.bind(("127.0.0.1", 6666))
+    listener.listen(1)
+    client = connect_client(sim.port)
+    silent, _ = listener.accept()  # and never reads
+    for name, value in FIELDS.items():
+        uidriver("set", name, str(value))
+    uidriver("click", "btn_screen_ctr")
+    uidriver("pattern", "--timeout", "20")
+    moves = []
+    for i in range(4000):
+        moves += ["mousemove", str(X0 + 10 + i % 200), str(Y0 + 10 + (i // 200) % 50), "sleep", "0.002"]
+    xdotool(None, *moves)
+    stormed = time.monotonic()
+    wait_until(lambda: label() == "unconnected", timeout=15, message="the client disconnected")
+    elapsed = time.monotonic() - stormed
+    check(elapsed < 3, f"the window answered {elapsed:.1f} s after the moves")
+    check(controls()["btn_connect"][3] == "connect", "and can connect again")
+    xdotool(None, "key", "Escape")
+    wait_until(lambda: not pattern_open(), message="the pattern window still takes keys")
+    silent.close()
+    listener.close()

@@ -2,9 +2,12 @@
 // class and title, and controls by the layout names the tool attaches to their windows.
 //
 //   uidriver [--timeout S] list | get NAME | set NAME TEXT | click NAME
-//   uidriver msgbox [--timeout S] [--ok]
-//   uidriver filedialog [--timeout S] PATH | --cancel: types PATH into the tool's open or save dialog and
-//                       confirms it, or cancels the dialog
+//   uidriver msgbox [--timeout S] [--ok [--all] | --yes]: with --all, answers every box as it comes until
+//   none
+//                       comes within the timeout, and prints "answered N most at once M"
+//   uidriver filedialog [--timeout S] [--replace] PATH | --cancel: types PATH into the tool's open or save
+//                       dialog and confirms it (with --replace, also the question whether to replace an
+//                       existing file), or cancels the dialog
 //   uidriver progress [--timeout S]: the tool's progress window, "bar N" (thousandths) and then its lines
 //   uidriver pattern [--timeout S]
 //   uidriver window: the main window's rectangle and state, "X Y W H normal|maximized|minimized"
@@ -235,6 +238,9 @@ int Usage() {
 int wmain(int argc, wchar_t** argv) {
     DWORD timeout_ms = 10000;
     bool press_ok = false;
+    bool all = false;
+    int answer = IDOK;
+    bool replace = false;
     std::vector<std::wstring> words;
     for (int i = 1; i < argc; ++i) {
         const std::wstring a = argv[i];
@@ -247,6 +253,13 @@ int wmain(int argc, wchar_t** argv) {
             timeout_ms = static_cast<DWORD>(seconds * 1000);
         } else if (a == L"--ok") {
             press_ok = true;
+        } else if (a == L"--yes") {
+            press_ok = true;
+            answer = IDYES;
+        } else if (a == L"--all") {
+            all = true;
+        } else if (a == L"--replace") {
+            replace = true;
         } else {
             words.push_back(a);
         }
@@ -256,14 +269,38 @@ int wmain(int argc, wchar_t** argv) {
     }
     const std::wstring& command = words[0];
 
+    if (command == L"msgbox" && words.size() == 1 && press_ok && all) {
+        int answered = 0;
+        int most = 0;
+        while (const HWND box = WaitFor(MessageBoxWindow, timeout_ms)) {
+            int open = 0;
+            ::EnumWindows(
+                [](HWND h, LPARAM count) -> BOOL {
+                    if (::IsWindowVisible(h) && ClassOf(h) == L"#32770" && BelongsToTool(h)) {
+                        ++*reinterpret_cast<int*>(count);
+                    }
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(&open));
+            most = open > most ? open : most;
+            ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                           reinterpret_cast<LPARAM>(::GetDlgItem(box, IDOK)));
+            if (!WaitGone(box, timeout_ms)) {
+                return Fail(L"a message box stayed open", kMissing);
+            }
+            ++answered;
+        }
+        Write(L"answered " + std::to_wstring(answered) + L" most at once " + std::to_wstring(most) + L"\n");
+        return kOk;
+    }
     if (command == L"msgbox" && words.size() == 1) {
         const HWND box = WaitFor(MessageBoxWindow, timeout_ms);
         if (box == nullptr) {
             return Fail(L"no message box of the tool", kMissing);
         }
         if (press_ok) {
-            const HWND ok = ::GetDlgItem(box, IDOK);
-            ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+            const HWND button = ::GetDlgItem(box, answer);
+            ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), reinterpret_cast<LPARAM>(button));
             return WaitGone(box, timeout_ms) ? kOk : Fail(L"the message box stayed open", kMissing);
         }
         Write(TextOf(box) + L"\t" + TextOf(::GetDlgItem(box, 0xFFFF)) + L"\n");
@@ -286,6 +323,21 @@ int wmain(int argc, wchar_t** argv) {
             }
             ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                            reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
+            // The question whether to replace an existing file is a box owned by the dialog.
+            const HWND question = replace
+                                      ? WaitFor(
+                                            [dialog] {
+                                                const HWND box = MessageBoxWindow();
+                                                return box != nullptr && ::GetWindow(box, GW_OWNER) == dialog
+                                                           ? box
+                                                           : (::IsWindow(dialog) ? nullptr : dialog);
+                                            },
+                                            timeout_ms)
+                                      : nullptr;
+            if (question != nullptr && question != dialog) {
+                ::PostMessageW(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED),
+                               reinterpret_cast<LPARAM>(::GetDlgItem(question, IDYES)));
+            }
         }
         return WaitGone(dialog, timeout_ms) ? kOk : Fail(L"the file dialog stayed open", kMissing);
     }
