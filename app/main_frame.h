@@ -90,6 +90,9 @@ public:
     void ImportSeamFile();
     void ChooseCoefficientFile();
 
+    // Correction from a photo of the wall.
+    void CorrectFromPhotoCommand();
+
     // Why the window could not be created; kept outside the object, which is gone by then.
     static const std::wstring& CreationError();
 
@@ -141,6 +144,10 @@ extern MainFrame* g_mainFrame;
 void ShowMainMessage(const char* text, const char* caption);
 // The same for messages that name files or sizes: wide text, so that a path in Chinese reads as it is.
 void ShowMainMessageW(const std::wstring& text, const wchar_t* caption = L"warnning");
+
+// Builds the pattern window object's grid for `params` as opening the window would, then gives every
+// record its gain from `gains` (grid order): the one step in which a photo changes the grid.
+void InstallPhotoGains(const ScreenParams& params, const std::vector<float>& gains);
 
 // Every control name the dispatch relies on; a layout lacking one is refused at start-up.
 extern const wchar_t* const kMainControlNames[];

@@ -37,6 +37,7 @@ const wchar_t* const kMainControlNames[] = {
     L"btn_save",
     L"btn_import_coef",
     L"btn_op_instruction",
+    L"btn_photo_correct",
     L"chkbox_Enable",
     L"OnlyBoxInner",
     L"btn_client",
@@ -259,7 +260,11 @@ void MainFrame::ShowScreenParams(const ScreenParams& params) {
 }
 
 void MainFrame::Notify(TNotifyUI& msg) {
-    MirrorNotification(msg); // first, whatever the notification: the server handles it as its own
+    // First, whatever the notification: the server handles it as its own. A photo correction stays
+    // here: the server has neither the picture nor anyone to answer its file dialog.
+    if (!(msg.sType == L"click" && msg.pSender != nullptr && msg.pSender->GetName() == L"btn_photo_correct")) {
+        MirrorNotification(msg);
+    }
     if (msg.sType == L"click") {
         // A notification without a sender (a replayed one may lack it) names no command.
         if (msg.pSender != nullptr) {
@@ -299,6 +304,8 @@ void MainFrame::OnClickNotify(const std::wstring& sender) {
         OnSolidify();
     } else if (sender == L"btn_import_data") {
         ImportSeamFile();
+    } else if (sender == L"btn_photo_correct") {
+        CorrectFromPhotoCommand();
     } else if (sender == L"btn_import_coef") {
         ChooseCoefficientFile();
     } else if (sender == L"btn_save") {

@@ -1,6 +1,7 @@
 """Takes the manual's screenshots from real runs of the tool and the simulator, under Xvfb: the main
-window, the pattern window with a seam being tuned, the progress window of an upload, and the default
-practice wall before and after its most visible seam is tuned away. Run through scripts/screenshots;
+window, the pattern window with a seam being tuned, the progress window of an upload, the default
+practice wall before and after its most visible seam is tuned away, and after a correction from a photo
+of it. Run through scripts/screenshots;
 the pictures land in docs/screenshots/."""
 
 import re
@@ -75,6 +76,22 @@ def main():
         harness.uidriver("click", "chkbox_Enable")
         harness.wait_until(lambda: sim.read(0, 0, 0xDA000005, 4) == "000000a8", message="correction on")
         render(sim, "wall-corrected.png", "1.0")
+
+        # The same wall photographed by the simulator's camera and corrected from the photo in one step.
+        photo = harness.scratch_dir("screenshots") / "photo.jpg"
+        subprocess.run([str(harness.NATIVE_BIN / "ledsim"), "photo", "--connect", f"127.0.0.1:{sim.port}",
+                        "--gray", "128", "--out", str(photo)], check=True, capture_output=True)
+        subprocess.run(["/usr/bin/convert", str(photo), "-resize", "1200x", str(OUT / "wall-photo.png")], check=True)
+        harness.uidriver("click", "btn_photo_correct")
+        harness.uidriver("filedialog", harness.win_path(photo))
+        harness.uidriver("msgbox", "--timeout", "120")
+        time.sleep(0.3)
+        harness.Screen.save_png(OUT / "photo-correction-box.png", crop=(x, y, w, h))
+        harness.uidriver("msgbox", "--ok")
+        harness.uidriver("click", "btn_send_to_hardware")
+        harness.uidriver("msgbox", "--timeout", "30")
+        harness.uidriver("msgbox", "--ok")
+        render(sim, "wall-photo-corrected.png", "1.0")
         print("screenshots: written to", OUT)
         return 0
     finally:

@@ -62,6 +62,12 @@ def test_the_client_drives_the_servers_pattern_window_and_keys_stay_local():
     for name, value in FIELDS.items():
         uidriver("set", name, str(value))
     wait_until(lambda: controls(b)["edt_mod_height"][3] == str(MH), message="the fields mirrored")
+    # A photo would change the client's gains only: refused, and the server is not asked for a picture.
+    uidriver("click", "btn_photo_correct")
+    _, out = uidriver("msgbox", "--timeout", "10")
+    check(out.startswith("warnning\t") and "disconnect first" in out, f"the client's box: {out!r}")
+    uidriver("msgbox", "--ok")
+    check(uidriver("--timeout", "0", "filedialog", "--cancel", env=b, check_rc=False)[0] != 0, "no dialog there")
     uidriver("click", "btn_screen_ctr")
     check(uidriver("pattern", "--timeout", "20")[1].split() == [str(X0), str(Y0), str(W), str(H)], "client opened")
     wait_until(lambda: pattern_open(b), timeout=20, message="the server's pattern window")

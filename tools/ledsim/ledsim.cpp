@@ -6,6 +6,8 @@
 //   ledsim cards [--connect ADDR:PORT]
 //   ledsim export-dat [--connect ADDR:PORT] [--width W --height H] FILE
 //   ledsim render [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png [--width W --height H]
+//   ledsim photo  [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png|FILE.jpg [--camera WxH]
+//                 [--tilt DEG] [--turn DEG] [--roll DEG] [--blur SIGMA] [--noise SIGMA] [--seed N]
 //
 // serve prints "ledsim: listening on ADDR:PORT" once it accepts connections (port 0 picks a free one).
 #include "hardware/card_layout.h"
@@ -13,12 +15,14 @@
 #include "lib/baselib/byte_order.h"
 #include "lib/baselib/memory_budget.h"
 #include "lib/devicecomm/devicecomm.h"
+#include "tools/ledsim/camera.h"
 #include "tools/ledsim/controller.h"
 #include "tools/ledsim/png.h"
 #include "tools/ledsim/server.h"
 #include "tools/ledsim/topology.h"
 
 #include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -54,7 +58,14 @@ int Usage() {
                  "                     [--width W --height H]\n"
                  "         writes the picture the wall shows for a uniform gray input (its seams, and the\n"
                  "         cards' coefficients where their correction is on) and prints the residual\n"
-                 "         seam visibility\n");
+                 "         seam visibility\n"
+                 "       ledsim photo [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png|FILE.jpg\n"
+                 "                    [--camera WxH] [--tilt DEG] [--turn DEG] [--roll DEG] [--blur SIGMA]\n"
+                 "                    [--noise SIGMA] [--seed N]\n"
+                 "         writes what a camera sees of that picture: the wall on a dark surround, turned a\n"
+                 "         few degrees (defaults tilt 3, turn -4, roll 1), lens blur (0.8 camera pixels),\n"
+                 "         vignetting, sensor noise (1.0 levels), sRGB; without --camera the frame gives\n"
+                 "         2.5 camera pixels per wall pixel\n");
     return 2;
 }
 
@@ -350,32 +361,86 @@ struct RenderOptions {
     double gray = -1;
     double gamma = 1.0;
     std::string out;
+    bool photo = false;
+    ledsim::CameraOptions camera;
 };
 
-int Render(std::vector<std::string> args) {
+bool Decimal(const std::string& text, double min, double max, double& out) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(v >= min && v <= max)) {
+        return false;
+    }
+    out = v;
+    return true;
+}
+
+// The options of render, and for photo those of the camera; false on anything else.
+bool ParseRender(const std::vector<std::string>& args, RenderOptions& o) {
+    if (args.size() % 2 != 0) {
+        return false;
+    }
+    for (size_t i = 0; i + 1 < args.size(); i += 2) {
+        const std::string& key = args[i];
+        const std::string& value = args[i + 1];
+        long long n = 0;
+        bool ok = true;
+        if (key == "--width") {
+            ok = Number(value, 1, 1 << 16, o.width);
+        } else if (key == "--height") {
+            ok = Number(value, 1, 1 << 16, o.height);
+        } else if (key == "--gray") {
+            ok = Decimal(value, 0, 255, o.gray);
+        } else if (key == "--gamma") {
+            ok = Decimal(value, 1e-9, 10, o.gamma);
+        } else if (key == "--out") {
+            o.out = value;
+        } else if (o.photo && key == "--camera") {
+            const size_t x = value.find('x');
+            long long w = 0, h = 0;
+            ok = x != std::string::npos && Number(value.substr(0, x), 16, 1 << 15, w) &&
+                 Number(value.substr(x + 1), 16, 1 << 15, h);
+            o.camera.width = static_cast<uint32_t>(w);
+            o.camera.height = static_cast<uint32_t>(h);
+        } else if (o.photo && key == "--tilt") {
+            ok = Decimal(value, -40, 40, o.camera.tilt);
+        } else if (o.photo && key == "--turn") {
+            ok = Decimal(value, -40, 40, o.camera.turn);
+        } else if (o.photo && key == "--roll") {
+            ok = Decimal(value, -20, 20, o.camera.roll);
+        } else if (o.photo && key == "--blur") {
+            ok = Decimal(value, 0, 10, o.camera.blur);
+        } else if (o.photo && key == "--noise") {
+            ok = Decimal(value, 0, 64, o.camera.noise);
+        } else if (o.photo && key == "--seed" && Number(value, 0, 1LL << 62, n)) {
+            o.camera.seed = static_cast<uint64_t>(n);
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            return false;
+        }
+    }
+    return o.gray >= 0 && !o.out.empty() && (o.width < 0) == (o.height < 0);
+}
+
+bool EndsWith(const std::string& text, const char* tail) {
+    const std::string t = tail;
+    return text.size() >= t.size() && std::equal(t.rbegin(), t.rend(), text.rbegin(), [](char a, char b) {
+               return a == static_cast<char>(std::tolower(static_cast<unsigned char>(b)));
+           });
+}
+
+int Render(std::vector<std::string> args, bool photo) {
     CCommInstMan manager;
     Device device = Open(args, manager);
     if (device == nullptr) {
         return 1;
     }
     RenderOptions o;
-    for (size_t i = 0; i + 1 < args.size(); i += 2) {
-        const std::string& key = args[i];
-        const std::string& value = args[i + 1];
-        char* end = nullptr;
-        if (key == "--width" && Number(value, 1, 1 << 16, o.width)) {
-        } else if (key == "--height" && Number(value, 1, 1 << 16, o.height)) {
-        } else if (key == "--gray" && (o.gray = std::strtod(value.c_str(), &end), *end == '\0') &&
-                   o.gray >= 0 && o.gray <= 255) {
-        } else if (key == "--gamma" && (o.gamma = std::strtod(value.c_str(), &end), *end == '\0') &&
-                   o.gamma > 0 && o.gamma <= 10) {
-        } else if (key == "--out") {
-            o.out = value;
-        } else {
-            return Usage();
-        }
-    }
-    if (args.size() % 2 != 0 || o.gray < 0 || o.out.empty() || (o.width < 0) != (o.height < 0)) {
+    o.photo = photo;
+    if (!ParseRender(args, o) ||
+        (photo && !EndsWith(o.out, ".png") && !EndsWith(o.out, ".jpg") && !EndsWith(o.out, ".jpeg"))) {
         return Usage();
     }
     std::vector<PlacedCard> cards;
@@ -401,9 +466,20 @@ int Render(std::vector<std::string> args) {
         CardsExtent(cards, o.width, o.height);
     }
     const uint64_t cells = static_cast<uint64_t>(o.width) * static_cast<uint64_t>(o.height);
-    if (cells == 0 || cells * 10 > MemoryBudget()) {
+    if (cells == 0 || cells * 14 > MemoryBudget()) {
         std::fprintf(stderr, "ledsim: no picture of %lld x %lld pixels can be made\n", o.width, o.height);
         return 1;
+    }
+    uint32_t frame_width = 0, frame_height = 0;
+    if (photo) {
+        ledsim::CameraFrame(o.camera, static_cast<uint32_t>(o.width), static_cast<uint32_t>(o.height), frame_width,
+                            frame_height);
+        if (static_cast<uint64_t>(frame_width) * frame_height * 10 > MemoryBudget() || frame_width > (1u << 15) ||
+            frame_height > (1u << 15)) {
+            std::fprintf(stderr, "ledsim: no photo of %u x %u camera pixels can be made\n", frame_width,
+                         frame_height);
+            return 1;
+        }
     }
     std::vector<ledsim::CardPicture> pictures;
     for (const PlacedCard& c : cards) {
@@ -420,9 +496,21 @@ int Render(std::vector<std::string> args) {
         }
         pictures.push_back(std::move(p));
     }
-    const ledsim::Picture picture = ledsim::RenderWall(wall, pictures, static_cast<uint32_t>(o.width),
-                                                       static_cast<uint32_t>(o.height), o.gray, o.gamma);
-    if (!WriteGrayPng(o.out, picture.width, picture.height, picture.pixels)) {
+    ledsim::Picture picture = ledsim::RenderWall(wall, pictures, static_cast<uint32_t>(o.width),
+                                                 static_cast<uint32_t>(o.height), o.gray, o.gamma);
+    bool written = false;
+    if (photo) {
+        const ledsim::CameraPicture shot = ledsim::TakePhoto(picture.levels, picture.width, picture.height, o.camera);
+        written = EndsWith(o.out, ".png") ? WriteGrayPng(o.out, shot.width, shot.height, shot.pixels)
+                                          : WriteGrayJpeg(o.out, shot.width, shot.height, shot.pixels);
+        if (written) {
+            std::printf("ledsim: photo of %u x %u camera pixels, %.2f per wall pixel\n", shot.width, shot.height,
+                        shot.pixels_per_wall_pixel);
+        }
+    } else {
+        written = WriteGrayPng(o.out, picture.width, picture.height, picture.pixels);
+    }
+    if (!written) {
         std::fprintf(stderr, "ledsim: cannot write %s\n", o.out.c_str());
         return 1;
     }
@@ -456,7 +544,10 @@ int main(int argc, char** argv) {
         return ExportDat(args);
     }
     if (command == "render") {
-        return Render(args);
+        return Render(args, false);
+    }
+    if (command == "photo") {
+        return Render(args, true);
     }
     return Usage();
 }

@@ -169,12 +169,14 @@ Picture RenderWall(const Wall& wall, const std::vector<CardPicture>& cards, uint
     picture.width = width;
     picture.height = height;
     picture.pixels.resize(coefficient.size());
+    picture.levels.resize(coefficient.size());
     std::vector<double> levels(coefficient.size());
     for (uint32_t y = 0; y < height; ++y) {
         for (uint32_t x = 0; x < width; ++x) {
             const size_t i = static_cast<size_t>(y) * width + x;
             const double level = Mapped(gray * wall.Factor(x, y) * coefficient[i] / 128.0, gamma);
             levels[i] = level;
+            picture.levels[i] = static_cast<float>(level);
             picture.pixels[i] = static_cast<uint8_t>(std::lround(level));
         }
     }

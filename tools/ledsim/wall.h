@@ -68,6 +68,7 @@ struct Picture {
     uint32_t width = 0;
     uint32_t height = 0;
     std::vector<uint8_t> pixels; // gray levels, row-major
+    std::vector<float> levels;   // the same before rounding, for the camera
     double residual_percent = 0; // the largest deviation of an edge line's mean from the field
     bool residual_brighter = false;
     std::string residual_join; // which join that line faces, "" when there is none
