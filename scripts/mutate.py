@@ -215,10 +215,11 @@ def run_faults(scratches, to_run, every, report):
 
     def take(current):
         with lock:
-            if not queue.get(current):
-                queue.pop(current, None)
-                if not queue:
-                    return None
+            for name in [name for name, left in queue.items() if not left]:
+                del queue[name]  # emptied, perhaps by the other worker
+            if not queue:
+                return None
+            if current not in queue:
                 # Start on the file with most left: the workers seldom meet in one file and end together.
                 current = max(queue, key=lambda k: len(queue[k]))
             return queue[current].popleft()
