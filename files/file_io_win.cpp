@@ -66,7 +66,11 @@ std::wstring SystemErrorText(DWORD code) {
 bool RunFileDialog(HWND owner, const FileDialogSettings& dialog, std::wstring& chosen) {
     std::vector<wchar_t> name(kNameCapacity, L'\0');
     wcsncpy(name.data(), dialog.initial_name, kNameCapacity - 1);
-    const std::wstring folder = Util::Path::GetResFolder(1); // the executable's folder
+    // The operator's own folder: the executable's is not writable once installed.
+    std::wstring folder = Util::Path::GetUserDataFolder();
+    if (folder.empty()) {
+        folder = Util::Path::GetResFolder(1);
+    }
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof(ofn);
     ofn.hwndOwner = owner;

@@ -1,5 +1,6 @@
 """Builds the operator's manual: the Markdown chapters of this folder, in the order of their names, into
-one PDF with WenQuanYi Micro Hei (fonts-wqy-microhei) embedded. Usage: build.py OUTPUT.pdf"""
+one PDF with WenQuanYi Micro Hei (fonts-wqy-microhei) embedded. Usage: build.py OUTPUT.pdf VERSION (the
+product's version, shown on the title page)"""
 
 import re
 import sys
@@ -15,7 +16,8 @@ STYLE = """
         @bottom-center { content: counter(page); font-family: "WenQuanYi Micro Hei"; font-size: 9pt; color: #6b7785; } }
 html { font-family: "WenQuanYi Micro Hei", sans-serif; font-size: 10.5pt; line-height: 1.6; color: #1f2933; }
 h1 { font-size: 22pt; color: #22313f; margin: 40mm 0 4mm 0; }
-h1 + p { font-size: 13pt; color: #52606d; margin-bottom: 20mm; }
+h1 + p { font-size: 13pt; color: #52606d; margin-bottom: 4mm; }
+p.version { font-size: 11pt; color: #52606d; margin-bottom: 20mm; }
 h2 { font-size: 16pt; color: #22313f; border-bottom: 1.5pt solid #2f6fae; padding-bottom: 2pt;
      margin-top: 0; break-before: page; }
 h3 { font-size: 12pt; color: #2f6fae; margin-top: 14pt; }
@@ -34,14 +36,17 @@ strong { color: #b83b3b; }
 CONTINUATION = re.compile(r"([\u3000-\u9fff\uff00-\uffef])\n[ \t]*(?![-*|#>!\s]|\d+\.\s)(?=[\u3000-\u9fff\uff00-\uffef])")
 
 
-def main(out):
+def main(out, version):
     chapters = sorted(HERE.glob("*.md"))
     texts = [CONTINUATION.sub(r"\1", c.read_text("utf-8")) for c in chapters]
     html = "\n".join(markdown.markdown(t, extensions=["tables"]) for t in texts)
+    # The title page: the subtitle under the first heading is followed by the version.
+    html = re.sub(r"(</h1>\s*<p>.*?</p>)", lambda m: m.group(1) + f'\n<p class="version">版本 {version}</p>',
+                  html, count=1, flags=re.S)
     page = f"<html lang='zh-CN'><head><meta charset='utf-8'><title>Veltra-Seam 使用文档</title>" \
            f"<style>{STYLE}</style></head><body>{html}</body></html>"
     weasyprint.HTML(string=page, base_url=str(HERE) + "/").write_pdf(out)
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    main(sys.argv[1], sys.argv[2])

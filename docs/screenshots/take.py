@@ -1,7 +1,7 @@
 """Takes the manual's screenshots from real runs of the tool and the simulator, under Xvfb: the main
 window, the pattern window with a seam being tuned, the progress window of an upload, the default
 practice wall before and after its most visible seam is tuned away, and after a correction from a photo
-of it. Run through scripts/screenshots;
+of it, and the main window at 150 % display scaling. Run through scripts/screenshots;
 the pictures land in docs/screenshots/."""
 
 import re
@@ -36,7 +36,7 @@ def render(sim, name, gamma):
 def main():
     try:
         sim = harness.Simulator("--delay-ms", "40").start()
-        harness.Tool(harness.tool_for(sim.port)).start().wait_ready()
+        tool = harness.Tool(harness.tool_for(sim.port)).start().wait_ready()
         x, y, w, h, _ = harness.window_state()
         harness.Screen.save_png(OUT / "main-window.png", crop=(x, y, w, h))
 
@@ -92,6 +92,18 @@ def main():
         harness.uidriver("msgbox", "--timeout", "30")
         harness.uidriver("msgbox", "--ok")
         render(sim, "wall-photo-corrected.png", "1.0")
+        harness.uidriver("click", "closebtn")
+        tool.wait_exit()
+
+        # The main window at 150 % display scaling: LogPixels, read by every new Wine process.
+        reg = ["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/f"]
+        subprocess.run(reg + ["/d", "144"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        try:
+            harness.Tool(harness.tool_for(sim.port)).start().wait_ready()
+            x, y, w, h, _ = harness.window_state()
+            harness.Screen.save_png(OUT / "main-window-144dpi.png", crop=(x, y, w, h))
+        finally:
+            subprocess.run(reg + ["/d", "96"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         print("screenshots: written to", OUT)
         return 0
     finally:

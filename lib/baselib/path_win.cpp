@@ -26,5 +26,19 @@ std::wstring GetResFolder(int kind) {
     return GetFileFolder(GetModulePath());
 }
 
+std::wstring GetUserDataFolder() {
+    std::wstring base(32768, L'\0');
+    const DWORD got = ::GetEnvironmentVariableW(L"LOCALAPPDATA", &base[0], static_cast<DWORD>(base.size()));
+    if (got == 0 || got >= base.size()) {
+        return std::wstring();
+    }
+    base.resize(got);
+    const std::wstring folder = base + L"\\Veltra-Seam";
+    if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        return std::wstring();
+    }
+    return folder;
+}
+
 } // namespace Path
 } // namespace Util

@@ -18,7 +18,13 @@ std::string Narrow(const wchar_t* text) {
 
 DeviceSettings ReadDeviceSettings() {
     DeviceSettings s;
-    const std::wstring ini = Util::Path::GetResFolder(1) + L"\\devicecomm.ini";
+    // The operator's own copy wins: an installed exe's folder needs administrator rights to change, so
+    // the file beside it is only the default.
+    const std::wstring own = Util::Path::GetUserDataFolder();
+    std::wstring ini = own + L"\\devicecomm.ini";
+    if (own.empty() || ::GetFileAttributesW(ini.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        ini = Util::Path::GetResFolder(1) + L"\\devicecomm.ini";
+    }
     wchar_t host[64] = {};
     ::GetPrivateProfileStringW(L"controller", L"address", L"127.0.0.1", host, 64, ini.c_str());
     s.host = Narrow(host);

@@ -5,12 +5,12 @@ void CHorGroupLayoutUI::PaintBackground(HDC dc) {
     if (!visible_ || pos_.Width() <= 0) {
         return;
     }
-    const int title_height = 20;
+    const int title_height = manager_->Scale(20);
     RECT frame{pos_.left, pos_.top + title_height / 2, pos_.right, pos_.bottom};
     HPEN pen = ::CreatePen(PS_SOLID, 1, RGB(0xC3, 0xCD, 0xD8));
     HGDIOBJ old_pen = ::SelectObject(dc, pen);
     HGDIOBJ old_brush = ::SelectObject(dc, ::GetStockObject(NULL_BRUSH));
-    ::RoundRect(dc, frame.left, frame.top, frame.right, frame.bottom, 6, 6);
+    ::RoundRect(dc, frame.left, frame.top, frame.right, frame.bottom, manager_->Scale(6), manager_->Scale(6));
     ::SelectObject(dc, old_brush);
     ::SelectObject(dc, old_pen);
     ::DeleteObject(pen);
@@ -20,7 +20,8 @@ void CHorGroupLayoutUI::PaintBackground(HDC dc) {
         ::SetBkMode(dc, OPAQUE);
         ::SetBkColor(dc, RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF));
         ::SetTextColor(dc, RGB(0x33, 0x4E, 0x68));
-        RECT title{pos_.left + 10, pos_.top, pos_.right - 10, pos_.top + title_height};
+        RECT title{pos_.left + manager_->Scale(10), pos_.top, pos_.right - manager_->Scale(10),
+                   pos_.top + title_height};
         const std::wstring caption = L" " + text_ + L" ";
         ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &title,
                     DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);

@@ -115,9 +115,11 @@ bool CControlUI::SetAttribute(const std::wstring& name, const std::wstring& valu
 
 LayoutItem CControlUI::GetLayoutItem() const {
     LayoutItem item;
-    item.fixed_width = fixed_width_;
-    item.fixed_height = fixed_height_;
-    item.padding = padding_;
+    // In the window's pixels: the layout's 96-DPI units scaled by the window's DPI.
+    const bool scaled = manager_ != nullptr;
+    item.fixed_width = scaled ? manager_->Scale(fixed_width_) : fixed_width_;
+    item.fixed_height = scaled ? manager_->Scale(fixed_height_) : fixed_height_;
+    item.padding = scaled ? manager_->Scale(padding_) : padding_;
     item.visible = visible_;
     return item;
 }
@@ -144,7 +146,7 @@ void CControlUI::CreateNativeWindows(HWND parent, CPaintManagerUI* manager, CCon
     }
     const int id = manager->RegisterControl(this, hwnd_);
     ::SetWindowLongPtrW(hwnd_, GWLP_ID, id);
-    ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(CPaintManagerUI::GetDefaultFont()), FALSE);
+    ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(manager->GetFont()), FALSE);
     if (!name_.IsEmpty()) {
         // Other processes (the automation tool) read a control's layout name through a global atom.
         const ATOM atom = ::GlobalAddAtomW(name_.GetData());
@@ -223,7 +225,10 @@ void CContainerUI::SetPos(const UiRect& rc) {
     for (const auto& item : items_) {
         items.push_back(item->GetLayoutItem());
     }
-    const std::vector<UiRect> places = ArrangeLinear(rc, inset_, child_padding_, IsHorizontal(), items);
+    const std::vector<UiRect> places =
+        manager_ != nullptr ? ArrangeLinear(rc, manager_->Scale(inset_), manager_->Scale(child_padding_),
+                                            IsHorizontal(), items)
+                            : ArrangeLinear(rc, inset_, child_padding_, IsHorizontal(), items);
     for (size_t i = 0; i < items_.size(); ++i) {
         items_[i]->SetPos(places[i]);
     }

@@ -1,6 +1,7 @@
 #include "lib/uilib/uilib.h"
 
 #include <algorithm>
+#include <map>
 #include <mutex>
 
 namespace {
@@ -71,19 +72,48 @@ const std::wstring& CPaintManagerUI::GetDefaultXmlLayoutPath() {
     return g_layout_path;
 }
 
-HFONT CPaintManagerUI::GetDefaultFont() {
-    // One font for every control, with Chinese glyphs whatever the system's dialog font is.
-    static HFONT font = [] {
-        const wchar_t* face = L"Microsoft YaHei";
-        if (!HasFontFamily(face)) {
-            face = HasFontFamily(L"WenQuanYi Micro Hei") ? L"WenQuanYi Micro Hei" : L"Tahoma";
+HFONT CPaintManagerUI::GetDefaultFont(int dpi) {
+    // One font for every control, with Chinese glyphs whatever the system's dialog font is. A handful
+    // of scalings at most is ever used, so the fonts live as long as the program.
+    static std::mutex lock;
+    static std::map<int, HFONT> fonts;
+    std::lock_guard<std::mutex> guard(lock);
+    if (dpi < 48 || dpi > 960) {
+        dpi = 96;
+    }
+    HFONT& font = fonts[dpi];
+    if (font == nullptr) {
+        static const wchar_t* face = [] {
+            if (HasFontFamily(L"Microsoft YaHei")) {
+                return L"Microsoft YaHei";
+            }
+            return HasFontFamily(L"WenQuanYi Micro Hei") ? L"WenQuanYi Micro Hei" : L"Tahoma";
+        }();
+        font = ::CreateFontW(-::MulDiv(14, dpi, 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                             DEFAULT_PITCH | FF_SWISS, face);
+        if (font == nullptr) {
+            font = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
         }
-        HFONT f =
-            ::CreateFontW(-14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                          CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, face);
-        return f ? f : static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
-    }();
+    }
     return font;
+}
+
+int CPaintManagerUI::DpiForWindow(HWND window) {
+    // Looked up, not linked: Windows 7 and 8 have no such call.
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto get_dpi_for_window = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    UINT dpi = 0;
+    if (get_dpi_for_window != nullptr && window != nullptr) {
+        dpi = get_dpi_for_window(window);
+    }
+    if (dpi == 0) {
+        HDC dc = ::GetDC(nullptr);
+        dpi = static_cast<UINT>(::GetDeviceCaps(dc, LOGPIXELSX));
+        ::ReleaseDC(nullptr, dc);
+    }
+    return dpi >= 48 && dpi <= 960 ? static_cast<int>(dpi) : 96;
 }
 
 void CPaintManagerUI::MessageLoop() {
@@ -125,6 +155,19 @@ bool CPaintManagerUI::TranslateMessage(const MSG* msg) {
 
 void CPaintManagerUI::Init(HWND window) {
     window_ = window;
+    dpi_ = DpiForWindow(window);
+}
+
+void CPaintManagerUI::SetDpi(int dpi) {
+    if (dpi < 48 || dpi > 960 || dpi == dpi_) {
+        return;
+    }
+    dpi_ = dpi;
+    const HFONT font = GetFont();
+    for (const auto& entry : by_window_) {
+        ::SendMessageW(entry.first, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    }
+    NeedUpdate();
 }
 
 bool CPaintManagerUI::AttachDialog(CControlUI* root) {
@@ -280,7 +323,7 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
         RECT rc;
         ::GetClientRect(window_, &rc);
         ::FillRect(dc, &rc, BrushFor(bk_color_));
-        ::SelectObject(dc, GetDefaultFont());
+        ::SelectObject(dc, GetFont());
         root_->PaintBackground(dc);
         ::EndPaint(window_, &ps);
         result = 0;
@@ -326,14 +369,14 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
         ::FillRect(item->hDC, &item->rcItem, BrushFor(bk));
         ::SetBkMode(item->hDC, TRANSPARENT);
         ::SetTextColor(item->hDC, ToColorRef(disabled ? 0x7B8794 : control->GetTextColor()));
-        ::SelectObject(item->hDC, GetDefaultFont());
+        ::SelectObject(item->hDC, GetFont());
         const std::wstring text = control->GetText().str();
         RECT r = item->rcItem;
         ::DrawTextW(item->hDC, text.c_str(), static_cast<int>(text.size()), &r,
                     DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
         if ((item->itemState & ODS_FOCUS) != 0) {
             RECT f = item->rcItem;
-            ::InflateRect(&f, -3, -3);
+            ::InflateRect(&f, -Scale(3), -Scale(3));
             ::DrawFocusRect(item->hDC, &f);
         }
         result = TRUE;

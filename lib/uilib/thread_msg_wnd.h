@@ -51,6 +51,7 @@ private:
     HWND hwnd_ = nullptr;
     HWND list_ = nullptr;
     HWND owner_ = nullptr;
+    int dpi_ = 96; // sizes below are 96-DPI units scaled by this
     std::vector<std::wstring> pending_;
     int permille_ = 0;
     int shown_permille_ = 0;

@@ -17,6 +17,27 @@ constexpr int kHeight = 340;
 constexpr int kMargin = 12;
 constexpr int kBarHeight = 18;
 
+int Px(int value, int dpi) {
+    return ::MulDiv(value, dpi, 96);
+}
+
+// The bar along the bottom of the client area, and the list above it, in the window's pixels.
+RECT BarRect(HWND hwnd, int dpi) {
+    RECT client;
+    ::GetClientRect(hwnd, &client);
+    return RECT{Px(kMargin, dpi), client.bottom - Px(kMargin + kBarHeight, dpi),
+                client.right - Px(kMargin, dpi), client.bottom - Px(kMargin, dpi)};
+}
+
+void PlaceList(HWND hwnd, HWND list, int dpi) {
+    RECT client;
+    ::GetClientRect(hwnd, &client);
+    const RECT bar = BarRect(hwnd, dpi);
+    ::MoveWindow(list, Px(kMargin, dpi), Px(kMargin, dpi), client.right - 2 * Px(kMargin, dpi),
+                 bar.top - 2 * Px(kMargin, dpi), TRUE);
+    ::SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(CPaintManagerUI::GetDefaultFont(dpi)), TRUE);
+}
+
 bool RegisterClassOnce() {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);
@@ -95,7 +116,8 @@ int CTreadMsgWndUI::Domodal(HWND owner) {
     if (owner != nullptr) {
         ::GetWindowRect(owner, &area);
     }
-    RECT frame{0, 0, kWidth, kHeight};
+    dpi_ = CPaintManagerUI::DpiForWindow(owner);
+    RECT frame{0, 0, Px(kWidth, dpi_), Px(kHeight, dpi_)};
     const DWORD style = WS_POPUP | WS_CAPTION | WS_BORDER | WS_CLIPCHILDREN;
     ::AdjustWindowRectEx(&frame, style, FALSE, 0);
     const int w = frame.right - frame.left;
@@ -110,10 +132,9 @@ int CTreadMsgWndUI::Domodal(HWND owner) {
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     ::SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CTreadMsgWndUI::WindowProc));
     list_ = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"LISTBOX", L"",
-                              WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOSEL, kMargin,
-                              kMargin, kWidth - 2 * kMargin, kHeight - 3 * kMargin - kBarHeight, hwnd,
-                              nullptr, CPaintManagerUI::GetInstance(), nullptr);
-    ::SendMessageW(list_, WM_SETFONT, reinterpret_cast<WPARAM>(CPaintManagerUI::GetDefaultFont()), FALSE);
+                              WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOSEL, 0, 0, 0,
+                              0, hwnd, nullptr, CPaintManagerUI::GetInstance(), nullptr);
+    PlaceList(hwnd, list_, dpi_);
     ::SetPropW(hwnd, kProgressProperty, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0)));
     owner_ = owner;
     {
@@ -168,17 +189,17 @@ void CTreadMsgWndUI::ShowPending(HWND hwnd) {
     }
     if (reinterpret_cast<INT_PTR>(::GetPropW(hwnd, kProgressProperty)) != static_cast<INT_PTR>(permille)) {
         ::SetPropW(hwnd, kProgressProperty, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(permille)));
-        RECT bar{kMargin, kHeight - kMargin - kBarHeight, kWidth - kMargin, kHeight - kMargin};
+        const RECT bar = BarRect(hwnd, dpi_);
         ::InvalidateRect(hwnd, &bar, FALSE);
     }
 }
 
 void CTreadMsgWndUI::PaintBar(HWND hwnd, HDC dc) {
     const int permille = static_cast<int>(reinterpret_cast<INT_PTR>(::GetPropW(hwnd, kProgressProperty)));
-    RECT bar{kMargin, kHeight - kMargin - kBarHeight, kWidth - kMargin, kHeight - kMargin};
+    const RECT bar = BarRect(hwnd, dpi_);
     ::FrameRect(dc, &bar, static_cast<HBRUSH>(::GetStockObject(GRAY_BRUSH)));
     RECT inner = bar;
-    ::InflateRect(&inner, -2, -2);
+    ::InflateRect(&inner, -Px(2, dpi_), -Px(2, dpi_));
     RECT done = inner;
     done.right = inner.left + (inner.right - inner.left) * permille / 1000;
     RECT rest = inner;
@@ -237,6 +258,16 @@ LRESULT CTreadMsgWndUI::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
             ::EnableWindow(owner_, TRUE);
         }
         ::DestroyWindow(hwnd);
+        return 0;
+    }
+    case WM_DPICHANGED: {
+        // Moved to a monitor of another scaling: the suggested rectangle, and the list and bar inside.
+        dpi_ = LOWORD(wParam);
+        const auto* r = reinterpret_cast<const RECT*>(lParam);
+        ::SetWindowPos(hwnd, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+        PlaceList(hwnd, list_, dpi_);
+        ::InvalidateRect(hwnd, nullptr, TRUE);
         return 0;
     }
     case WM_PAINT: {

@@ -254,9 +254,22 @@ public:
     static void MessageLoop();
     // Keyboard handling of our windows (Tab navigation, "return" in edits); true when consumed.
     static bool TranslateMessage(const MSG* msg);
-    static HFONT GetDefaultFont();
+    // The font of every control at a display scaling (96 = 100 %); made once per scaling.
+    static HFONT GetDefaultFont(int dpi = 96);
+    // The scaling of a window's monitor: the window's own on Windows 10 1607 and later, the system's
+    // before that.
+    static int DpiForWindow(HWND window);
 
     void Init(HWND window);
+    // Layout coordinates and font sizes are 96-DPI units, scaled by the window's DPI: taken at Init,
+    // and changed by SetDpi when the window moves to a monitor of another scaling.
+    int GetDpi() const { return dpi_; }
+    void SetDpi(int dpi);
+    int Scale(int value) const { return ::MulDiv(value, dpi_, 96); }
+    UiRect Scale(const UiRect& rc) const {
+        return UiRect{Scale(rc.left), Scale(rc.top), Scale(rc.right), Scale(rc.bottom)};
+    }
+    HFONT GetFont() const { return GetDefaultFont(dpi_); }
     HWND GetPaintWindow() const { return window_; }
     bool AttachDialog(CControlUI* root); // takes ownership, creates the native windows
     CControlUI* GetRoot() const { return root_.get(); }
@@ -270,11 +283,12 @@ public:
     bool MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
     void SetInitSize(int cx, int cy);
-    SIZE GetInitSize() const { return init_size_; }
+    // These three are in the window's pixels (scaled).
+    SIZE GetInitSize() const { return SIZE{Scale(init_size_.cx), Scale(init_size_.cy)}; }
     void SetCaptionRect(const UiRect& rc) { caption_ = rc; }
-    const UiRect& GetCaptionRect() const { return caption_; }
+    UiRect GetCaptionRect() const { return Scale(caption_); }
     void SetMinInfo(int cx, int cy) { min_size_ = SIZE{cx, cy}; }
-    SIZE GetMinInfo() const { return min_size_; }
+    SIZE GetMinInfo() const { return SIZE{Scale(min_size_.cx), Scale(min_size_.cy)}; }
     void SetBkColor(uint32_t color) { bk_color_ = color; }
     void NeedUpdate();
 
@@ -298,6 +312,7 @@ private:
     SIZE min_size_{0, 0};
     UiRect caption_;
     uint32_t bk_color_ = 0xF4F6F8;
+    int dpi_ = 96;
 };
 
 // Builds a control tree from a layout file under the resource path.
@@ -368,6 +383,7 @@ public:
     virtual LRESULT OnNcHitTest(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled);
     virtual LRESULT OnGetMinMaxInfo(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled);
     virtual LRESULT OnCreate(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled);
+    virtual LRESULT OnDpiChanged(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled);
     virtual LRESULT HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled);
 
     LRESULT MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;

@@ -9,6 +9,13 @@ bool CWindowWnd::RegisterWindowClass() {
     wc.lpfnWndProc = &CWindowWnd::WindowProc;
     wc.hInstance = CPaintManagerUI::GetInstance();
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    // The program's icon (resource 1), for the title, the task bar and Alt+Tab; none in test programs.
+    const HINSTANCE instance = CPaintManagerUI::GetInstance();
+    wc.hIcon =
+        static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    wc.hIconSm =
+        static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                        ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
     wc.hbrBackground = nullptr;
     wc.lpszClassName = GetWindowClassName();
     // Several window kinds may share a class name; they all share this one procedure too.
@@ -146,7 +153,7 @@ LRESULT WindowImplBase::OnNcHitTest(UINT, WPARAM, LPARAM lParam, BOOL&) {
     ::ScreenToClient(hwnd_, &pt);
     RECT client;
     ::GetClientRect(hwnd_, &client);
-    const UiRect& caption = m_pm.GetCaptionRect();
+    const UiRect caption = m_pm.GetCaptionRect();
     // Child windows (buttons, edits) take their own hits; what reaches here is background or a label.
     if (pt.x >= client.left + caption.left && pt.x < client.right - caption.right && pt.y >= caption.top &&
         pt.y < caption.bottom) {
@@ -199,6 +206,21 @@ LRESULT WindowImplBase::OnCreate(UINT, WPARAM, LPARAM, BOOL&) {
     return 0;
 }
 
+LRESULT WindowImplBase::OnDpiChanged(UINT, WPARAM wParam, LPARAM lParam, BOOL& handled) {
+    if (m_pm.GetRoot() == nullptr) {
+        handled = FALSE; // a window that draws itself (the pattern) stays in physical pixels
+        return 0;
+    }
+    // Moved to a monitor of another scaling: the rectangle the system suggests keeps the window under
+    // the cursor at its new size; the layout and the fonts follow the new DPI.
+    m_pm.SetDpi(LOWORD(wParam));
+    if (const auto* suggested = reinterpret_cast<const RECT*>(lParam)) {
+        ::SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                       suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    return 0;
+}
+
 LRESULT WindowImplBase::HandleCustomMessage(UINT, WPARAM, LPARAM, BOOL& handled) {
     handled = FALSE;
     return 0;
@@ -246,6 +268,9 @@ LRESULT WindowImplBase::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         break;
     case WM_GETMINMAXINFO:
         result = OnGetMinMaxInfo(msg, wParam, lParam, handled);
+        break;
+    case WM_DPICHANGED:
+        result = OnDpiChanged(msg, wParam, lParam, handled);
         break;
     default:
         handled = FALSE;

@@ -139,6 +139,34 @@ TEST_F(UiLibraryTest, BuildsTheTreeAndAsksForUnknownTags) {
     EXPECT_EQ(400, button.right - button.left);
 }
 
+TEST_F(UiLibraryTest, MovingToAMonitorOfAnotherScalingTakesTheSuggestedRectangleAndRescales) {
+    // Wine never sends this message (every monitor has the system's DPI): sent here as Windows does.
+    const auto font_height = [&] {
+        LOGFONTW lf{};
+        ::GetObjectW(
+            reinterpret_cast<HFONT>(::SendMessageW(window_->Find(L"btn")->GetHWND(), WM_GETFONT, 0, 0)),
+            sizeof(lf), &lf);
+        return lf.lfHeight;
+    };
+    const LONG height_96 = font_height();
+    for (const int dpi : {192, 144}) {
+        RECT suggested{100, 50, 100 + 400 * dpi / 96, 50 + 300 * dpi / 96};
+        ::SendMessageW(window_->GetHWND(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                       reinterpret_cast<LPARAM>(&suggested));
+        RECT rc;
+        ::GetWindowRect(window_->GetHWND(), &rc);
+        EXPECT_EQ(suggested.left, rc.left);
+        EXPECT_EQ(suggested.right, rc.right);
+        EXPECT_EQ(suggested.bottom, rc.bottom);
+        // The button below the title row: 30 units down and 30 high, in the new scaling.
+        const UiRect& btn = window_->Find(L"btn")->GetPos();
+        EXPECT_EQ(30 * dpi / 96, btn.top) << dpi;
+        EXPECT_EQ(30 * dpi / 96, btn.Height()) << dpi;
+        EXPECT_EQ(40 * dpi / 96, window_->Find(L"qx")->GetPos().Width()) << dpi;
+        EXPECT_EQ(height_96 * dpi / 96, font_height()) << dpi;
+    }
+}
+
 TEST_F(UiLibraryTest, UserActionsRaiseNotifications) {
     ::SendMessageW(window_->Find(L"btn")->GetHWND(), BM_CLICK, 0, 0);
     EXPECT_EQ((std::vector<std::wstring>{L"setfocus:btn", L"click:btn"}), window_->TakeEvents());

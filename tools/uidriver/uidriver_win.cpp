@@ -10,7 +10,8 @@
 //                       existing file), or cancels the dialog
 //   uidriver progress [--timeout S]: the tool's progress window, "bar N" (thousandths) and then its lines
 //   uidriver pattern [--timeout S]
-//   uidriver window: the main window's rectangle and state, "X Y W H normal|maximized|minimized"
+//   uidriver window [NAME]: the main window's rectangle and state, "X Y W H normal|maximized|minimized",
+//                   or the screen rectangle of the control NAME, "X Y W H"
 //   uidriver replay: what a server replayed, "inputs N dropped N notifications N hash HEX"
 //
 // Exit code 0 on success, 1 when what it waits for does not come, 2 on bad usage.
@@ -381,10 +382,11 @@ int wmain(int argc, wchar_t** argv) {
     const bool list = command == L"list" && words.size() == 1;
     const bool replay = command == L"replay" && words.size() == 1;
     const bool window = command == L"window" && words.size() == 1;
+    const bool control_rect = command == L"window" && words.size() == 2;
     const bool get = command == L"get" && words.size() == 2;
     const bool set = command == L"set" && words.size() == 3;
     const bool click = command == L"click" && words.size() == 2;
-    if (!list && !window && !get && !set && !click && !replay) {
+    if (!list && !window && !control_rect && !get && !set && !click && !replay) {
         return Usage();
     }
     const HWND main = WaitFor(MainWindow, timeout_ms);
@@ -429,6 +431,13 @@ int wmain(int argc, wchar_t** argv) {
     const HWND control = WaitFor([&] { return FindControl(main, name); }, timeout_ms);
     if (control == nullptr) {
         return Fail(L"no control of that name", kMissing);
+    }
+    if (control_rect) {
+        RECT rc;
+        ::GetWindowRect(control, &rc);
+        Write(std::to_wstring(rc.left) + L" " + std::to_wstring(rc.top) + L" " +
+              std::to_wstring(rc.right - rc.left) + L" " + std::to_wstring(rc.bottom - rc.top) + L"\n");
+        return kOk;
     }
     if (get) {
         Write(TextOf(control) + L"\n");
