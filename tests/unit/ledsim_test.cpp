@@ -214,10 +214,12 @@ TEST(Topology, ParsesAndRefusesByName) {
     ledsim::Topology t;
     std::string error;
     ASSERT_TRUE(ledsim::ParseTopology(
-        R"({"ports":[{"row_offset":10,"cards":[{"row":1,"column":2,"rows":3,"columns":130}]},{"cards":[]}]})",
+        R"({"ports":[{"row_offset":10,"cards":[{"row":1,"column":2,"rows":3,"columns":130}]},{"cards":[]},
+            {"row_offset":0,"column_offset":65535,"cards":[]}]})",
         t, error))
         << error;
-    ASSERT_EQ(2u, t.ports.size());
+    ASSERT_EQ(3u, t.ports.size());
+    EXPECT_EQ(65535, t.ports[2].column_offset);
     EXPECT_EQ(10, t.ports[0].row_offset);
     EXPECT_EQ(130, t.ports[0].cards[0].columns);
     EXPECT_TRUE(t.ports[1].cards.empty());
@@ -231,12 +233,31 @@ TEST(Topology, ParsesAndRefusesByName) {
         {"{\"ports\":[{}]}", "port 0: an object with an array \"cards\""},
         {"{\"ports\":[{\"cards\":[{\"rows\":70000}]}]}", "port 0 card 0: \"rows\" must be"},
         {"{\"ports\":[{\"cards\":[{\"rows\":-1}]}]}", "port 0 card 0: \"rows\" must be"},
+        {"{\"ports\":[{\"cards\":[{\"columns\":65536}]}]}", "port 0 card 0: \"columns\" must be"},
         {"{\"ports\":[{\"cards\":[{\"rows\":65535,\"columns\":65535}]}]}", "larger than the simulator"},
         {"not json", "a topology is a JSON object"},
     };
     for (const Case& c : bad) {
         EXPECT_FALSE(ledsim::ParseTopology(c.json, t, error)) << c.json;
         EXPECT_NE(std::string::npos, error.find(c.message)) << error;
+    }
+    // Each limit is taken; one more is refused.
+    const auto list = [](size_t n, const std::string& item) {
+        std::string s;
+        for (size_t i = 0; i < n; ++i) {
+            s += (i == 0 ? "" : ",") + item;
+        }
+        return s;
+    };
+    for (size_t more : {0, 1}) {
+        EXPECT_EQ(more == 0, ledsim::ParseTopology(
+                                 "{\"ports\":[" + list(ledsim::kMaxPorts + more, "{\"cards\":[]}") + "]}", t, error));
+        EXPECT_EQ(more == 0, ledsim::ParseTopology("{\"ports\":[{\"cards\":[" +
+                                                       list(ledsim::kMaxCardsPerPort + more, "{}") + "]}]}",
+                                                   t, error));
+        EXPECT_EQ(more == 0, ledsim::ParseTopology("{\"ports\":[{\"cards\":[{\"columns\":4096,\"rows\":" +
+                                                       std::to_string(16384 + more) + "}]}]}",
+                                                   t, error)); // 64 MiB of coefficients
     }
 }
 

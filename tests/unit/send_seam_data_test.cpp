@@ -117,10 +117,13 @@ TEST(GainMap, SegmentsCoverUpToTheirEndPointInGridOrderAndStopAtTheEdge) {
                                SeamSegment{5, -1, 5, 2, 0, 0, 1.5f}, // from above the map: nothing
                                SeamSegment{7, 2, 7, 2, 0, 0, 1.5f},  // y0 = y1: nothing
                                SeamSegment{8, 0, 8, 3, 0, 0, 1.5f},  // column 8 is past the map
+                               SeamSegment{0, 0, 2, 0, 0, 1, 1.1f},  // row 0 from column 0
+                               SeamSegment{2, -1, 4, -1, 0, 1, 1.5f}, // the row above the map: nothing
+                               SeamSegment{-1, 1, -1, 3, 0, 0, 1.5f}, // the column left of it: nothing
                                SeamSegment{0, 0, 0, 1, 0, 5, 0.9f},  // any other flag runs down a column
                            });
     const float expected[4][8] = {
-        {0.9f, 1, 1, 0.8f, 1, 1, 1, 1},
+        {0.9f, 1.1f, 1, 0.8f, 1, 1, 1, 1},
         {1, 1.2f, 1.2f, 0.8f, 1.2f, 1, 1, 1},
         {1, 1, 1, 0.8f, 1, 1, 1, 1},
         {1, 1, 1, 1, 1, 1, 1.3f, 1.3f},
@@ -132,6 +135,8 @@ TEST(GainMap, SegmentsCoverUpToTheirEndPointInGridOrderAndStopAtTheEdge) {
     }
     GainMap refused;
     EXPECT_FALSE(MakeGainMap(-1, 4, 1 << 20, refused));
+    EXPECT_FALSE(MakeGainMap(-1, 0, 1 << 20, refused)); // no cells, but a negative size all the same
+    EXPECT_FALSE(MakeGainMap(0, -1, 1 << 20, refused));
     EXPECT_FALSE(MakeGainMap(1 << 20, 1 << 20, 1ull << 40, refused)); // 4 TB
     EXPECT_TRUE(MakeGainMap(0, 0, 0, refused));
     EXPECT_TRUE(MakeGainMap(16, 16, 1024, refused));

@@ -119,6 +119,9 @@ TEST(ReadBack, EachSegmentTakesTheMeanOfTheCellsItCoversInsideTheMap) {
         {0, 3, 3, 3, 0, 1, 9.0f},  // the first row below it: 1.0
         {4, 0, 4, 3, 0, 7, 9.0f},  // a column right of the map: 1.0
         {3, 1, 3, 0, 0, 0, 9.0f},  // y0 > y1: 1.0
+        {0, 1, 0, 3, 0, 0, 9.0f},  // column 0, rows 1 and 2
+        {0, -1, 3, -1, 0, 1, 9.0f}, // the row above the map: 1.0
+        {-1, 0, -1, 3, 0, 0, 9.0f}, // the column left of it: 1.0
     };
     AverageSegmentGains(map, segments);
     const float expected[] = {((0.1f + 0.2f) + 0.3f) / 3.0f,
@@ -128,6 +131,9 @@ TEST(ReadBack, EachSegmentTakesTheMeanOfTheCellsItCoversInsideTheMap) {
                               1.0f,
                               1.0f,
                               1.0f,
+                              1.0f,
+                              1.0f,
+                              (1.5f + 0.7f) / 2.0f,
                               1.0f,
                               1.0f};
     for (size_t i = 0; i < segments.size(); ++i) {
