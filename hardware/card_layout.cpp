@@ -12,15 +12,18 @@ PortOffsetTable ParsePortOffsetTable(const uint8_t (&table)[256]) {
     return offsets;
 }
 
-bool ReadCardRect(ICommInterface& device, int port, int card_address, const PortOffsetTable& offsets,
+int ReadCardRect(ICommInterface& device, int port, int card_address, const PortOffsetTable& offsets,
                   CardRect& out) {
     uint8_t position[20] = {};
-    if (device.ReadCardRegister(port, card_address, kCardPositionRegister, position, sizeof(position)) != 0) {
-        return false;
+    const int placed = device.ReadCardRegister(port, card_address, kCardPositionRegister, position,
+                                               sizeof(position));
+    if (placed != 0) {
+        return placed;
     }
     uint8_t size[4] = {};
-    if (device.ReadCardRegister(port, card_address, kCardSizeRegister, size, sizeof(size)) != 0) {
-        return false;
+    const int sized = device.ReadCardRegister(port, card_address, kCardSizeRegister, size, sizeof(size));
+    if (sized != 0) {
+        return sized;
     }
     const PortOffset offset = port >= 0 && static_cast<size_t>(port) < offsets.size()
                                   ? offsets[static_cast<size_t>(port)]
@@ -29,5 +32,5 @@ bool ReadCardRect(ICommInterface& device, int port, int card_address, const Port
     out.first_column = static_cast<uint32_t>(GetBE16(&position[6])) + offset.column;
     out.rows = GetBE16(&size[0]);
     out.columns = GetBE16(&size[2]);
-    return true;
+    return 0;
 }

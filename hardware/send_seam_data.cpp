@@ -16,25 +16,45 @@ struct Released {
     ~Released() { device->Release(); }
 };
 
-// Cuts, quantises and writes one card; false when its block could not be allocated.
-bool SendCard(ICommInterface& device, int port, int card_address, const GainMap& map, const CardRect& rect,
-              uint64_t memory_budget) {
+// How one card went: its three writes all arrived, or it failed, or the link itself is gone (a
+// negative result: the library gives up the connection, and every later call would fail as well).
+enum class CardResult { Written, Failed, NoMemory, LinkLost };
+
+CardResult Result(int rc) {
+    return rc == 0 ? CardResult::Written : rc < 0 ? CardResult::LinkLost : CardResult::Failed;
+}
+
+// Cuts, quantises and writes one card. The closing gate write waits for its answer, and that answer
+// stands for the two writes posted before it: only then is the card known to hold its block.
+CardResult SendCard(ICommInterface& device, int port, int card_address, const GainMap& map,
+                    const CardRect& rect, uint64_t memory_budget) {
     const uint64_t bytes = BlockBytes(rect);
     std::vector<uint8_t> block;
     if (bytes > memory_budget) {
-        return false;
+        return CardResult::NoMemory;
     }
     try {
         block.resize(static_cast<size_t>(bytes));
     } catch (const std::bad_alloc&) {
-        return false;
+        return CardResult::NoMemory;
     }
     FillCoefficientBlock(map, rect, block.data());
-    device.WriteCardRegister(port, card_address, kUploadGateRegister, kGateOpen, 4, 0);
-    device.WriteCardRegister(port, card_address, kCoefficientRegister, block.data(),
-                             static_cast<uint32_t>(block.size()), 0);
-    device.WriteCardRegister(port, card_address, kUploadGateRegister, kGateClosed, 4, 0);
-    return true;
+    const int opened = device.WriteCardRegister(port, card_address, kUploadGateRegister, kGateOpen, 4, 0);
+    if (opened != 0) {
+        return Result(opened);
+    }
+    const int written = device.WriteCardRegister(port, card_address, kCoefficientRegister, block.data(),
+                                                 static_cast<uint32_t>(block.size()), 0);
+    if (written != 0) {
+        return Result(written);
+    }
+    return Result(
+        device.WriteCardRegister(port, card_address, kUploadGateRegister, kGateClosed, 4, kWaitForReply));
+}
+
+std::wstring CardName(int port, int card, int cards) {
+    return L"port " + std::to_wstring(port) + L": card " + std::to_wstring(card + 1) + L" of " +
+           std::to_wstring(cards);
 }
 
 } // namespace
@@ -61,6 +81,7 @@ SendOutcome SendSeamData(ICommInterfaceMan& manager, const ScreenParams& params,
     const PortOffsetTable offsets = ParsePortOffsetTable(table);
     const int ports = device->GetPortCount();
     uint64_t card_total = 0;
+    uint64_t failed = 0;
     for (int p = 0; p < ports; ++p) {
         const int cards = device->GetCardCount(p, 2);
         card_total += static_cast<uint64_t>(cards > 0 ? cards : 0);
@@ -68,19 +89,38 @@ SendOutcome SendSeamData(ICommInterfaceMan& manager, const ScreenParams& params,
             // The sending card's table places 16 ports; a card beyond them has no place on the screen.
             progress.Trace(L"port " + std::to_wstring(p) + L" has no offset entry: its " +
                            std::to_wstring(cards) + L" cards are skipped");
+            failed += static_cast<uint64_t>(cards);
             progress.Progress(static_cast<uint64_t>(p) + 1, static_cast<uint64_t>(ports));
             continue;
         }
         for (int c = 0; c < cards; ++c) {
             const int address = c | kCardAddressBase;
             CardRect rect;
-            if (ReadCardRect(*device, p, address, offsets, rect)) {
-                if (SendCard(*device, p, address, map, rect, memory_budget)) {
-                    progress.Trace(L"port " + std::to_wstring(p) + L": card " + std::to_wstring(c + 1) +
-                                   L" of " + std::to_wstring(cards));
-                } else {
-                    progress.Trace(L"memory errer");
-                }
+            CardResult result = CardResult::Failed;
+            const int read = ReadCardRect(*device, p, address, offsets, rect);
+            if (read == 0) {
+                result = SendCard(*device, p, address, map, rect, memory_budget);
+            } else if (read < 0) {
+                result = CardResult::LinkLost;
+            }
+            switch (result) {
+            case CardResult::Written:
+                progress.Trace(CardName(p, c, cards));
+                break;
+            case CardResult::NoMemory:
+                progress.Trace(L"memory errer");
+                progress.Trace(CardName(p, c, cards) + L" failed");
+                ++failed;
+                break;
+            case CardResult::Failed:
+                progress.Trace(CardName(p, c, cards) + L" failed");
+                ++failed;
+                break;
+            case CardResult::LinkLost:
+                // Nothing more can arrive: the run ends here, and the cards not reached keep what
+                // they held.
+                progress.Trace(CardName(p, c, cards) + L" failed: the link to the controller is lost");
+                return SendOutcome::DeviceError;
             }
             // The bar moves per card within its port, ports taking equal shares.
             progress.Progress(static_cast<uint64_t>(p) * cards + c + 1, static_cast<uint64_t>(ports) * cards);
@@ -89,5 +129,8 @@ SendOutcome SendSeamData(ICommInterfaceMan& manager, const ScreenParams& params,
             progress.Progress(static_cast<uint64_t>(p) + 1, static_cast<uint64_t>(ports));
         }
     }
-    return card_total == 0 ? SendOutcome::DeviceError : SendOutcome::Finished;
+    if (failed > 0) {
+        progress.Trace(std::to_wstring(failed) + L" of " + std::to_wstring(card_total) + L" cards failed");
+    }
+    return card_total == 0 || failed > 0 ? SendOutcome::DeviceError : SendOutcome::Finished;
 }

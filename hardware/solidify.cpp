@@ -16,33 +16,55 @@ bool SolidifyCards(ICommInterfaceMan& manager, const std::function<void(int)>& s
     if (device == nullptr) {
         return false;
     }
+    // Every card the counts announce must take its store command; the copy of the switch must arrive
+    // too. A negative result means the link is gone: nothing more can arrive, so the run ends there.
+    bool all_stored = true;
+    bool any_stored = false;
+    bool link_lost = false;
     bool switch_copied = false;
     const int ports = device->GetPortCount();
-    for (int p = 0; p < ports; ++p) {
+    for (int p = 0; p < ports && !link_lost; ++p) {
         const int cards = device->GetCardCount(p, 2);
-        for (int c = 0; c < cards; ++c) {
+        for (int c = 0; c < cards && !link_lost; ++c) {
             const int address = c | kCardAddressBase;
             if (!switch_copied) {
                 // What the cards show now becomes what they show at power-on; the first card that
                 // answers speaks for all.
                 uint8_t value[4] = {0, 0, 0, 0};
-                if (device->ReadCardRegister(p, address, kCorrectionSwitchRegister, value, 4) == 0) {
-                    device->WriteCardRegister(kBroadcastPort, kBroadcastCard, kStoredSwitchRegister, value, 4,
-                                              0);
+                const int read = device->ReadCardRegister(p, address, kCorrectionSwitchRegister, value, 4);
+                if (read == 0) {
+                    const int copied = device->WriteCardRegister(kBroadcastPort, kBroadcastCard,
+                                                                 kStoredSwitchRegister, value, 4, kWaitForReply);
+                    all_stored = all_stored && copied == 0;
+                    link_lost = copied < 0;
                     switch_copied = true;
+                    if (link_lost) {
+                        break;
+                    }
                     sleep_ms(1000);
+                } else if (read < 0) {
+                    link_lost = true;
+                    break;
                 }
             }
             uint8_t size[4] = {};
-            if (device->ReadCardRegister(p, address, kCardSizeRegister, size, 4) != 0) {
+            const int sized = device->ReadCardRegister(p, address, kCardSizeRegister, size, 4);
+            if (sized != 0) {
+                all_stored = false;
+                link_lost = sized < 0;
                 continue;
             }
             uint8_t word[4];
             PutBE32(word, StoreWord(GetBE16(size), GetBE16(size + 2)));
-            device->WriteCardRegister(p, address, kStoreCommandRegister, word, 4, 0);
+            const int stored = device->WriteCardRegister(p, address, kStoreCommandRegister, word, 4, kWaitForReply);
+            all_stored = all_stored && stored == 0;
+            any_stored = any_stored || stored == 0;
+            link_lost = stored < 0;
         }
     }
     device->Release();
-    sleep_ms(1000);
-    return true;
+    if (any_stored || (all_stored && !link_lost)) {
+        sleep_ms(1000); // the cards that took their command store while this waits
+    }
+    return all_stored && !link_lost;
 }

@@ -16,6 +16,8 @@ constexpr uint32_t kStoreCommandRegister = 0xDA000002;
 // (in 32 bits): the page count stands in bits 20 and up.
 uint32_t StoreWord(uint16_t rows, uint16_t columns);
 
-// The store sequence; false when the device cannot be opened. `sleep_ms` waits: one second after the
-// switch is copied and one at the end, which the cards need.
+// The store sequence; false when the device cannot be opened, or when a card the counts announced did
+// not take its store command (its size unreadable, the command refused or lost), or the switch copy
+// did not arrive. `sleep_ms` waits: one second after the switch is copied and one at the end, which
+// the cards need.
 bool SolidifyCards(ICommInterfaceMan& manager, const std::function<void(int)>& sleep_ms);

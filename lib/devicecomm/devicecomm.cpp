@@ -2,8 +2,21 @@
 
 #include "lib/devicecomm/protocol.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <vector>
+
+namespace {
+constexpr size_t kHelloPayload = 12; // device id, protocol version
+} // namespace
+
+// The reply timeout is the whole of a small call; register data adds time at the slowest rate a link
+// to a controller still counts as working, so a 64 KiB block costs 64 ms more and a 64 MiB one a minute.
+uint64_t CallDeadlineMs(int reply_timeout_ms, uint64_t bytes) {
+    return static_cast<uint64_t>(reply_timeout_ms > 0 ? reply_timeout_ms : 0) + bytes / kBytesPerDeadlineMs;
+}
 
 // Requests and their responses, in order, on a connection that is given up at the first failure: after
 // a timeout the stream can no longer be matched to requests.
@@ -12,14 +25,26 @@
 // so the responses of posted writes are taken off the stream before the next request that needs its
 // own answer, and before the connection is let go. The round trip a response costs is paid once per
 // read, not once per write.
+//
+// Every call of the interface has one deadline for all it sends and receives, not a timeout per
+// receive: a controller that drips its answer a byte at a time still ends the call in time. A response
+// is never buffered beyond what its request allows: a length announced beyond that ends the call at
+// once.
 class Connection {
 public:
     Connection(net::Socket socket, int timeout_ms) : socket_(std::move(socket)), timeout_ms_(timeout_ms) {}
 
+    // Starts the deadline of one call that moves `bytes` of register data, besides the responses still
+    // owed for posted writes (whose data the controller may still be taking in).
+    void Begin(uint64_t bytes) {
+        deadline_ = std::chrono::steady_clock::now() +
+                    std::chrono::milliseconds(CallDeadlineMs(timeout_ms_, bytes + unanswered_bytes_));
+    }
+
     // The request goes out before the responses of posted writes are taken: they arrive first, in
-    // order, and the round trip is paid once.
-    bool Call(const devproto::Request& request, devproto::Response& response) {
-        return Send(request) && Drain() && Receive(response);
+    // order, and the round trip is paid once. `max_payload` is the most the response may carry.
+    bool Call(const devproto::Request& request, size_t max_payload, devproto::Response& response) {
+        return Send(request) && Drain() && Receive(max_payload, response);
     }
 
     // Sends a request whose response is not waited for; false when the connection failed.
@@ -28,6 +53,7 @@ public:
             return false;
         }
         ++unanswered_;
+        unanswered_bytes_ += request.data.size();
         // Responses are small, but the controller must never block on a full stream of them.
         return unanswered_ < kMaxUnanswered || Drain();
     }
@@ -35,13 +61,23 @@ public:
     // Takes the responses of every posted request off the stream.
     bool Drain() {
         while (unanswered_ > 0) {
-            devproto::Response ignored;
-            if (!Receive(ignored)) {
+            devproto::Response r;
+            if (!Receive(0, r)) {
                 return false;
             }
             --unanswered_;
+            refused_ = refused_ || r.status != devproto::Status::Ok;
         }
+        unanswered_bytes_ = 0;
         return socket_.Valid();
+    }
+
+    // Whether a posted write was refused since the last question; a write that waits for its answer
+    // stands for the posted ones before it.
+    bool TakeRefusal() {
+        const bool refused = refused_;
+        refused_ = false;
+        return refused;
     }
 
     bool Valid() const { return socket_.Valid(); }
@@ -49,20 +85,36 @@ public:
 private:
     static constexpr int kMaxUnanswered = 256;
 
+    int RemainingMs() const {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline_ - std::chrono::steady_clock::now())
+                              .count();
+        return left <= 0 ? 0 : (left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left));
+    }
+
+    bool Fail() {
+        socket_.Close();
+        return false;
+    }
+
     bool Send(const devproto::Request& request) {
         if (!socket_.Valid()) {
             return false;
         }
         const std::vector<uint8_t> bytes = devproto::EncodeRequest(request);
-        if (!net::SendAll(socket_, bytes.data(), bytes.size(), timeout_ms_)) {
-            socket_.Close();
-            return false;
+        const int left = RemainingMs();
+        if (left == 0 || !net::SendAll(socket_, bytes.data(), bytes.size(), left)) {
+            return Fail();
         }
         return true;
     }
 
-    bool Receive(devproto::Response& response) {
+    bool Receive(size_t max_payload, devproto::Response& response) {
         for (;;) {
+            // The announced length is checked before the body is waited for, let alone kept.
+            if (pending_.size() >= 4 && devproto::GetU32(pending_.data()) > max_payload + 1) {
+                return Fail();
+            }
             devproto::Frame frame;
             size_t used = 0;
             const devproto::ParseResult r =
@@ -70,38 +122,44 @@ private:
             if (r == devproto::ParseResult::Ok) {
                 pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(used));
                 if (!devproto::DecodeResponse(frame, response)) {
-                    socket_.Close();
-                    return false;
+                    return Fail();
                 }
                 return true;
             }
             if (r == devproto::ParseResult::Malformed) {
-                socket_.Close();
-                return false;
+                return Fail();
             }
-            uint8_t chunk[64 * 1024];
-            const long n = net::RecvSome(socket_, chunk, sizeof(chunk), timeout_ms_);
+            const int left = RemainingMs();
+            if (left == 0) {
+                return Fail();
+            }
+            const long n = net::RecvSome(socket_, chunk_, sizeof(chunk_), left);
             if (n <= 0) {
-                socket_.Close();
-                return false;
+                return Fail();
             }
-            pending_.insert(pending_.end(), chunk, chunk + n);
+            pending_.insert(pending_.end(), chunk_, chunk_ + n);
         }
     }
 
     net::Socket socket_;
     int timeout_ms_;
+    std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::now();
     std::vector<uint8_t> pending_;
     int unanswered_ = 0;
+    uint64_t unanswered_bytes_ = 0;
+    bool refused_ = false;
+    uint8_t chunk_[64 * 1024];
 };
 
 namespace {
 
 class CommInterface final : public ICommInterface {
 public:
-    explicit CommInterface(std::unique_ptr<Connection> connection) : connection_(std::move(connection)) {}
+    CommInterface(std::unique_ptr<Connection> connection, DeviceTrace trace)
+        : connection_(std::move(connection)), trace_(std::move(trace)) {}
 
     void Release() override {
+        connection_->Begin(0);
         connection_->Drain(); // a posted write is answered before the connection goes
         delete this;
     }
@@ -109,14 +167,28 @@ public:
     int GetPortCount() override {
         devproto::Request q;
         q.op = devproto::Op::PortCount;
-        return CountOf(q);
+        const int n = CountOf(q);
+        if (n > kMaxDevicePorts) {
+            // The sending card's offset table places 16 ports; a larger count is a fault, not a wall.
+            Trace("the controller reports " + std::to_string(n) + " ports; the first " +
+                  std::to_string(kMaxDevicePorts) + " are used");
+            return kMaxDevicePorts;
+        }
+        return n;
     }
 
     int GetCardCount(int port, int /*kind*/) override {
         devproto::Request q;
         q.op = devproto::Op::CardCount;
         q.port = port;
-        return CountOf(q);
+        const int n = CountOf(q);
+        if (n > kMaxCardsOnPort) {
+            // Index 0xFFF with 0x2000 is the broadcast address, and higher ones alias other cards.
+            Trace("the controller reports " + std::to_string(n) + " cards on port " + std::to_string(port) +
+                  "; the first " + std::to_string(kMaxCardsOnPort) + " are used");
+            return kMaxCardsOnPort;
+        }
+        return n;
     }
 
     int ReadCardRegister(int port, int card, uint32_t address, uint8_t* buffer, uint32_t length) override {
@@ -140,12 +212,16 @@ public:
         q.card = static_cast<uint32_t>(card);
         q.address = address;
         q.data.assign(buffer, buffer + length);
+        connection_->Begin(length);
         if ((flags & kWaitForReply) == 0) {
             return connection_->Post(q) ? 0 : -1;
         }
         devproto::Response r;
-        if (!connection_->Call(q, r)) {
+        if (!connection_->Call(q, 0, r)) {
             return -1;
+        }
+        if (connection_->TakeRefusal()) {
+            return static_cast<int>(devproto::Status::WriteRefused);
         }
         return static_cast<int>(r.status);
     }
@@ -162,13 +238,23 @@ public:
     }
 
 private:
+    void Trace(const std::string& line) {
+        if (trace_) {
+            trace_(line);
+            return;
+        }
+        std::fprintf(stderr, "devicecomm: %s\n", line.c_str());
+        std::fflush(stderr);
+    }
+
     int CountOf(const devproto::Request& q) {
         devproto::Response r;
-        if (!connection_->Call(q, r) || r.status != devproto::Status::Ok || r.payload.size() != 4) {
+        connection_->Begin(0);
+        if (!connection_->Call(q, 4, r) || r.status != devproto::Status::Ok || r.payload.size() != 4) {
             return 0; // no ports or cards: the loops of the commands simply end
         }
         const uint32_t n = devproto::GetU32(r.payload.data());
-        return n > 0x7FFFFFFF ? 0 : static_cast<int>(n);
+        return n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(n);
     }
 
     int Read(const devproto::Request& q, uint8_t* buffer, uint32_t length) {
@@ -176,7 +262,8 @@ private:
             return -1;
         }
         devproto::Response r;
-        if (!connection_->Call(q, r)) {
+        connection_->Begin(length);
+        if (!connection_->Call(q, length, r)) {
             return -1;
         }
         if (r.status != devproto::Status::Ok) {
@@ -192,6 +279,7 @@ private:
     }
 
     std::unique_ptr<Connection> connection_;
+    DeviceTrace trace_;
 };
 
 } // namespace
@@ -214,6 +302,27 @@ std::string CCommInstMan::LastError() {
     return last_error_;
 }
 
+namespace {
+
+// Asks who the controller is; an empty text and its id when it answered as one.
+std::string Greet(Connection& connection, uint64_t& id) {
+    devproto::Request hello;
+    hello.op = devproto::Op::Hello;
+    devproto::Response r;
+    connection.Begin(0);
+    if (!connection.Call(hello, kHelloPayload, r)) {
+        return "the controller did not answer";
+    }
+    if (r.status != devproto::Status::Ok || r.payload.size() != kHelloPayload ||
+        devproto::GetU32(r.payload.data() + 8) != devproto::kVersion) {
+        return "the controller speaks another protocol";
+    }
+    id = devproto::GetU64(r.payload.data());
+    return std::string();
+}
+
+} // namespace
+
 int CCommInstMan::InitDeviceList() {
     const DeviceSettings s = Settings();
     std::string error;
@@ -222,17 +331,7 @@ int CCommInstMan::InitDeviceList() {
     std::unique_ptr<Connection> connection;
     if (socket.Valid()) {
         connection = std::make_unique<Connection>(std::move(socket), s.reply_timeout_ms);
-        devproto::Request hello;
-        hello.op = devproto::Op::Hello;
-        devproto::Response r;
-        if (!connection->Call(hello, r)) {
-            error = "the controller did not answer";
-        } else if (r.status != devproto::Status::Ok || r.payload.size() != 12 ||
-                   devproto::GetU32(r.payload.data() + 8) != devproto::kVersion) {
-            error = "the controller speaks another protocol";
-        } else {
-            id = devproto::GetU64(r.payload.data());
-        }
+        error = Greet(*connection, id);
     }
     std::lock_guard<std::mutex> guard(lock_);
     has_device_ = connection != nullptr && error.empty();
@@ -242,6 +341,15 @@ int CCommInstMan::InitDeviceList() {
     current_id_ = has_device_ ? id : current_id_;
     last_error_ = has_device_ ? std::string() : error;
     return has_device_ ? 0 : 1;
+}
+
+ICommInterface* OpenCommInterfaceOver(net::Socket socket, const DeviceSettings& settings) {
+    auto connection = std::make_unique<Connection>(std::move(socket), settings.reply_timeout_ms);
+    uint64_t id = 0;
+    if (!Greet(*connection, id).empty()) {
+        return nullptr;
+    }
+    return new CommInterface(std::move(connection), settings.trace);
 }
 
 int CCommInstMan::GetDeviceCount() {
@@ -260,7 +368,7 @@ ICommInterface* CCommInstMan::GetCommInst(uint64_t id) {
         return nullptr;
     }
     has_device_ = false; // one interface per discovery: the connection now belongs to it
-    return new CommInterface(std::move(found_));
+    return new CommInterface(std::move(found_), settings_.trace);
 }
 
 void CCommInstMan::SetCurDeviceId(uint64_t id) {

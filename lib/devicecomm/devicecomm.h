@@ -2,22 +2,37 @@
 
 // The device-communication library: a device manager hands out one interface per command to the
 // sending card and the receiving cards chained on its ports. Our transport is the controller protocol
-// over TCP (protocol.h); every operation has a timeout, so a silent controller fails a command instead
-// of hanging the window that runs it.
+// over TCP (protocol.h); every call has one deadline, so a silent or dripping controller fails a command
+// instead of hanging the window that runs it.
 
 #include "lib/devicecomm/net.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+
+// Where the library says what it changed of a controller's answers (counts it cut); standard error
+// when none is set.
+using DeviceTrace = std::function<void(const std::string&)>;
 
 struct DeviceSettings {
     std::string host = "127.0.0.1";
     uint16_t port = 26600;
     int connect_timeout_ms = 2000;
-    int reply_timeout_ms = 3000;
+    int reply_timeout_ms = 3000; // the deadline of a call without register data
+    DeviceTrace trace;
 };
+
+// A call's deadline: the reply timeout, and a millisecond more for each KiB of register data it moves.
+constexpr uint64_t kBytesPerDeadlineMs = 1024;
+uint64_t CallDeadlineMs(int reply_timeout_ms, uint64_t bytes);
+
+// Counts beyond these are cut: the sending card's offset table places 16 ports, and card indices from
+// 0xFFF on give the broadcast address or alias other cards.
+constexpr int kMaxDevicePorts = 16;
+constexpr int kMaxCardsOnPort = 0xFFF;
 
 class Connection;
 
@@ -30,8 +45,8 @@ public:
     // 0 on success, with the buffer filled; non-zero otherwise.
     virtual int ReadCardRegister(int port, int card, uint32_t address, uint8_t* buffer, uint32_t length) = 0;
     // With flags 0 the write is sent without waiting for the controller's answer, and 0 means only that
-    // it was sent (the commands never look at a write's result); with kWaitForReply it returns the
-    // controller's status, 0 when the write was taken.
+    // it was sent; with kWaitForReply it returns the controller's status, 0 only when this write and
+    // every write posted since the last waiting one were taken.
     virtual int WriteCardRegister(int port, int card, uint32_t address, const uint8_t* buffer,
                                   uint32_t length, int flags) = 0;
     // count is in 32-bit words.
@@ -87,6 +102,10 @@ private:
 
 // The sequence every hardware command begins with; null when any step fails.
 ICommInterface* OpenCommInterface(ICommInterfaceMan& manager);
+
+// An interface over a socket already connected to a controller, after the same greeting; null when it
+// does not answer as one. For fuzzing the library's side of the link without a listener.
+ICommInterface* OpenCommInterfaceOver(net::Socket socket, const DeviceSettings& settings);
 
 // The address a card is reached at: its index on the port with 0x2000; port -1 with card 0x2FFF writes
 // to every card at once.

@@ -1,12 +1,13 @@
 """Storing in the cards ("btn_solidify") and the read-back of gains ("btn_read_back")."""
 
+import json
 import subprocess
 import time
 
 import pattern_model as model
 from harness import (NATIVE_BIN, Simulator, Tool, check, controls, import_seam_file, save_seam_file, scratch_dir,
                      tool_for, uidriver, wait_until, win_path)
-from test_upload import send_and_expect
+from test_upload import FOUR_CARDS, send_and_expect
 
 W, H, MW, MH = 1024, 512, 64, 32  # the default wall of the simulator
 
@@ -70,6 +71,20 @@ def test_solidify_without_cards_waits_a_second_and_finishes():
     check(out == " \tsave seam data finish\n" and 0.9 < elapsed < 3, f"{out!r} after {elapsed:.1f} s")
     uidriver("msgbox", "--ok")
     check(journal.read_text() == "", "nothing written")
+
+
+def test_solidify_with_a_link_lost_before_every_card_stored_ends_in_device_errer():
+    folder = scratch_dir("store-link-lost")
+    (folder / "four.json").write_text(json.dumps(FOUR_CARDS))
+    # The switch copy and two store commands arrive; the third store command is lost with the link.
+    sim, tool, journal = start(folder, "--topology", str(folder / "four.json"), "--close-after-writes", "3")
+    uidriver("click", "btn_solidify")
+    _, out = uidriver("msgbox", "--timeout", "20")
+    check(out == "warnning\tdevice errer\n", f"message {out!r}")
+    uidriver("msgbox", "--ok")
+    stores = [line for line in journal.read_text().splitlines() if " 0xda000002 " in line]
+    check(len(stores) == 2, f"two cards stored: {stores}")
+    check(controls()["btn_solidify"][1], "the window takes input again")
 
 
 def saved_gains(folder, name):

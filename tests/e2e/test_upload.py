@@ -147,3 +147,20 @@ def test_the_progress_window_shows_lines_and_bar_while_the_main_window_waits():
     _, out = uidriver("msgbox", "--timeout", "30")
     check(out == " \tsend seam data finish\n", f"message box {out!r}")
     uidriver("msgbox", "--ok")
+
+
+FOUR_CARDS = {"ports": [{"cards": [{"row": 0, "column": 64 * c, "rows": 32, "columns": 64} for c in range(4)]}]}
+
+
+def test_a_link_lost_mid_upload_ends_in_device_errer():
+    folder = scratch_dir("upload-link-lost")
+    (folder / "four.json").write_text(json.dumps(FOUR_CARDS))
+    sim, tool, journal = start("--topology", str(folder / "four.json"), "--close-after-writes", "5")
+    open_pattern()
+    close_pattern_with_escape()
+    # The second card's closing gate write is lost with the link: the run stops there.
+    send_and_expect("warnning\tdevice errer\n")
+    got = [(c, a, d if a != "0xd0020000" else None) for p, c, a, d in uploads(journal)]
+    check(got == [(0x2000, "0xda000003", "00000010"), (0x2000, "0xd0020000", None),
+                  (0x2000, "0xda000003", "00000000"), (0x2001, "0xda000003", "00000010"),
+                  (0x2001, "0xd0020000", None)], f"five writes arrived, then nothing: {got}")

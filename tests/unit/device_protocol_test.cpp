@@ -105,6 +105,7 @@ TEST(DeviceProtocol, RefusesFramesThatLie) {
     size_t used = 0;
     const std::vector<uint8_t> empty = Bytes({0, 0, 0, 0, 1});
     EXPECT_EQ(ParseResult::Malformed, TakeFrame(empty.data(), empty.size(), frame, used));
+    EXPECT_EQ(ParseResult::Malformed, TakeFrame(empty.data(), 4, frame, used)); // the length alone tells
     const std::vector<uint8_t> huge = Bytes({0x7F, 0xFF, 0xFF, 0xFF, 6});
     EXPECT_EQ(ParseResult::Malformed, TakeFrame(huge.data(), huge.size(), frame, used));
     // The largest body a frame may have is waited for; one byte more is a lie.
@@ -130,6 +131,8 @@ TEST(DeviceProtocol, RefusesFramesThatLie) {
          Bytes({0, 0, 0, 20, 0x06, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 2, 3})},
         {"read longer than a frame can carry",
          Bytes({0, 0, 0, 17, 0x05, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 0x7F, 0xFF, 0xFF, 0xFF})},
+        {"read one byte longer", Bytes({0, 0, 0, 17, 0x05, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 4, 0, 0, 1})},
+        {"sender read one byte longer", Bytes({0, 0, 0, 9, 0x04, 0, 0, 0, 0, 4, 0, 0, 1})},
     };
     for (const Case& c : cases) {
         Request out;

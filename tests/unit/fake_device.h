@@ -8,6 +8,7 @@
 #include "lib/devicecomm/devicecomm.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -32,6 +33,10 @@ public:
     bool table_fails = false;
     int released = 0;
     std::vector<std::string> calls; // "port card address length"
+    size_t refuse_write = SIZE_MAX;      // this write (by its index in calls) is refused
+    size_t lose_link_at_write = SIZE_MAX; // from this write on, every call fails as on a lost link
+    bool link_lost = false;
+    bool refusal_pending = false;
 
     // ICommInterfaceMan
     int InitDeviceList() override { return opens ? 0 : 1; }
@@ -50,6 +55,9 @@ public:
         return static_cast<int>(ports[static_cast<size_t>(port)].size());
     }
     int ReadCardRegister(int port, int card, uint32_t address, uint8_t* b, uint32_t length) override {
+        if (link_lost) {
+            return -1;
+        }
         const FakeCard& c = ports[static_cast<size_t>(port)][static_cast<size_t>(card & 0xFFF)];
         std::fill(b, b + length, 0);
         if (address == kCardPositionRegister && !c.position_fails && length == 20) {
@@ -64,7 +72,7 @@ public:
         return 0;
     }
     int WriteCardRegister(int port, int card, uint32_t address, const uint8_t* b, uint32_t length,
-                          int) override {
+                          int flags) override {
         std::string call = std::to_string(port) + " " + std::to_string(card) + " " + std::to_string(address) +
                            " " + std::to_string(length);
         char bytes[24] = "";
@@ -74,8 +82,19 @@ public:
             std::snprintf(bytes, sizeof(bytes), " %08x", GetBE32(b));
         }
         call += bytes;
+        link_lost = link_lost || calls.size() >= lose_link_at_write;
+        if (link_lost) {
+            return -1;
+        }
         calls.push_back(call);
-        return 0;
+        // As over the link: a refusal shows in the answer of the next write that waits for one.
+        refusal_pending = refusal_pending || calls.size() - 1 == refuse_write;
+        if ((flags & kWaitForReply) == 0) {
+            return 0;
+        }
+        const bool refused = refusal_pending;
+        refusal_pending = false;
+        return refused ? 6 : 0;
     }
     int ReadSenderRegister(uint32_t address, uint8_t* b, uint32_t count) override {
         if (table_fails || address != kPortOffsetRegister || count != 64) {

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
 TEST(ArrangeLinear, FixedItemsFirstThenTheRestSharedEqually) {
     std::vector<LayoutItem> items(4);
     items[0].fixed_height = 30;
@@ -32,20 +35,34 @@ TEST(ArrangeLinear, HiddenItemsTakeNoSpaceAndOverfullRowsDoNotGoNegative) {
     EXPECT_GE(tight[2].left, 0);
 }
 
+namespace {
+
+// Parses from a buffer of exactly the text's size, so that a read past its end is seen.
+template <typename Parse>
+auto Exact(Parse parse, const char* text) {
+    const std::vector<char> buffer(text, text + std::strlen(text));
+    return parse(std::string_view(buffer.data(), buffer.size()));
+}
+
+} // namespace
+
 TEST(LayoutValues, ParseAttributeTexts) {
-    EXPECT_EQ((UiRect{1, -2, 3, 4}), ParseRectValue("1, -2,3 ,4"));
-    EXPECT_FALSE(ParseRectValue("1,2,3"));
-    EXPECT_FALSE(ParseRectValue("1,2,3,4,5"));
-    EXPECT_FALSE(ParseRectValue("1,2,x,4"));
-    EXPECT_EQ(std::make_pair(880, 600), *ParseSizeValue("880,600"));
-    EXPECT_FALSE(ParseIntValue(""));
-    EXPECT_FALSE(ParseIntValue("99999999999999999999"));
-    EXPECT_EQ(1000000, *ParseIntValue("1000000"));
-    EXPECT_FALSE(ParseIntValue("1000001"));
-    EXPECT_EQ(0x22313Fu, *ParseColorValue("#22313F"));
-    EXPECT_EQ(0xABCDEFu, *ParseColorValue("#FFabcdef"));
-    EXPECT_FALSE(ParseColorValue("22313F"));
-    EXPECT_FALSE(ParseColorValue("#12345G"));
+    EXPECT_EQ((UiRect{1, -2, 3, 4}), Exact(ParseRectValue, "1, -2,3 ,4"));
+    EXPECT_FALSE(Exact(ParseRectValue, "1,2,3"));
+    EXPECT_FALSE(Exact(ParseRectValue, "1,2,3,"));
+    EXPECT_FALSE(Exact(ParseRectValue, "1,2,3,-"));
+    EXPECT_FALSE(Exact(ParseRectValue, "1,2,3,4,5"));
+    EXPECT_FALSE(Exact(ParseRectValue, "1,2,x,4"));
+    EXPECT_EQ(std::make_pair(880, 609), *Exact(ParseSizeValue, "880,609 "));
+    EXPECT_FALSE(Exact(ParseIntValue, ""));
+    EXPECT_FALSE(Exact(ParseIntValue, "99999999999999999999"));
+    EXPECT_EQ(1000000, *Exact(ParseIntValue, "1000000"));
+    EXPECT_FALSE(Exact(ParseIntValue, "1000001"));
+    EXPECT_EQ(0x22313Fu, *Exact(ParseColorValue, "#22313F"));
+    EXPECT_EQ(0xABCDEFu, *Exact(ParseColorValue, "#FFabcdef"));
+    EXPECT_EQ(0x09AFAFu, *Exact(ParseColorValue, "#09afAF"));
+    EXPECT_FALSE(Exact(ParseColorValue, "22313F"));
+    EXPECT_FALSE(Exact(ParseColorValue, "#12345G"));
 }
 
 // The save joins folder, "\\", name and ".chk": a chosen "a.chk" must come back as "a", any other

@@ -18,8 +18,8 @@ namespace {
 class Simulator {
 public:
     explicit Simulator(ledsim::ControllerOptions options = {}, ledsim::FaultOptions faults = {},
-                       ledsim::Topology topology = ledsim::DefaultTopology())
-        : controller_(topology, options), server_(controller_, faults) {
+                       ledsim::Topology topology = ledsim::DefaultTopology(), uint64_t frame_budget = 0)
+        : controller_(topology, options), server_(controller_, faults, frame_budget) {
         std::string error;
         EXPECT_TRUE(controller_.Open(error)) << error;
         EXPECT_TRUE(server_.Listen("127.0.0.1", 0, error)) << error;
@@ -85,7 +85,7 @@ TEST(Simulator, DescribesTheDefaultWallThroughItsRegisters) {
         ASSERT_EQ(4, d->GetCardCount(p, 2));
         for (int c = 0; c < 4; ++c, ++cards) {
             CardRect r;
-            ASSERT_TRUE(ReadCardRect(*d, p, c | kCardAddressBase, offsets, r));
+            ASSERT_EQ(0, ReadCardRect(*d, p, c | kCardAddressBase, offsets, r));
             EXPECT_EQ(uint32_t(p * 256), r.first_row);
             EXPECT_EQ(uint32_t(c * 256), r.first_column);
             EXPECT_EQ(256, r.rows);
@@ -94,9 +94,9 @@ TEST(Simulator, DescribesTheDefaultWallThroughItsRegisters) {
     }
     EXPECT_EQ(8, cards);
     CardRect r;
-    EXPECT_FALSE(ReadCardRect(*d, 0, 4 | kCardAddressBase, offsets, r)); // no fifth card
-    EXPECT_FALSE(ReadCardRect(*d, 2, kCardAddressBase, offsets, r));     // no third port
-    EXPECT_FALSE(ReadCardRect(*d, 0, 0, offsets, r));                    // an index is not an address
+    EXPECT_NE(0, ReadCardRect(*d, 0, 4 | kCardAddressBase, offsets, r)); // no fifth card
+    EXPECT_NE(0, ReadCardRect(*d, 2, kCardAddressBase, offsets, r));     // no third port
+    EXPECT_NE(0, ReadCardRect(*d, 0, 0, offsets, r));                    // an index is not an address
     EXPECT_EQ(0, d->GetCardCount(7, 2));
 
     // Every port of the table keeps its own offset, the second eight after the unused word 11.
@@ -113,7 +113,7 @@ TEST(Simulator, DescribesTheDefaultWallThroughItsRegisters) {
     ASSERT_EQ(0, w->ReadSenderRegister(kPortOffsetRegister, table, 64));
     const PortOffsetTable wide_offsets = ParsePortOffsetTable(table);
     for (int p = 0; p < 16; ++p) {
-        ASSERT_TRUE(ReadCardRect(*w, p, kCardAddressBase, wide_offsets, r));
+        ASSERT_EQ(0, ReadCardRect(*w, p, kCardAddressBase, wide_offsets, r));
         EXPECT_EQ(uint32_t(10 * p + 2), r.first_row) << "port " << p;
         EXPECT_EQ(uint32_t(102 + p), r.first_column) << "port " << p;
     }
@@ -214,10 +214,12 @@ TEST(Topology, ParsesAndRefusesByName) {
     ledsim::Topology t;
     std::string error;
     ASSERT_TRUE(ledsim::ParseTopology(
-        R"({"ports":[{"row_offset":10,"cards":[{"row":1,"column":2,"rows":3,"columns":130}]},{"cards":[]}]})",
+        R"({"ports":[{"row_offset":10,"cards":[{"row":1,"column":2,"rows":3,"columns":130}]},{"cards":[]},
+            {"row_offset":0,"column_offset":65535,"cards":[]}]})",
         t, error))
         << error;
-    ASSERT_EQ(2u, t.ports.size());
+    ASSERT_EQ(3u, t.ports.size());
+    EXPECT_EQ(65535, t.ports[2].column_offset);
     EXPECT_EQ(10, t.ports[0].row_offset);
     EXPECT_EQ(130, t.ports[0].cards[0].columns);
     EXPECT_TRUE(t.ports[1].cards.empty());
@@ -231,6 +233,7 @@ TEST(Topology, ParsesAndRefusesByName) {
         {"{\"ports\":[{}]}", "port 0: an object with an array \"cards\""},
         {"{\"ports\":[{\"cards\":[{\"rows\":70000}]}]}", "port 0 card 0: \"rows\" must be"},
         {"{\"ports\":[{\"cards\":[{\"rows\":-1}]}]}", "port 0 card 0: \"rows\" must be"},
+        {"{\"ports\":[{\"cards\":[{\"columns\":65536}]}]}", "port 0 card 0: \"columns\" must be"},
         {"{\"ports\":[{\"cards\":[{\"rows\":65535,\"columns\":65535}]}]}", "larger than the simulator"},
         {"not json", "a topology is a JSON object"},
     };
@@ -238,4 +241,45 @@ TEST(Topology, ParsesAndRefusesByName) {
         EXPECT_FALSE(ledsim::ParseTopology(c.json, t, error)) << c.json;
         EXPECT_NE(std::string::npos, error.find(c.message)) << error;
     }
+    // Each limit is taken; one more is refused.
+    const auto list = [](size_t n, const std::string& item) {
+        std::string s;
+        for (size_t i = 0; i < n; ++i) {
+            s += (i == 0 ? "" : ",") + item;
+        }
+        return s;
+    };
+    for (size_t more : {0, 1}) {
+        EXPECT_EQ(more == 0, ledsim::ParseTopology(
+                                 "{\"ports\":[" + list(ledsim::kMaxPorts + more, "{\"cards\":[]}") + "]}", t, error));
+        EXPECT_EQ(more == 0, ledsim::ParseTopology("{\"ports\":[{\"cards\":[" +
+                                                       list(ledsim::kMaxCardsPerPort + more, "{}") + "]}]}",
+                                                   t, error));
+        EXPECT_EQ(more == 0, ledsim::ParseTopology("{\"ports\":[{\"cards\":[{\"columns\":4096,\"rows\":" +
+                                                       std::to_string(16384 + more) + "}]}]}",
+                                                   t, error)); // 64 MiB of coefficients
+    }
+}
+
+// The simulator serves a bounded number of connections, and none may make it buffer more than its share.
+TEST(Simulator, ConnectionsAndTheirRequestsAreBounded) {
+    Simulator sim({}, {}, ledsim::DefaultTopology(), 64 * 1024);
+    std::vector<net::Socket> held;
+    std::string error;
+    for (int i = 0; i <= ledsim::kMaxConnections; ++i) {
+        held.push_back(net::Connect("127.0.0.1", sim.Settings().port, 1000, error));
+        ASSERT_TRUE(held.back().Valid()) << error;
+    }
+    uint8_t byte = 0;
+    EXPECT_EQ(0, net::RecvSome(held.back(), &byte, 1, 5000)); // one too many: closed at once
+    held.pop_back();
+    // A request announcing more than a connection may hold is refused before its body comes.
+    const uint8_t head[5] = {0x00, 0x10, 0x00, 0x00, 0x06};
+    ASSERT_TRUE(net::SendAll(held[0], head, sizeof(head), 1000));
+    EXPECT_EQ(0, net::RecvSome(held[0], &byte, 1, 5000));
+    // The others are served as ever.
+    const std::vector<uint8_t> hello = devproto::EncodeRequest(devproto::Request{});
+    ASSERT_TRUE(net::SendAll(held[1], hello.data(), hello.size(), 1000));
+    uint8_t answer[17] = {};
+    EXPECT_EQ(17, net::RecvSome(held[1], answer, sizeof(answer), 5000));
 }

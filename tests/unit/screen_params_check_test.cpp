@@ -38,8 +38,12 @@ TEST(ScreenParamsCheck, NamesTheFirstUnusableField) {
         {&ScreenParams::box_width, -1, "edt_box_width"},
         {&ScreenParams::box_height, -1, "edt_box_height"},
         {&ScreenParams::screen_width, 0, nullptr},
+        {&ScreenParams::screen_width, -1, "edt_screen_width"},
+        {&ScreenParams::screen_height, 0, nullptr},
         {&ScreenParams::start_x, -1920, nullptr},
         {&ScreenParams::mod_width, 1, nullptr},
+        {&ScreenParams::mod_height, 1, nullptr},
+        {&ScreenParams::mod_height, 0, "edt_mod_height"},
     };
     for (const Case& c : cases) {
         ScreenParams p = Usable();

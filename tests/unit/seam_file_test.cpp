@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -99,6 +100,21 @@ TEST(SeamFile, TheHeaderAloneSaysHowManyRecordsAreRead) {
             EXPECT_EQ(0, std::memcmp(&want, &got.records[i], sizeof(want))) << "record " << i;
         }
     }
+    // Reading goes on past the first 2048 records, and a record cut short there keeps only its own
+    // bytes: 2048 x 32 with 64 x 32 modules announces 4 x 17 x 32 = 2176 records.
+    ScreenParams wide = SmallHeader();
+    wide.screen_width = 64 * 32;
+    wide.screen_height = 32 * 17;
+    std::vector<SeamSegment> many(2049, SeamSegment{0, 0, 0, 0, 0, 0, 1.0f});
+    many[2048].x0 = 7;
+    std::vector<uint8_t> cut = Written(wide, many);
+    cut.pop_back(); // the high byte of the last gain
+    SeamFileContents got;
+    ASSERT_EQ(SeamFileStatus::Ok, ReadSeamFile(Source(cut), 1 << 20, got));
+    ASSERT_EQ(2176u, got.records.size());
+    EXPECT_EQ(1.0f, got.records[2047].gain);
+    EXPECT_EQ(7, got.records[2048].x0);
+    EXPECT_EQ(std::numeric_limits<float>::min(), got.records[2048].gain); // 0x00800000
     // Sizes need not divide: 100 x 64 with 64 x 32 modules announces 4 x 2 x 1 records.
     ScreenParams odd = SmallHeader();
     odd.screen_width = 100;
@@ -137,5 +153,11 @@ TEST(SeamFile, AFailingSinkStopsTheWrite) {
     int calls = 0;
     EXPECT_FALSE(WriteSeamFile(SmallHeader(), std::vector<SeamSegment>(5000),
                                [&](const uint8_t*, size_t) { return ++calls < 2; }));
+    EXPECT_EQ(2, calls);
+    calls = 0; // the header and one whole chunk: no write of nothing after it
+    EXPECT_TRUE(WriteSeamFile(SmallHeader(), std::vector<SeamSegment>(2048), [&](const uint8_t*, size_t size) {
+        ++calls;
+        return size > 0;
+    }));
     EXPECT_EQ(2, calls);
 }

@@ -117,10 +117,13 @@ TEST(GainMap, SegmentsCoverUpToTheirEndPointInGridOrderAndStopAtTheEdge) {
                                SeamSegment{5, -1, 5, 2, 0, 0, 1.5f}, // from above the map: nothing
                                SeamSegment{7, 2, 7, 2, 0, 0, 1.5f},  // y0 = y1: nothing
                                SeamSegment{8, 0, 8, 3, 0, 0, 1.5f},  // column 8 is past the map
+                               SeamSegment{0, 0, 2, 0, 0, 1, 1.1f},  // row 0 from column 0
+                               SeamSegment{2, -1, 4, -1, 0, 1, 1.5f}, // the row above the map: nothing
+                               SeamSegment{-1, 1, -1, 3, 0, 0, 1.5f}, // the column left of it: nothing
                                SeamSegment{0, 0, 0, 1, 0, 5, 0.9f},  // any other flag runs down a column
                            });
     const float expected[4][8] = {
-        {0.9f, 1, 1, 0.8f, 1, 1, 1, 1},
+        {0.9f, 1.1f, 1, 0.8f, 1, 1, 1, 1},
         {1, 1.2f, 1.2f, 0.8f, 1.2f, 1, 1, 1},
         {1, 1, 1, 0.8f, 1, 1, 1, 1},
         {1, 1, 1, 1, 1, 1, 1.3f, 1.3f},
@@ -132,13 +135,15 @@ TEST(GainMap, SegmentsCoverUpToTheirEndPointInGridOrderAndStopAtTheEdge) {
     }
     GainMap refused;
     EXPECT_FALSE(MakeGainMap(-1, 4, 1 << 20, refused));
+    EXPECT_FALSE(MakeGainMap(-1, 0, 1 << 20, refused)); // no cells, but a negative size all the same
+    EXPECT_FALSE(MakeGainMap(0, -1, 1 << 20, refused));
     EXPECT_FALSE(MakeGainMap(1 << 20, 1 << 20, 1ull << 40, refused)); // 4 TB
     EXPECT_TRUE(MakeGainMap(0, 0, 0, refused));
     EXPECT_TRUE(MakeGainMap(16, 16, 1024, refused));
     EXPECT_FALSE(MakeGainMap(16, 16, 1023, refused));
 }
 
-TEST(SendSeamData, WritesEveryCardInOrderAndSkipsWhatCannotBeSent) {
+TEST(SendSeamData, WritesEveryCardInOrderAndNamesTheCardsThatFailed) {
     FakeDevice device;
     device.offsets[1] = {2, 1}; // port 1: two rows down, one column right
     device.offsets[15] = {0, 4};
@@ -150,7 +155,8 @@ TEST(SendSeamData, WritesEveryCardInOrderAndSkipsWhatCannotBeSent) {
     Recorder progress;
     const std::vector<SeamSegment> grid = {SeamSegment{0, 0, 4, 0, 0, 1, 0.5f},
                                            SeamSegment{1, 2, 2, 2, 0, 1, 1.5f}};
-    ASSERT_EQ(SendOutcome::Finished, SendSeamData(device, Screen(8, 4), grid, 512, progress));
+    // The others go on, but a run with a card left unwritten is no success.
+    ASSERT_EQ(SendOutcome::DeviceError, SendSeamData(device, Screen(8, 4), grid, 512, progress));
 
     const uint32_t gate = kUploadGateRegister, memory = kCoefficientRegister;
     const std::vector<std::string> expected = {
@@ -161,8 +167,11 @@ TEST(SendSeamData, WritesEveryCardInOrderAndSkipsWhatCannotBeSent) {
         Call(1, 0x2000, gate, 4, "00000000")};
     EXPECT_EQ(expected, device.calls);
     EXPECT_EQ(1, device.released);
-    EXPECT_EQ((std::vector<std::wstring>{L"port 0: card 1 of 3", L"port 1: card 1 of 1", L"memory errer",
-                                         L"port 16 has no offset entry: its 2 cards are skipped"}),
+    EXPECT_EQ((std::vector<std::wstring>{L"port 0: card 1 of 3", L"port 0: card 2 of 3 failed",
+                                         L"port 0: card 3 of 3 failed", L"port 1: card 1 of 1", L"memory errer",
+                                         L"port 15: card 1 of 1 failed",
+                                         L"port 16 has no offset entry: its 2 cards are skipped",
+                                         L"5 of 7 cards failed"}),
               progress.lines);
     EXPECT_EQ(progress.last_total, progress.last_done);
 }
@@ -172,14 +181,17 @@ TEST(SendSeamData, OutcomesFollowTheDeviceAndTheCardCounts) {
     FakeDevice device;
     device.ports = {{}, {}};
     EXPECT_EQ(SendOutcome::DeviceError, SendSeamData(device, Screen(4, 4), {}, 1 << 20, progress));
-    device.ports = {{FakeCard{0, 0, 1, 1, true}}}; // counted, though nothing could be written
+    device.ports = {{FakeCard{0, 0, 1, 1, true}}}; // counted, though its position cannot be read
+    EXPECT_EQ(SendOutcome::DeviceError, SendSeamData(device, Screen(4, 4), {}, 1 << 20, progress));
+    device.ports = {{FakeCard{0, 0, 1, 1}}};
     EXPECT_EQ(SendOutcome::Finished, SendSeamData(device, Screen(4, 4), {}, 1 << 20, progress));
+    device.calls.clear();
     device.table_fails = true;
     EXPECT_EQ(SendOutcome::DeviceError, SendSeamData(device, Screen(4, 4), {}, 1 << 20, progress));
-    EXPECT_EQ(3, device.released);
+    EXPECT_EQ(4, device.released);
     device.opens = false;
     EXPECT_EQ(SendOutcome::DeviceError, SendSeamData(device, Screen(4, 4), {}, 1 << 20, progress));
-    EXPECT_EQ(3, device.released);
+    EXPECT_EQ(4, device.released);
     EXPECT_TRUE(device.calls.empty());
     // A map beyond the budget: "memory errer", and the device is never opened.
     device.opens = true;
@@ -187,5 +199,35 @@ TEST(SendSeamData, OutcomesFollowTheDeviceAndTheCardCounts) {
     EXPECT_EQ(SendOutcome::MemoryError, SendSeamData(device, Screen(100, 100), {}, 39999, progress));
     EXPECT_EQ((std::vector<std::wstring>{L"memory errer"}), progress.lines);
     EXPECT_EQ(SendOutcome::MemoryError, SendSeamData(device, Screen(-4, 4), {}, 1 << 20, progress));
-    EXPECT_EQ(3, device.released);
+    EXPECT_EQ(4, device.released);
+}
+
+// Writes are counted as arrived only when the closing gate write's answer says so; a lost link ends the
+// run at the card where it was noticed.
+TEST(SendSeamData, RefusedOrLostWritesFailTheCardAndALostLinkStopsTheRun) {
+    const struct {
+        const char* name;
+        size_t refuse, lose;
+        SendOutcome outcome;
+        size_t calls;
+        std::wstring last_line;
+    } cases[] = {
+        {"all arrive", SIZE_MAX, SIZE_MAX, SendOutcome::Finished, 6, L"port 0: card 2 of 2"},
+        {"first card's closing write refused", 2, SIZE_MAX, SendOutcome::DeviceError, 6, L"1 of 2 cards failed"},
+        {"link lost in the second block", SIZE_MAX, 4, SendOutcome::DeviceError, 4,
+         L"port 0: card 2 of 2 failed: the link to the controller is lost"},
+        {"link lost at the first gate", SIZE_MAX, 0, SendOutcome::DeviceError, 0,
+         L"port 0: card 1 of 2 failed: the link to the controller is lost"},
+    };
+    for (const auto& c : cases) {
+        FakeDevice device;
+        device.ports = {{FakeCard{0, 0, 1, 4}, FakeCard{0, 4, 1, 4}}};
+        device.refuse_write = c.refuse;
+        device.lose_link_at_write = c.lose;
+        Recorder progress;
+        EXPECT_EQ(c.outcome, SendSeamData(device, Screen(8, 1), {}, 1 << 20, progress)) << c.name;
+        EXPECT_EQ(c.calls, device.calls.size()) << c.name;
+        EXPECT_EQ(c.last_line, progress.lines.back()) << c.name;
+        EXPECT_EQ(1, device.released) << c.name;
+    }
 }

@@ -51,7 +51,8 @@ TEST(Solidify, CopiesTheFirstAnsweringSwitchOnceThenStoresEveryCard) {
                      FakeCard{0, 0, 10, 130, false, false, false, 0xA8}, FakeCard{0, 0, 1, 1, false, true}},
                     {FakeCard{0, 0, 256, 256, false, false, false, 0x08}}};
     std::vector<std::string> sleeps;
-    ASSERT_TRUE(SolidifyCards(device, [&](int ms) {
+    // The others are stored, but the card whose size cannot be read fails the run.
+    ASSERT_FALSE(SolidifyCards(device, [&](int ms) {
         sleeps.push_back(std::to_string(device.calls.size()) + ":" + std::to_string(ms));
     }));
     const std::vector<std::string> expected = {
@@ -74,6 +75,34 @@ TEST(Solidify, CopiesTheFirstAnsweringSwitchOnceThenStoresEveryCard) {
     EXPECT_EQ(1u, sleeps.size());
 }
 
+// Writes 0 (the switch copy), 1 and 2 (the store commands): each must arrive; a lost link ends the run.
+TEST(Solidify, ARefusedOrLostWriteFailsTheRun) {
+    const struct {
+        const char* name;
+        size_t refuse, lose;
+        bool stored;
+        size_t calls;
+        size_t sleeps;
+    } cases[] = {
+        {"all arrive", SIZE_MAX, SIZE_MAX, true, 3, 2},
+        {"switch copy refused", 0, SIZE_MAX, false, 3, 2},
+        {"first store refused", 1, SIZE_MAX, false, 3, 2},
+        {"link lost at the switch copy", SIZE_MAX, 0, false, 0, 0},
+        {"link lost at the second store", SIZE_MAX, 2, false, 2, 2},
+    };
+    for (const auto& c : cases) {
+        FakeDevice device;
+        device.ports = {{FakeCard{0, 0, 4, 8}, FakeCard{0, 0, 4, 8}}};
+        device.refuse_write = c.refuse;
+        device.lose_link_at_write = c.lose;
+        size_t sleeps = 0;
+        EXPECT_EQ(c.stored, SolidifyCards(device, [&](int) { ++sleeps; })) << c.name;
+        EXPECT_EQ(c.calls, device.calls.size()) << c.name;
+        EXPECT_EQ(c.sleeps, sleeps) << c.name;
+        EXPECT_EQ(1, device.released) << c.name;
+    }
+}
+
 TEST(ReadBack, EachSegmentTakesTheMeanOfTheCellsItCoversInsideTheMap) {
     GainMap map;
     ASSERT_TRUE(MakeGainMap(4, 3, 1 << 10, map));
@@ -90,6 +119,9 @@ TEST(ReadBack, EachSegmentTakesTheMeanOfTheCellsItCoversInsideTheMap) {
         {0, 3, 3, 3, 0, 1, 9.0f},  // the first row below it: 1.0
         {4, 0, 4, 3, 0, 7, 9.0f},  // a column right of the map: 1.0
         {3, 1, 3, 0, 0, 0, 9.0f},  // y0 > y1: 1.0
+        {0, 1, 0, 3, 0, 0, 9.0f},  // column 0, rows 1 and 2
+        {0, -1, 3, -1, 0, 1, 9.0f}, // the row above the map: 1.0
+        {-1, 0, -1, 3, 0, 0, 9.0f}, // the column left of it: 1.0
     };
     AverageSegmentGains(map, segments);
     const float expected[] = {((0.1f + 0.2f) + 0.3f) / 3.0f,
@@ -99,6 +131,9 @@ TEST(ReadBack, EachSegmentTakesTheMeanOfTheCellsItCoversInsideTheMap) {
                               1.0f,
                               1.0f,
                               1.0f,
+                              1.0f,
+                              1.0f,
+                              (1.5f + 0.7f) / 2.0f,
                               1.0f,
                               1.0f};
     for (size_t i = 0; i < segments.size(); ++i) {

@@ -41,6 +41,23 @@ TEST(Wall, JoinFactorsLieOnBothFacingEdgeLines) {
     EXPECT_EQ(wall.below, back.below);
     bytes.pop_back();
     EXPECT_FALSE(DecodeWall(bytes, back));
+
+    // Module sizes must come with modules, each of the two; a wall of none is 16 bytes exactly.
+    WallDescription ones;
+    ones.module_width = ones.module_height = 1;
+    std::vector<uint8_t> no_width = EncodeWall(wall), no_height = no_width;
+    no_width[3] = 0;
+    no_height[7] = 0;
+    const struct {
+        std::vector<uint8_t> bytes;
+        bool decoded;
+    } walls[] = {{EncodeWall(Wall{}), true},      {std::vector<uint8_t>(15), false}, {no_width, false},
+                 {no_height, false},               {EncodeWall(MakeWall(ones, 2, 1)), true},
+                 // 2^31 x 2^31 modules in a bare head: eight bytes each would wrap around to no bytes at all.
+                 {{0, 0, 0, 1, 0, 0, 0, 1, 0x80, 0, 0, 0, 0x80, 0, 0, 0}, false}};
+    for (const auto& w : walls) {
+        EXPECT_EQ(w.decoded, DecodeWall(w.bytes, back)) << w.bytes.size();
+    }
 }
 
 TEST(Wall, ThePictureMultipliesGrayFactorAndCoefficientThroughTheGamma) {
@@ -100,8 +117,21 @@ TEST(Wall, ASeedGivesTheSameWallEverywhereAndTopologiesCarryIt) {
     EXPECT_EQ(5u, drawn); // the fixed seed's draws, the same on every machine (4 x 4 modules)
     t.wall.seed = 8;
     EXPECT_NE(a.right, MakeWall(t.wall, w, h).right);
+    // Every limit is inclusive; no wall description gives no module term.
+    ASSERT_TRUE(ParseTopology(R"({"ports": [{"cards": [{"rows": 2, "columns": 3}]}], "wall": {"module_width": 1,
+        "module_height": 1, "random": {"seed": 0, "low": 0.1, "high": 10, "share": 1}}})",
+                              t, error))
+        << error;
+    EXPECT_EQ(2u * 4 * 2 + 8 * 3 * 2, TopologyMemory(t));
+    for (const auto& [width, height] : {std::pair<uint16_t, uint16_t>{0, 0}, {4, 0}, {0, 4}}) {
+        t.wall.module_width = width;
+        t.wall.module_height = height;
+        EXPECT_EQ(2u * 4 * 2, TopologyMemory(t)) << width << " x " << height;
+    }
+    EXPECT_TRUE(ParseTopology(R"({"ports": [], "wall": {"module_width": 0, "module_height": 0}})", t, error));
     for (const char* bad :
-         {R"("wall": {"module_width": 4})", R"("wall": {"module_width": 4, "module_height": 4,
+         {R"("wall": {"module_width": 4})", R"("wall": {"module_height": 4})",
+          R"("wall": {"module_width": 4, "module_height": 4,
                               "joins": [{"column": 0, "row": 0, "side": "left", "factor": 1}]})",
           R"("wall": {"module_width": 4, "module_height": 4, "random": {"share": 2}})"}) {
         EXPECT_FALSE(ParseTopology(std::string(R"({"ports": [], )") + bad + "}", t, error)) << bad;

@@ -62,6 +62,13 @@ TEST(WireFormat, TextsBeyondLatin1TravelAsCountZeroAndOversizedPacketsAreNotMade
     EXPECT_EQ(L"", back.sender_text);
     EXPECT_EQ(300, back.y);
 
+    // U+00FF is the last character a byte holds.
+    n.virtual_window = L"\u00ff";
+    n.sender_text = L"\u0100";
+    ASSERT_TRUE(EncodeNotifyPacket(n, packet));
+    EXPECT_EQ((Bytes({2, 0xFF, 0})), std::vector<uint8_t>(packet.begin() + 9, packet.begin() + 12));
+    EXPECT_EQ(0, packet[12 + 8]);
+
     n = Click(L"edt_ip");
     n.sender_text = std::wstring(254, L'1');
     EXPECT_FALSE(EncodeNotifyPacket(n, packet)); // 254 bytes fit a count, but not the packet
@@ -73,6 +80,23 @@ TEST(WireFormat, TextsBeyondLatin1TravelAsCountZeroAndOversizedPacketsAreNotMade
     n.sender_name = std::wstring(255, L'n');
     n.sender_text.clear();
     EXPECT_FALSE(EncodeNotifyPacket(n, packet));
+}
+
+TEST(WireFormat, NotificationsOfTheFixedSizeAloneDecodeAndTextsMustLeaveRoomForTheRest) {
+    // Each packet is decoded from a buffer of exactly its size, so that a read past its end is seen.
+    std::vector<uint8_t> fixed(26, 0), text_to_the_end(26, 0), text_over_numbers(26, 0);
+    fixed[0] = text_to_the_end[0] = text_over_numbers[0] = 25;
+    text_to_the_end[2] = 23;   // leaves no byte for the next count
+    text_over_numbers[2] = 1;  // leaves 19 bytes for 20 bytes of numbers
+    const struct {
+        const std::vector<uint8_t>* packet;
+        bool decoded;
+    } cases[] = {{&fixed, true}, {&text_to_the_end, false}, {&text_over_numbers, false}};
+    for (const auto& c : cases) {
+        const std::vector<uint8_t> exact(*c.packet);
+        NotifyRecord out;
+        EXPECT_EQ(c.decoded, DecodeNotifyPacket(exact.data(), exact.size(), out)) << int((*c.packet)[2]);
+    }
 }
 
 TEST(WireFormat, TheReceiverKeepsPartsAndStopsAtTheFirstMalformedPacket) {
@@ -116,6 +140,9 @@ TEST(WireFormat, TheReceiverKeepsPartsAndStopsAtTheFirstMalformedPacket) {
     const std::vector<std::vector<uint8_t>> faults = {
         past, Bytes({24, 0, 1, 0, 1, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
         Bytes({12, 7, 0, 0, 2, 0, 0, 0, 0, 0, 0, 100, 0}), Bytes({0, 13, 1})};
+    WireReceiver lone; // a packet with no room for its type, and nothing after it
+    std::vector<WirePacket> none;
+    EXPECT_FALSE(lone.Receive(Bytes({0}).data(), 1, none));
     for (const std::vector<uint8_t>& fault : faults) {
         WireReceiver r;
         std::vector<uint8_t> bytes(move.begin(), move.end());

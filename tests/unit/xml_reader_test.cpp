@@ -3,13 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 TEST(XmlReader, ReadsLayoutsWithCommentsEntitiesAndChinese) {
     const char text[] = "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
                         "<!-- head -->\n"
                         "<Window size='10,20'>\n"
                         "  <Label text=\"连接 &amp; &lt;x&gt; &#65;&#x4E2D;&quot;&apos;\" />\n"
+                        "  <AZ09az_-.:一 edge=\"&#39;&#xaf;&#xAF;&#x10FFFF;&#xD7FF;&#xE000;&#0000000065;\"/>\n"
                         "  <!-- <Button name=\"ignored\"/> -->\n"
                         "  <VerticalLayout>text is ignored<Edit name=\"e\"/></VerticalLayout >\n"
                         "</Window>\n<!-- tail -->\n";
@@ -20,11 +23,16 @@ TEST(XmlReader, ReadsLayoutsWithCommentsEntitiesAndChinese) {
     EXPECT_EQ(3, root.line);
     ASSERT_NE(nullptr, root.Attribute("size"));
     EXPECT_EQ("10,20", *root.Attribute("size"));
-    ASSERT_EQ(2u, root.children.size());
+    ASSERT_EQ(3u, root.children.size());
     EXPECT_EQ("连接 & <x> A中\"'", *root.children[0].Attribute("text"));
     EXPECT_EQ(4, root.children[0].line);
-    ASSERT_EQ(1u, root.children[1].children.size());
-    EXPECT_EQ("e", *root.children[1].children[0].Attribute("name"));
+    // Every edge of the name characters and of the character references.
+    EXPECT_EQ("AZ09az_-.:一", root.children[1].name);
+    EXPECT_EQ("'\xC2\xAF\xC2\xAF\xF4\x8F\xBF\xBF\xED\x9F\xBF\xEE\x80\x80"
+              "A",
+              *root.children[1].Attribute("edge"));
+    ASSERT_EQ(1u, root.children[2].children.size());
+    EXPECT_EQ("e", *root.children[2].children[0].Attribute("name"));
     EXPECT_EQ(nullptr, root.Attribute("missing"));
 }
 
@@ -51,11 +59,19 @@ TEST(XmlReader, RefusesMalformedInputWithTheLine) {
         {"<a>\n\n<!-- open", 3, "unterminated comment"},
         {"<a><![CDATA[x]]></a>", 1, "unsupported markup"},
         {"<a x=\"unterminated", 1, "unterminated attribute value"},
+        {"<a x=\"&#00000000065;\"/>", 1, "bad entity"},
+        {"<a x=\"&#;\"/>", 1, "unknown entity"},
+        {"<a\x7F/>", 1, "space expected between attributes"},
+        {"<a", 1, "space expected between attributes"},
+        {"<a ", 1, "name expected"},
+        {"<a x=", 1, "quoted value expected"},
     };
     for (const Case& c : cases) {
         XmlElement root;
         XmlError error;
-        EXPECT_FALSE(ParseXml(c.text, root, error)) << c.text;
+        // From a buffer of exactly the text's size, so that a read past its end is seen.
+        const std::vector<char> exact(c.text, c.text + std::strlen(c.text));
+        EXPECT_FALSE(ParseXml(std::string_view(exact.data(), exact.size()), root, error)) << c.text;
         EXPECT_EQ(c.line, error.line) << c.text;
         EXPECT_EQ(c.message, error.message) << c.text;
     }

@@ -82,7 +82,15 @@ bool Controller::Open(std::string& error) {
         for (size_t p = 0; p < cards_.size(); ++p) {
             for (size_t c = 0; c < cards_[p].size(); ++c) {
                 Card& card = cards_[p][c];
-                std::ifstream in(StatePath(static_cast<int>(p), static_cast<int>(c)), std::ios::binary);
+                const std::string path = StatePath(static_cast<int>(p), static_cast<int>(c));
+                // Sized before it is read: a state file of another size (another topology, or a file
+                // that grew by mistake) is not loaded, however large it is.
+                std::error_code size_error;
+                const uintmax_t size = std::filesystem::file_size(path, size_error);
+                if (size_error || size != 4 + card.memory.size()) {
+                    continue;
+                }
+                std::ifstream in(path, std::ios::binary);
                 if (!in) {
                     continue;
                 }

@@ -201,6 +201,11 @@ int Read(std::vector<std::string> args) {
     if (card < kCardAddressBase) {
         card |= kCardAddressBase; // an index; the address of the card is the index with 0x2000
     }
+    if (static_cast<uint64_t>(length) * 3 > MemoryBudget()) { // the bytes, and their text twice over
+        std::fprintf(stderr, "ledsim: reading %s needs more memory than can be used now\n",
+                     FormatBytes(static_cast<uint64_t>(length)).c_str());
+        return 1;
+    }
     std::vector<uint8_t> bytes(static_cast<size_t>(length));
     const int rc =
         device->ReadCardRegister(static_cast<int>(port), static_cast<int>(card),
@@ -239,7 +244,7 @@ bool ListCards(ICommInterface& device, std::vector<PlacedCard>& out) {
         const int cards = device.GetCardCount(p, 2);
         for (int c = 0; c < cards; ++c) {
             PlacedCard card{p, c | kCardAddressBase, {}};
-            if (ReadCardRect(device, p, card.address, offsets, card.rect)) {
+            if (ReadCardRect(device, p, card.address, offsets, card.rect) == 0) {
                 out.push_back(card);
             }
         }
@@ -276,6 +281,12 @@ void CardsExtent(const std::vector<PlacedCard>& cards, long long& width, long lo
 
 // Reads every card's coefficient memory, in pieces a frame can carry; false when a read fails.
 bool ReadCardMemory(ICommInterface& device, const PlacedCard& c, std::vector<uint8_t>& memory) {
+    // The size comes from the controller's answers: up to 65535 x 65535 bytes a card.
+    if (BlockBytes(c.rect) > MemoryBudget()) {
+        std::fprintf(stderr, "ledsim: the memory of port %d card %d (%s) is more than can be used now\n",
+                     c.port, c.address & 0xFFF, FormatBytes(BlockBytes(c.rect)).c_str());
+        return false;
+    }
     memory.assign(static_cast<size_t>(BlockBytes(c.rect)), 0);
     for (size_t offset = 0; offset < memory.size();) {
         const uint32_t n = static_cast<uint32_t>(std::min<size_t>(memory.size() - offset, 16u << 20));
@@ -451,6 +462,12 @@ int Render(std::vector<std::string> args, bool photo) {
     std::vector<uint8_t> model;
     if (device->ReadSenderRegister(ledsim::reg::kWallModel, head, 4) == 0) {
         const uint64_t modules = static_cast<uint64_t>(GetBE32(head + 8)) * GetBE32(head + 12);
+        // The count is the controller's word: a model larger than a frame or the budget is refused.
+        if (modules > (devproto::kMaxData - 16) / 8 || 16 + 8 * modules > MemoryBudget()) {
+            std::fprintf(stderr, "ledsim: the controller's wall model of %llu modules is too large\n",
+                         static_cast<unsigned long long>(modules));
+            return 1;
+        }
         model.resize(static_cast<size_t>(16 + 8 * modules));
         if (device->ReadSenderRegister(ledsim::reg::kWallModel, model.data(),
                                        static_cast<uint32_t>(model.size() / 4)) != 0) {

@@ -1,6 +1,9 @@
 #include "tools/ledsim/server.h"
 
+#include "lib/baselib/memory_budget.h"
+
 #include <chrono>
+#include <cstdio>
 
 namespace ledsim {
 
@@ -8,7 +11,9 @@ namespace {
 constexpr int kPollMs = 100; // how quickly a stop is noticed
 }
 
-Server::Server(Controller& controller, FaultOptions faults) : controller_(controller), faults_(faults) {}
+Server::Server(Controller& controller, FaultOptions faults, uint64_t frame_budget)
+    : controller_(controller), faults_(faults),
+      frame_budget_(frame_budget != 0 ? frame_budget : MemoryBudget() / kMaxConnections) {}
 
 Server::~Server() {
     stopping_ = true;
@@ -34,6 +39,12 @@ void Server::Run() {
         }
         if (faults_.refuse) {
             continue; // closed as it goes out of scope
+        }
+        if (active_ >= kMaxConnections) {
+            std::fprintf(stderr, "ledsim: %d connections are served already; a new one is closed\n",
+                         kMaxConnections);
+            std::fflush(stderr);
+            continue;
         }
         // Detached, so that a simulator serving for days keeps no finished threads; the destructor waits
         // for the count to drop instead.
@@ -74,6 +85,13 @@ void Server::Serve(net::Socket socket) {
             return; // a stream that lies about its lengths cannot be followed: drop the connection
         }
         if (parsed == devproto::ParseResult::NeedMore) {
+            // A request is buffered whole before it is answered: its announced size is checked first.
+            if (pending.size() >= 4 && devproto::GetU32(pending.data()) + 4ull > frame_budget_) {
+                std::fprintf(stderr, "ledsim: a request of %s is more than a connection may hold; closed\n",
+                             FormatBytes(devproto::GetU32(pending.data())).c_str());
+                std::fflush(stderr);
+                return;
+            }
             const size_t held = pending.size();
             pending.resize(held + kReceive);
             const long n = net::RecvSome(socket, pending.data() + held, kReceive, kPollMs);

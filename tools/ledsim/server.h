@@ -17,9 +17,14 @@ struct FaultOptions {
     bool refuse = false;          // close every connection as soon as it is accepted
 };
 
+// At most this many connections are served at once; each may buffer one request of at most its share
+// of the memory budget.
+constexpr int kMaxConnections = 8;
+
 class Server {
 public:
-    Server(Controller& controller, FaultOptions faults);
+    // frame_budget: the most one connection may buffer; 0 takes a share of the memory budget at start.
+    Server(Controller& controller, FaultOptions faults, uint64_t frame_budget = 0);
     ~Server();
 
     bool Listen(const std::string& host, uint16_t port, std::string& error);
@@ -38,6 +43,7 @@ private:
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<int> active_{0}; // connections still being served; their threads are detached
+    uint64_t frame_budget_;
 };
 
 } // namespace ledsim

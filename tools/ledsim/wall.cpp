@@ -131,7 +131,8 @@ bool DecodeWall(const std::vector<uint8_t>& bytes, Wall& wall) {
     wall.columns = GetBE32(&bytes[8]);
     wall.rows = GetBE32(&bytes[12]);
     const uint64_t modules = static_cast<uint64_t>(wall.columns) * wall.rows;
-    if (bytes.size() != 16 + 8 * modules ||
+    // Compared by division: 8 x a count of 2^61 modules or more wraps to a small size.
+    if ((bytes.size() - 16) % 8 != 0 || modules != (bytes.size() - 16) / 8 ||
         (modules != 0 && (wall.module_width == 0 || wall.module_height == 0))) {
         return false;
     }

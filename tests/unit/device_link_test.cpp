@@ -1,0 +1,246 @@
+// The device library against a controller that misbehaves on purpose, over loopback: every call has
+// one deadline, an answer longer than its request allows is refused before it is kept, and counts that
+// cannot be a wall are cut.
+#include "lib/devicecomm/devicecomm.h"
+#include "lib/devicecomm/devicecomm_ini.h"
+#include "lib/devicecomm/protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::vector<uint8_t> Answer(uint8_t status, std::vector<uint8_t> payload = {}) {
+    return devproto::EncodeResponse(devproto::Response{static_cast<devproto::Status>(status), payload});
+}
+
+std::vector<uint8_t> Hello() {
+    std::vector<uint8_t> p;
+    devproto::PutU64(p, 7);
+    devproto::PutU32(p, devproto::kVersion);
+    return Answer(0, p);
+}
+
+std::vector<uint8_t> Count(uint32_t n) {
+    std::vector<uint8_t> p;
+    devproto::PutU32(p, n);
+    return Answer(0, p);
+}
+
+// Answers each request with what `script` returns for it, `drip_ms` apart per byte when given. Records
+// whether the library closed the link while the answer was still going out.
+class FakeController {
+public:
+    using Script = std::function<std::vector<uint8_t>(const devproto::Request&)>;
+
+    FakeController(Script script, int drip_ms = 0) : script_(std::move(script)), drip_ms_(drip_ms) {
+        std::string error;
+        listener_ = net::Listen("127.0.0.1", 0, error);
+        EXPECT_TRUE(listener_.Valid()) << error;
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~FakeController() {
+        stop_ = true;
+        thread_.join();
+    }
+
+    DeviceSettings Settings(int reply_timeout_ms, std::vector<std::string>* traces = nullptr) const {
+        DeviceSettings s;
+        s.port = net::LocalPort(listener_);
+        s.reply_timeout_ms = reply_timeout_ms;
+        if (traces != nullptr) {
+            s.trace = [traces](const std::string& line) { traces->push_back(line); };
+        }
+        return s;
+    }
+
+    std::atomic<bool> cut_off{false}; // the library closed the link before the answer was complete
+
+private:
+    void Serve() {
+        net::Socket s;
+        while (!stop_ && !s.Valid()) {
+            s = net::Accept(listener_, 50);
+        }
+        std::vector<uint8_t> pending;
+        uint8_t chunk[4096];
+        while (!stop_) {
+            devproto::Frame frame;
+            size_t used = 0;
+            if (devproto::TakeFrame(pending.data(), pending.size(), frame, used) != devproto::ParseResult::Ok) {
+                const long n = net::RecvSome(s, chunk, sizeof(chunk), 50);
+                if (n == 0) {
+                    return;
+                }
+                pending.insert(pending.end(), chunk, chunk + (n > 0 ? n : 0));
+                continue;
+            }
+            pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(used));
+            devproto::Request q;
+            ASSERT_TRUE(devproto::DecodeRequest(frame, q));
+            const std::vector<uint8_t> answer = script_(q);
+            const size_t step = drip_ms_ > 0 ? 1 : answer.size();
+            for (size_t at = 0; at < answer.size() && !stop_; at += step) {
+                if (!net::SendAll(s, answer.data() + at, std::min(step, answer.size() - at), 1000)) {
+                    cut_off = true;
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(drip_ms_));
+            }
+            if (answer.size() >= 4 && devproto::GetU32(answer.data()) + 4 > answer.size()) {
+                // Only the head of a long answer went out: the library must close rather than wait.
+                cut_off = net::RecvSome(s, chunk, sizeof(chunk), 3000) == 0;
+                return;
+            }
+        }
+    }
+
+    Script script_;
+    int drip_ms_;
+    net::Socket listener_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// A frame head announcing `length` bytes of body, and nothing of the body.
+std::vector<uint8_t> Announce(uint32_t length) {
+    std::vector<uint8_t> head;
+    devproto::PutU32(head, length);
+    head.push_back(0);
+    return head;
+}
+
+} // namespace
+
+TEST(DeviceLink, DeadlinesGrowWithTheRegisterDataOfACall) {
+    EXPECT_EQ(3000u, CallDeadlineMs(3000, 0));
+    EXPECT_EQ(3000u, CallDeadlineMs(3000, 1023));
+    EXPECT_EQ(3064u, CallDeadlineMs(3000, 65536));       // a card of 256 x 256
+    EXPECT_EQ(3000u + 65536u, CallDeadlineMs(3000, 64u << 20)); // the largest frame: a minute more
+}
+
+// The answers announce far more than the request allows and send only their head: each call fails at
+// once, without waiting for (or keeping) the body, and closes the link. The reply timeout is long, so
+// a library that waited for the body would still be waiting when the controller gives up.
+TEST(DeviceLink, AnswersLongerThanTheirRequestAllowsEndTheCall) {
+    const struct {
+        const char* name;
+        devproto::Op op;
+        uint32_t announced;
+    } cases[] = {
+        {"hello", devproto::Op::Hello, 64u << 20},
+        {"port count", devproto::Op::PortCount, 6},
+        {"4-byte read", devproto::Op::ReadCard, 64u << 20},
+        {"write", devproto::Op::WriteCard, 2},
+    };
+    for (const auto& c : cases) {
+        FakeController fake([&](const devproto::Request& q) {
+            return q.op == c.op ? Announce(c.announced) : q.op == devproto::Op::Hello ? Hello() : Count(1);
+        });
+        CCommInstMan manager(fake.Settings(20000));
+        ICommInterface* device = OpenCommInterface(manager);
+        if (c.op == devproto::Op::Hello) {
+            EXPECT_EQ(nullptr, device) << c.name;
+        } else {
+            ASSERT_NE(nullptr, device) << c.name;
+            uint8_t buffer[4] = {1, 2, 3, 4};
+            if (c.op == devproto::Op::PortCount) {
+                EXPECT_EQ(0, device->GetPortCount()) << c.name;
+            } else if (c.op == devproto::Op::ReadCard) {
+                EXPECT_EQ(-1, device->ReadCardRegister(0, 0x2000, 0xD0000008, buffer, 4)) << c.name;
+            } else {
+                EXPECT_EQ(-1, device->WriteCardRegister(0, 0x2000, 0xDA000002, buffer, 4, kWaitForReply));
+            }
+            device->Release();
+        }
+        for (int i = 0; i < 400 && !fake.cut_off; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_TRUE(fake.cut_off) << c.name;
+    }
+}
+
+// One byte every 100 ms: each receive waits far less than the reply timeout, but the call as a whole
+// takes longer than it. A well-paced answer of the same length passes.
+TEST(DeviceLink, ADrippedAnswerEndsTheCallAtItsDeadline) {
+    for (const bool drip : {false, true}) {
+        FakeController fake([](const devproto::Request&) { return Hello(); }, drip ? 100 : 0);
+        CCommInstMan manager(fake.Settings(400));
+        EXPECT_EQ(drip ? 1 : 0, manager.InitDeviceList()) << "drip " << drip;
+    }
+}
+
+TEST(DeviceLink, CountsThatCannotBeAWallAreCutWithATrace) {
+    const struct {
+        uint32_t ports, cards;
+        int used_ports, used_cards;
+        size_t traces;
+    } cases[] = {
+        {16, 0xFFF, 16, 0xFFF, 0},
+        {17, 0x1000, 16, 0xFFF, 2},       // card index 0xFFF would be the broadcast address
+        {0x7FFFFFFF, 0x2000, 16, 0xFFF, 2}, // 0x2000 would alias card 0
+        {0xFFFFFFFF, 3, 16, 3, 1},
+    };
+    for (const auto& c : cases) {
+        FakeController fake([&](const devproto::Request& q) {
+            return q.op == devproto::Op::Hello       ? Hello()
+                   : q.op == devproto::Op::PortCount ? Count(c.ports)
+                                                     : Count(c.cards);
+        });
+        std::vector<std::string> traces;
+        CCommInstMan manager(fake.Settings(3000, &traces));
+        ICommInterface* device = OpenCommInterface(manager);
+        ASSERT_NE(nullptr, device);
+        EXPECT_EQ(c.used_ports, device->GetPortCount()) << c.ports;
+        EXPECT_EQ(c.used_cards, device->GetCardCount(0, 2)) << c.cards;
+        EXPECT_EQ(c.traces, traces.size()) << c.ports;
+        device->Release();
+    }
+}
+
+// The waiting write answers for the writes posted before it: one refused among them fails it too.
+TEST(DeviceLink, AWaitingWriteReportsARefusedPostedWrite) {
+    int writes = 0;
+    FakeController fake([&](const devproto::Request& q) {
+        return q.op == devproto::Op::Hello ? Hello() : Answer(++writes == 2 ? 6 : 0);
+    });
+    CCommInstMan manager(fake.Settings(3000));
+    ICommInterface* device = OpenCommInterface(manager);
+    ASSERT_NE(nullptr, device);
+    const uint8_t v[4] = {0, 0, 0, 0x10};
+    const int flags[] = {0, 0, kWaitForReply, kWaitForReply}, expected[] = {0, 0, 6, 0};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(expected[i], device->WriteCardRegister(0, 0x2000, 0xDA000003, v, 4, flags[i])) << i;
+    }
+    device->Release();
+}
+
+TEST(DeviceLink, SettingsFileKeysAreReadInTheirSectionWithinTheirRanges) {
+    const struct {
+        const char* text;
+        const char* host;
+        int port, connect_ms, reply_ms;
+    } cases[] = {
+        {"", "127.0.0.1", 26600, 2000, 3000},
+        {"[controller]\r\naddress = 10.0.0.7 \r\nport=7000\r\nreply_timeout_ms=500ms\r\n", "10.0.0.7", 7000, 2000,
+         500},
+        {"\xEF\xBB\xBF[Controller]\nPORT=1\nConnect_Timeout_Ms=100\nreply_timeout_ms=30000", "127.0.0.1", 1, 100,
+         30000},
+        {"[controller]\nport=65536\nconnect_timeout_ms=99\nreply_timeout_ms=30001\n", "127.0.0.1", 26600, 2000,
+         3000},
+        {"[other]\nport=7000\n[controller]\n;port=7001\nport\nport=-5\n", "127.0.0.1", 26600, 2000, 3000},
+    };
+    for (const auto& c : cases) {
+        const DeviceSettings s = ParseDeviceSettings(c.text);
+        EXPECT_EQ(c.host, s.host) << c.text;
+        EXPECT_EQ(c.port, s.port) << c.text;
+        EXPECT_EQ(c.connect_ms, s.connect_timeout_ms) << c.text;
+        EXPECT_EQ(c.reply_ms, s.reply_timeout_ms) << c.text;
+    }
+}
