@@ -153,13 +153,20 @@ def run_hand_list(selected, workers):
 
 def rule_files(named):
     """The files to make faults in, each with the functions it is limited to (none: the whole file)."""
-    lines = named or RULE_FILES.read_text("utf-8").splitlines()
-    files = {}
-    for line in lines:
-        words = line.split("#", 1)[0].split()
-        if words:
-            files[words[0]] = set(words[1:])
-    return files
+    def parse(lines):
+        files = {}
+        for line in lines:
+            words = line.split("#", 1)[0].split()
+            if words:
+                files[words[0]] = set(words[1:])
+        return files
+
+    listed = parse(RULE_FILES.read_text("utf-8").splitlines())
+    if not named:
+        return listed
+    # A file named alone keeps the functions the list limits it to: its faults are the same ones then.
+    files = parse(named)
+    return {name: functions or listed.get(name, set()) for name, functions in files.items()}
 
 
 def rule_faults(files):
