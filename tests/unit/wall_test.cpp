@@ -53,6 +53,7 @@ TEST(Wall, JoinFactorsLieOnBothFacingEdgeLines) {
         bool decoded;
     } walls[] = {{EncodeWall(Wall{}), true},      {std::vector<uint8_t>(15), false}, {no_width, false},
                  {no_height, false},               {EncodeWall(MakeWall(ones, 2, 1)), true},
+                 {EncodeWall(MakeWall(ones, 4, 2)), true}, // eight modules: the count is bytes / 8 exactly
                  // 2^31 x 2^31 modules in a bare head: eight bytes each would wrap around to no bytes at all.
                  {{0, 0, 0, 1, 0, 0, 0, 1, 0x80, 0, 0, 0, 0x80, 0, 0, 0}, false}};
     for (const auto& w : walls) {
