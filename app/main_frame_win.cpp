@@ -291,7 +291,8 @@ void MainFrame::ShowScreenParams(const ScreenParams& params) {
 void MainFrame::Notify(TNotifyUI& msg) {
     // First, whatever the notification: the server handles it as its own. A photo correction stays
     // here: the server has neither the picture nor anyone to answer its file dialog.
-    if (!(msg.sType == L"click" && msg.pSender != nullptr && msg.pSender->GetName() == L"btn_photo_correct")) {
+    if (!(msg.sType == L"click" && msg.pSender != nullptr &&
+          msg.pSender->GetName() == L"btn_photo_correct")) {
         MirrorNotification(msg);
     }
     if (msg.sType == L"click") {

@@ -50,10 +50,12 @@ const Shot& TheShot() {
         }
         Shot s;
         s.width = photo.width, s.height = photo.height;
-        stbi_write_jpg_to_func([](void* context, void* data, int size) {
-            auto* out = static_cast<std::vector<uint8_t>*>(context);
-            out->insert(out->end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
-        }, &s.jpeg, static_cast<int>(photo.width), static_cast<int>(photo.height), 3, rgb.data(), 90);
+        stbi_write_jpg_to_func(
+            [](void* context, void* data, int size) {
+                auto* out = static_cast<std::vector<uint8_t>*>(context);
+                out->insert(out->end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
+            },
+            &s.jpeg, static_cast<int>(photo.width), static_cast<int>(photo.height), 3, rgb.data(), 90);
         SeamGrid grid;
         SeamGridCache cache;
         grid.BuildSeamGrid(p, cache);

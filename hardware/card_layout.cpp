@@ -13,10 +13,10 @@ PortOffsetTable ParsePortOffsetTable(const uint8_t (&table)[256]) {
 }
 
 int ReadCardRect(ICommInterface& device, int port, int card_address, const PortOffsetTable& offsets,
-                  CardRect& out) {
+                 CardRect& out) {
     uint8_t position[20] = {};
-    const int placed = device.ReadCardRegister(port, card_address, kCardPositionRegister, position,
-                                               sizeof(position));
+    const int placed =
+        device.ReadCardRegister(port, card_address, kCardPositionRegister, position, sizeof(position));
     if (placed != 0) {
         return placed;
     }

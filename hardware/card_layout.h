@@ -31,4 +31,4 @@ constexpr uint32_t kCardSizeRegister = 0xD0000008;
 // Reads a card's position and size: 0, or the result of the read that failed (negative when the link
 // failed). Ports past the table's 16 have no offset of their own and are placed at offset 0.
 int ReadCardRect(ICommInterface& device, int port, int card_address, const PortOffsetTable& offsets,
-                  CardRect& out);
+                 CardRect& out);

@@ -33,8 +33,8 @@ bool SolidifyCards(ICommInterfaceMan& manager, const std::function<void(int)>& s
                 uint8_t value[4] = {0, 0, 0, 0};
                 const int read = device->ReadCardRegister(p, address, kCorrectionSwitchRegister, value, 4);
                 if (read == 0) {
-                    const int copied = device->WriteCardRegister(kBroadcastPort, kBroadcastCard,
-                                                                 kStoredSwitchRegister, value, 4, kWaitForReply);
+                    const int copied = device->WriteCardRegister(
+                        kBroadcastPort, kBroadcastCard, kStoredSwitchRegister, value, 4, kWaitForReply);
                     all_stored = all_stored && copied == 0;
                     link_lost = copied < 0;
                     switch_copied = true;
@@ -56,7 +56,8 @@ bool SolidifyCards(ICommInterfaceMan& manager, const std::function<void(int)>& s
             }
             uint8_t word[4];
             PutBE32(word, StoreWord(GetBE16(size), GetBE16(size + 2)));
-            const int stored = device->WriteCardRegister(p, address, kStoreCommandRegister, word, 4, kWaitForReply);
+            const int stored =
+                device->WriteCardRegister(p, address, kStoreCommandRegister, word, 4, kWaitForReply);
             all_stored = all_stored && stored == 0;
             any_stored = any_stored || stored == 0;
             link_lost = stored < 0;
