@@ -14,8 +14,8 @@
 namespace {
 
 constexpr wchar_t kCaption[] = L"照片校正";
-const FileDialogSettings kPhotoDialog{false, L"Pictures (*.png;*.jpg;*.jpeg;*.bmp)\0*.png;*.jpg;*.jpeg;*.bmp\0",
-                                      L"jpg", L""};
+const FileDialogSettings kPhotoDialog{
+    false, L"Pictures (*.png;*.jpg;*.jpeg;*.bmp)\0*.png;*.jpg;*.jpeg;*.bmp\0", L"jpg", L""};
 
 std::wstring Wide(const std::string& utf8) {
     const std::u16string text = Utf8ToUtf16(utf8);
@@ -108,10 +108,11 @@ void MainFrame::CorrectFromPhotoCommand() {
     }
     const uint64_t grid_bytes = SeamGridBuildBytes(params, SeamGridCache{});
     if (grid_bytes == 0 || grid_bytes > MemoryBudget()) {
-        ShowMainMessageW(L"The screen of " + std::to_wstring(params.screen_width) + L" x " +
-                         std::to_wstring(params.screen_height) + L" pixels with modules of " +
-                         std::to_wstring(params.mod_width) + L" x " + std::to_wstring(params.mod_height) +
-                         L" has no seam grid a photo can be measured against. Check the screen and module sizes.");
+        ShowMainMessageW(
+            L"The screen of " + std::to_wstring(params.screen_width) + L" x " +
+            std::to_wstring(params.screen_height) + L" pixels with modules of " +
+            std::to_wstring(params.mod_width) + L" x " + std::to_wstring(params.mod_height) +
+            L" has no seam grid a photo can be measured against. Check the screen and module sizes.");
         return;
     }
     std::wstring path;
@@ -128,9 +129,8 @@ void MainFrame::CorrectFromPhotoCommand() {
     const bool refine = enable != nullptr && enable->GetCheck();
     const std::vector<SeamSegment> current = GridForParams(params);
     const uint64_t budget = MemoryBudget();
-    const PhotoCorrection result =
-        CorrectFromPhotoFile(bytes.data(), bytes.size(), params, current, refine,
-                             budget > bytes.size() ? budget - bytes.size() : 0);
+    const PhotoCorrection result = CorrectFromPhotoFile(bytes.data(), bytes.size(), params, current, refine,
+                                                        budget > bytes.size() ? budget - bytes.size() : 0);
     if (result.outcome != PhotoOutcome::Corrected) {
         ShowMainMessageW(Wide(result.why));
         return;
@@ -141,9 +141,11 @@ void MainFrame::CorrectFromPhotoCommand() {
         _snwprintf(text, 512, L"照片校正完成：改动了 %u 条缝隙。照片上的模块边缘与底色没有可测的偏差。",
                    result.changed_seams);
     } else {
-        _snwprintf(text, 512, L"照片校正完成：改动了 %u 条缝隙。测得的最大偏差为 %.2f %%（%ls），在模块 (%u, %u) %ls的接缝。",
-                   result.changed_seams, result.largest_percent, result.largest_brighter ? L"偏亮" : L"偏暗",
-                   result.largest_column, result.largest_row, result.largest_below ? L"下方" : L"右侧");
+        _snwprintf(
+            text, 512,
+            L"照片校正完成：改动了 %u 条缝隙。测得的最大偏差为 %.2f %%（%ls），在模块 (%u, %u) %ls的接缝。",
+            result.changed_seams, result.largest_percent, result.largest_brighter ? L"偏亮" : L"偏暗",
+            result.largest_column, result.largest_row, result.largest_below ? L"下方" : L"右侧");
     }
     text[511] = L'\0';
     ShowMainMessageW(text, kCaption);

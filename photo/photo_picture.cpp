@@ -28,8 +28,8 @@ uint32_t Big32(const uint8_t* p) {
     return Big16(p) << 16 | Big16(p + 2);
 }
 uint32_t Little32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 // The decoder trusts a JPEG's Huffman tables to hold at most 256 codes each; a file that claims more
@@ -91,7 +91,8 @@ bool ReadPictureHeader(const uint8_t* bytes, size_t size, uint32_t& width, uint3
         return width != 0 && height != 0;
     }
     if (size >= 30 && bytes[0] == 'B' && bytes[1] == 'M') {
-        const int32_t w = static_cast<int32_t>(Little32(bytes + 18)), h = static_cast<int32_t>(Little32(bytes + 22));
+        const int32_t w = static_cast<int32_t>(Little32(bytes + 18)),
+                      h = static_cast<int32_t>(Little32(bytes + 22));
         width = static_cast<uint32_t>(w < 0 ? -static_cast<int64_t>(w) : w);
         height = static_cast<uint32_t>(h < 0 ? -static_cast<int64_t>(h) : h);
         channels = bytes[28] == 32 ? 4 : 3;

@@ -42,7 +42,8 @@ double CardFactor(float gain) {
 // that every photo pixel it covers counts and the photo's noise averages out.
 class WallSampler {
 public:
-    WallSampler(const GrayPhoto& photo, const Homography& h) : photo_(photo), h_(h), table_(SrgbToLinearTable()) {}
+    WallSampler(const GrayPhoto& photo, const Homography& h)
+        : photo_(photo), h_(h), table_(SrgbToLinearTable()) {}
     float At(double x, double y) const {
         float sum = 0;
         for (const double dy : {-1.0 / 3, 0.0, 1.0 / 3}) {
@@ -80,7 +81,8 @@ float MiddleMean(std::vector<float>& values, float& uncertainty) {
     // The spread of the samples (from their quartiles) over the root of their count, a little more for
     // the trimming: how far the mean may be off by noise.
     const size_t n = values.size();
-    uncertainty = static_cast<float>((values[n - 1 - n / 4] - values[n / 4]) / 1.349 * 1.2 / std::sqrt(double(n)));
+    uncertainty =
+        static_cast<float>((values[n - 1 - n / 4] - values[n / 4]) / 1.349 * 1.2 / std::sqrt(double(n)));
     const size_t from = values.size() / 4, to = values.size() - values.size() / 4;
     double sum = 0;
     for (size_t i = from; i < to; ++i) {
@@ -92,8 +94,7 @@ float MiddleMean(std::vector<float>& values, float& uncertainty) {
 // The blur of the photo across a border of the wall, in wall pixels: the standard deviation of the
 // spread a sharp step shows (the distance from its quarter to its three-quarter rise is 1.349 of them).
 // `across(t, s)` is the wall point t pixels inside the border at the s-th place along it.
-template <typename Across>
-double BorderBlur(const WallSampler& sampler, int places, Across across) {
+template <typename Across> double BorderBlur(const WallSampler& sampler, int places, Across across) {
     constexpr int kSteps = 49; // -3 .. 3 wall pixels in eighths
     std::vector<float> profile(kSteps), column(static_cast<size_t>(places));
     for (int i = 0; i < kSteps; ++i) {
@@ -113,7 +114,8 @@ double BorderBlur(const WallSampler& sampler, int places, Across across) {
     const double levels[2] = {dark + 0.25 * (lit - dark), dark + 0.75 * (lit - dark)};
     for (int k = 0; k < 2; ++k) {
         for (int i = 0; i + 1 < kSteps; ++i) {
-            if (profile[static_cast<size_t>(i)] < levels[k] && profile[static_cast<size_t>(i + 1)] >= levels[k]) {
+            if (profile[static_cast<size_t>(i)] < levels[k] &&
+                profile[static_cast<size_t>(i + 1)] >= levels[k]) {
                 const double f = (levels[k] - profile[static_cast<size_t>(i)]) /
                                  (profile[static_cast<size_t>(i + 1)] - profile[static_cast<size_t>(i)]);
                 rise[k] = -3.0 + (i + f) * 0.125;
@@ -159,7 +161,8 @@ LinePair MeasurePair(const Rectified& r, bool vertical, uint32_t a, uint32_t fro
         return vertical ? r.At(across, along) : r.At(along, across);
     };
     for (uint32_t p = from; p < to; ++p) {
-        const float field = 0.25f * (at(a - near, p) + at(a - far, p) + at(a + 1 + near, p) + at(a + 1 + far, p));
+        const float field =
+            0.25f * (at(a - near, p) + at(a - far, p) + at(a + 1 + near, p) + at(a + 1 + far, p));
         if (field <= 0) {
             continue;
         }
@@ -187,15 +190,14 @@ PhotoCorrection Refuse(PhotoOutcome outcome, std::string why) {
     return result;
 }
 
-
 // The gains that make every edge line's mean light equal the field's. A line's two end pixels also lie
 // on the crossing edges: they show both joins' factors, and the cards give them the gain of whichever
 // edge the gain map writes last there (the left or right edge at the top corners, the bottom edge at
 // the bottom-left one, none at the bottom-right one). Those ends count in the line's mean like any
 // pixel, so each gain is chosen with its line's ends as they will be, in a few sweeps over the grid.
 std::vector<float> ChooseGains(const std::vector<float>& factor, const std::vector<float>& start,
-                               const std::vector<float>& uncertainty, const std::vector<uint8_t>& measured, uint32_t cols, uint32_t rows, uint32_t mw,
-                               uint32_t mh) {
+                               const std::vector<float>& uncertainty, const std::vector<uint8_t>& measured,
+                               uint32_t cols, uint32_t rows, uint32_t mw, uint32_t mh) {
     const size_t N = static_cast<size_t>(cols) * rows;
     std::vector<float> gains = start;
     const auto q = [&](size_t i) { return CardFactor(gains[i]); };
@@ -229,7 +231,8 @@ std::vector<float> ChooseGains(const std::vector<float>& factor, const std::vect
                 float best = before;
                 double best_error = kept;
                 for (int k = -3; k <= 3; ++k) {
-                    const float g = std::clamp(static_cast<float>(centre + k * kStep), kLowestGain, kHighestGain);
+                    const float g =
+                        std::clamp(static_cast<float>(centre + k * kStep), kLowestGain, kHighestGain);
                     gains[e] = static_cast<float>(std::lround(g / kStep) * kStep);
                     const double error = std::fabs(line_mean(block, m) - 1.0);
                     if (error < best_error - 1e-12) {
@@ -267,7 +270,8 @@ float GainCancelling(double factor) {
 
 PhotoCorrection CorrectFromPhoto(const GrayPhoto& photo, const ScreenParams& params,
                                  const std::vector<SeamSegment>& grid, bool refine, uint64_t budget) {
-    const int32_t W = params.screen_width, H = params.screen_height, mw = params.mod_width, mh = params.mod_height;
+    const int32_t W = params.screen_width, H = params.screen_height, mw = params.mod_width,
+                  mh = params.mod_height;
     if (W <= 0 || H <= 0 || mw < kSmallestModule || mh < kSmallestModule || W % mw != 0 || H % mh != 0) {
         return Refuse(PhotoOutcome::UnusableGrid,
                       "The fields describe no grid a photo can be measured against: the screen (" +
@@ -300,27 +304,32 @@ PhotoCorrection CorrectFromPhoto(const GrayPhoto& photo, const ScreenParams& par
     const double left = std::hypot(c[0].x - c[3].x, c[0].y - c[3].y);
     const double aspect_photo = (top + bottom) / (left + right), aspect_fields = static_cast<double>(W) / H;
     if (aspect_photo > aspect_fields * 1.15 || aspect_photo * 1.15 < aspect_fields) {
-        return Refuse(PhotoOutcome::GridMismatch,
-                      Format("The wall in the photo is about %.2f times as wide as high, but the fields describe a "
-                             "screen of %.0f x %.0f pixels (%.2f). Check the screen size, or take a photo of "
-                             "this screen.",
-                             aspect_photo, W, H, aspect_fields));
+        return Refuse(
+            PhotoOutcome::GridMismatch,
+            Format("The wall in the photo is about %.2f times as wide as high, but the fields describe a "
+                   "screen of %.0f x %.0f pixels (%.2f). Check the screen size, or take a photo of "
+                   "this screen.",
+                   aspect_photo, W, H, aspect_fields));
     }
     const double scale = std::min(std::min(top, bottom) / W, std::min(left, right) / H);
     if (scale < kFinestCamera) {
         PhotoCorrection refused = Refuse(
             PhotoOutcome::TooCoarse,
-            Format("The camera gives only %.1f photo pixels per wall pixel; at least %.1f are needed to tell each "
+            Format("The camera gives only %.1f photo pixels per wall pixel; at least %.1f are needed to tell "
+                   "each "
                    "module edge from its neighbour. Take the photo from closer or at a higher resolution.",
                    scale, kFinestCamera));
         refused.photo_pixels_per_wall_pixel = scale;
         return refused;
     }
     Homography h;
-    const PointF wall[4] = {{0, 0}, {static_cast<double>(W), 0}, {static_cast<double>(W), static_cast<double>(H)},
+    const PointF wall[4] = {{0, 0},
+                            {static_cast<double>(W), 0},
+                            {static_cast<double>(W), static_cast<double>(H)},
                             {0, static_cast<double>(H)}};
     if (!h.Solve(wall, quad.corners)) {
-        return Refuse(PhotoOutcome::NoWall, "No wall was found in the photo: its corners do not form a quadrilateral.");
+        return Refuse(PhotoOutcome::NoWall,
+                      "No wall was found in the photo: its corners do not form a quadrilateral.");
     }
     const WallSampler sampler(photo, h);
 
@@ -328,10 +337,20 @@ PhotoCorrection CorrectFromPhoto(const GrayPhoto& photo, const ScreenParams& par
     const int places = static_cast<int>(std::max(cols, rows) * 2);
     const auto along_x = [&](int s) { return (s + 0.5) * W / places; };
     const auto along_y = [&](int s) { return (s + 0.5) * H / places; };
-    const double blur_x = 0.5 * (BorderBlur(sampler, places, [&](double t, int s) { return PointF{t, along_y(s)}; }) +
-                                 BorderBlur(sampler, places, [&](double t, int s) { return PointF{W - t, along_y(s)}; }));
-    const double blur_y = 0.5 * (BorderBlur(sampler, places, [&](double t, int s) { return PointF{along_x(s), t}; }) +
-                                 BorderBlur(sampler, places, [&](double t, int s) { return PointF{along_x(s), H - t}; }));
+    const double blur_x = 0.5 * (BorderBlur(sampler, places,
+                                            [&](double t, int s) {
+                                                return PointF{t, along_y(s)};
+                                            }) +
+                                 BorderBlur(sampler, places, [&](double t, int s) {
+                                     return PointF{W - t, along_y(s)};
+                                 }));
+    const double blur_y = 0.5 * (BorderBlur(sampler, places,
+                                            [&](double t, int s) {
+                                                return PointF{along_x(s), t};
+                                            }) +
+                                 BorderBlur(sampler, places, [&](double t, int s) {
+                                     return PointF{along_x(s), H - t};
+                                 }));
 
     Rectified r;
     r.width = static_cast<uint32_t>(W);
@@ -350,26 +369,29 @@ PhotoCorrection CorrectFromPhoto(const GrayPhoto& photo, const ScreenParams& par
 
     // Lines inside the modules that show a seam: the photo's wall is not the one the fields describe.
     for (int vertical = 0; vertical < 2; ++vertical) {
-        const uint32_t dim = static_cast<uint32_t>(vertical ? mw : mh), len = static_cast<uint32_t>(vertical ? mh : mw);
+        const uint32_t dim = static_cast<uint32_t>(vertical ? mw : mh),
+                       len = static_cast<uint32_t>(vertical ? mh : mw);
         const uint32_t lines = vertical ? cols : rows, segments = vertical ? rows : cols;
         const uint32_t far = dim >= 12 ? 4 : 3, near = far - 1, margin = 3;
         for (uint32_t l = 0; l < lines; ++l) {
             for (uint32_t off = far + 1; off + far + 3 <= dim; ++off) {
                 const uint32_t a = l * dim + off;
                 for (uint32_t s = 0; s < segments; ++s) {
-                    const LinePair p = MeasurePair(r, vertical != 0, a, s * len + margin, (s + 1) * len - margin,
-                                                   near, far, da, db, true);
+                    const LinePair p = MeasurePair(r, vertical != 0, a, s * len + margin,
+                                                   (s + 1) * len - margin, near, far, da, db, true);
                     if ((p.a > 0) == (p.b > 0) && std::min(std::fabs(p.a), std::fabs(p.b)) > kStraySeam) {
                         return Refuse(
                             PhotoOutcome::GridMismatch,
-                            Format("The seams in the photo do not lie on the module edges the fields describe: "
-                                   "a line %.1f %% ", 100.0 * std::fabs(p.a)) +
+                            Format(
+                                "The seams in the photo do not lie on the module edges the fields describe: "
+                                "a line %.1f %% ",
+                                100.0 * std::fabs(p.a)) +
                                 (p.a > 0 ? "brighter" : "darker") +
                                 " than its surround runs inside the modules, along pixel " +
                                 (vertical ? "column " : "row ") + std::to_string(a) +
                                 ". Expected modules of " + std::to_string(mw) + " x " + std::to_string(mh) +
-                                " pixels on a screen of " + std::to_string(W) + " x " + std::to_string(H) + " (" +
-                                std::to_string(cols) + " x " + std::to_string(rows) +
+                                " pixels on a screen of " + std::to_string(W) + " x " + std::to_string(H) +
+                                " (" + std::to_string(cols) + " x " + std::to_string(rows) +
                                 " modules). Check the screen and module sizes.");
                     }
                 }
@@ -399,7 +421,8 @@ PhotoCorrection CorrectFromPhoto(const GrayPhoto& photo, const ScreenParams& par
         }
     };
     for (int vertical = 0; vertical < 2; ++vertical) {
-        const uint32_t dim = static_cast<uint32_t>(vertical ? mw : mh), len = static_cast<uint32_t>(vertical ? mh : mw);
+        const uint32_t dim = static_cast<uint32_t>(vertical ? mw : mh),
+                       len = static_cast<uint32_t>(vertical ? mh : mw);
         const double sigma = vertical ? blur_x : blur_y;
         double k0 = 1, k1 = 0;
         LineSpread(sigma, k0, k1);
@@ -428,7 +451,8 @@ PhotoCorrection CorrectFromPhoto(const GrayPhoto& photo, const ScreenParams& par
                 const uint32_t col_b = vertical ? l : s, row_b = vertical ? s : l;
                 const size_t index_a = (vertical ? 3 * N : N) + static_cast<size_t>(row_a) * cols + col_a;
                 const size_t index_b = (vertical ? 2 * N : 0) + static_cast<size_t>(row_b) * cols + col_b;
-                for (const auto& [index, deviation] : {std::pair<size_t, double>{index_a, d_a}, {index_b, d_b}}) {
+                for (const auto& [index, deviation] :
+                     {std::pair<size_t, double>{index_a, d_a}, {index_b, d_b}}) {
                     const double applied = refine ? CardFactor(start[index]) : 1.0;
                     factor[index] = static_cast<float>((1.0 + deviation) / (applied > 0.05 ? applied : 1.0));
                     measured[index] = 1;

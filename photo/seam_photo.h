@@ -19,9 +19,9 @@ struct PhotoCorrection {
     std::string why;          // the operator's message when refused (UTF-8)
     std::vector<float> gains; // one per record of the grid, in grid order, when corrected
     uint32_t changed_seams = 0;
-    double largest_percent = 0;  // the largest deviation of an edge line from its field
+    double largest_percent = 0; // the largest deviation of an edge line from its field
     bool largest_brighter = false;
-    std::string largest_where; // "the join below module (1, 12)"; empty when no edge deviates
+    std::string largest_where;  // "the join below module (1, 12)"; empty when no edge deviates
     bool largest_below = false; // that join: below module (column, row), or right of it
     uint32_t largest_column = 0;
     uint32_t largest_row = 0;

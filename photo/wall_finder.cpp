@@ -166,7 +166,8 @@ bool RefineSide(const GrayPhoto& photo, PointF a, PointF b, double reach, Line& 
         std::vector<float> outside(profile.end() - quarter, profile.end());
         std::nth_element(inside.begin(), inside.begin() + quarter / 2, inside.end());
         std::nth_element(outside.begin(), outside.begin() + quarter / 2, outside.end());
-        const float lit = inside[static_cast<size_t>(quarter / 2)], dark = outside[static_cast<size_t>(quarter / 2)];
+        const float lit = inside[static_cast<size_t>(quarter / 2)],
+                    dark = outside[static_cast<size_t>(quarter / 2)];
         if (lit <= dark * 1.5f) {
             continue;
         }
@@ -238,14 +239,19 @@ bool FindWall(const GrayPhoto& photo, WallQuad& quad, std::string& why) {
         touches_edge |= xi == 0 || yi == 0 || xi + 1 == r.width || yi + 1 == r.height;
         const double x = (xi + 0.5) * r.k, y = (yi + 0.5) * r.k;
         const double sum = x + y, difference = x - y;
-        if (sum < best[0]) best[0] = sum, rough[0] = {x, y};
-        if (difference > best[1]) best[1] = difference, rough[1] = {x, y};
-        if (sum > best[2]) best[2] = sum, rough[2] = {x, y};
-        if (difference < best[3]) best[3] = difference, rough[3] = {x, y};
+        if (sum < best[0])
+            best[0] = sum, rough[0] = {x, y};
+        if (difference > best[1])
+            best[1] = difference, rough[1] = {x, y};
+        if (sum > best[2])
+            best[2] = sum, rough[2] = {x, y};
+        if (difference < best[3])
+            best[3] = difference, rough[3] = {x, y};
     }
     if (touches_edge) {
-        why = "The wall reaches the edge of the photo: take it with the whole wall inside the picture and some "
-              "dark surround on every side.";
+        why =
+            "The wall reaches the edge of the photo: take it with the whole wall inside the picture and some "
+            "dark surround on every side.";
         return false;
     }
     const double area = QuadArea(rough), pixels = static_cast<double>(region.size()) * r.k * r.k;
@@ -256,7 +262,8 @@ bool FindWall(const GrayPhoto& photo, WallQuad& quad, std::string& why) {
     Line sides[4];
     for (int i = 0; i < 4; ++i) {
         if (!RefineSide(photo, rough[i], rough[(i + 1) % 4], 3.0 * r.k + 6, sides[i])) {
-            why = "No wall was found in the photo: the edges of its bright region are not straight and sharp.";
+            why =
+                "No wall was found in the photo: the edges of its bright region are not straight and sharp.";
             return false;
         }
     }

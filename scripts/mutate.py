@@ -17,6 +17,7 @@ build/mutate/1/..., built without optimising (the faults need the sanitizers, no
 import argparse
 import collections
 import os
+import re
 import subprocess
 import sys
 import threading
@@ -117,7 +118,31 @@ def split_occurrence(wanted):
     return None, wanted
 
 
-def run_hand_list(selected, workers):
+def squeeze(text):
+    """A line's text without its blanks: the formatter may space it otherwise without changing it."""
+    return re.sub(r"\s+", "", text)
+
+
+def find_statement(lines, wanted):
+    """Where the text `wanted` stands as whole lines of the file, blanks aside: (first, last) line
+    indices of each place. A statement the formatter wraps over several lines, or spaces differently,
+    is still found, so that formatting the tree never unsettles the list."""
+    key = squeeze(wanted)
+    squeezed = [squeeze(line) for line in lines]
+    hits = []
+    for i, first in enumerate(squeezed):
+        if not first or not key.startswith(first):
+            continue
+        text, j = first, i
+        while len(text) < len(key) and j + 1 < len(lines):
+            j += 1
+            text += squeezed[j]
+        if text == key:
+            hits.append((i, j))
+    return hits
+
+
+def run_hand_list(selected, workers, check_only=False):
     entries = [e for e in read_list(HAND_LIST) if not selected or any(s in f"{e['file']}: {e['line']}" for s in selected)]
     faults, broken = [], 0
     for entry in entries:
@@ -127,14 +152,18 @@ def run_hand_list(selected, workers):
             continue
         lines = (ROOT / entry["file"]).read_text("utf-8").split("\n")
         occurrence, wanted = split_occurrence(entry["line"])
-        hits = [i for i, line in enumerate(lines) if line.strip() == wanted]
+        hits = find_statement(lines, wanted)
         if occurrence is None and len(hits) != 1 or occurrence is not None and len(hits) < occurrence:
             broken += 1
             print(f"NOT FOUND   {name} (mutants.txt line {entry['at']}): the line must occur once", flush=True)
             continue
-        i = hits[(occurrence or 1) - 1]
+        i, last = hits[(occurrence or 1) - 1]
         indent = lines[i][:len(lines[i]) - len(lines[i].lstrip())]
-        faults.append(mutate_rules.Fault(entry["file"], i + 1, lines[i], indent + entry["replacement"], name))
+        faults.append(mutate_rules.Fault(entry["file"], i + 1, lines[i], indent + entry["replacement"], name,
+                                         joined=last - i))
+    if check_only:
+        print(f"{len(faults)} faults found, {broken} not found")
+        return 0 if broken == 0 else 1
     scratches = [Scratch(i) for i in range(max(1, workers))]
     for s in scratches:
         s.prepare()
@@ -191,14 +220,14 @@ def equivalent_reasons(faults, files):
     by_key = {}
     for entry in entries:
         occurrence, line = split_occurrence(entry["line"])
-        by_key[(entry["file"], line, occurrence, entry["replacement"])] = entry
+        by_key[(entry["file"], squeeze(line), occurrence, squeeze(entry["replacement"]))] = entry
     reasons, used = {}, set()
     seen = collections.Counter()
     for fault in faults:
-        line = fault.original.strip()
+        line = squeeze(fault.original)
         seen[(fault.file, line, fault.what)] += 1
         for occurrence in (None, seen[(fault.file, line, fault.what)]):
-            entry = by_key.get((fault.file, line, occurrence, fault.mutated.strip()))
+            entry = by_key.get((fault.file, line, occurrence, squeeze(fault.mutated)))
             if entry is not None:
                 reasons[id(fault)] = entry["equivalent"]
                 used.add(id(entry))
@@ -257,6 +286,8 @@ def run_faults(scratches, to_run, every, report):
             else:
                 lines = pristine.split("\n")
                 lines[fault.line - 1] = fault.mutated
+                for k in range(fault.joined):
+                    lines[fault.line + k] = ""  # the rest of a wrapped statement; line numbers stay
                 path.write_text("\n".join(lines), "utf-8")
                 verdict = scratch.verdict()
             with lock:
@@ -317,13 +348,14 @@ def main(argv):
     parser.add_argument("-j", "--jobs", type=int, default=2, help="workers, each with a scratch tree of its own")
     parser.add_argument("-v", "--verbose", action="store_true", help="--rules: print every fault's verdict")
     parser.add_argument("--list", action="store_true", help="--rules: print the faults and run none")
+    parser.add_argument("--check", action="store_true", help="hand list: find every fault's line, run none")
     parser.add_argument("names", nargs="*", help="files (--rules), or parts of a file name or line (hand list)")
     args = parser.parse_args(argv)
     # The machine is shared: the many rebuilds give way to everything else.
     os.nice(max(0, 19 - os.nice(0)))
     if args.rules:
         return run_rules(args.names, args.jobs, args.verbose, args.list)
-    return run_hand_list(args.names, args.jobs)
+    return run_hand_list(args.names, args.jobs, args.check)
 
 
 if __name__ == "__main__":

@@ -55,6 +55,7 @@ class Fault:
     token: int = 0  # the token it changes
     replacement: str = ""  # what that token becomes
     span: tuple = ()  # an operator's operands: the first and the last token
+    joined: int = 0  # lines after the first that the fault's line spans (a statement wrapped by the formatter)
 
 
 def tokenize(text):

@@ -64,7 +64,8 @@ int SeamGrid::BuildSeamGrid(const ScreenParams& params, SeamGridCache& cache) {
     if (!BuildableModules(sizes, cols, rows)) {
         return kGridRefused;
     }
-    const uint64_t modules = cols * rows;
+    const GridIndex index{cols, rows};
+    const uint64_t modules = index.Modules();
     const uint32_t mod_width = sizes.mod_width;
     const uint32_t mod_height = sizes.mod_height;
     try {
@@ -94,11 +95,10 @@ int SeamGrid::BuildSeamGrid(const ScreenParams& params, SeamGridCache& cache) {
         for (uint32_t c = 0; c < cols; ++c) {
             const uint32_t left = c * mod_width;
             const uint32_t right = (c + 1) * mod_width - 1;
-            const uint64_t m = r * cols + c;
-            put(m, left, top, right, top, 1);
-            put(modules + m, left, bottom, right, bottom, 1);
-            put(2 * modules + m, left, top, left, bottom, 0);
-            put(3 * modules + m, right, top, right, bottom, 0);
+            put(index.Top(c, r), left, top, right, top, 1);
+            put(index.Bottom(c, r), left, bottom, right, bottom, 1);
+            put(index.Left(c, r), left, top, left, bottom, 0);
+            put(index.Right(c, r), right, top, right, bottom, 0);
         }
     }
     return kGridOk;
@@ -129,14 +129,13 @@ int SeamGrid::SelectSeamAt(uint32_t screen_width, uint32_t screen_height, uint32
         return kSelectOutside;
     }
 
-    const uint32_t c = x / mod_width;
+    const uint64_t c = x / mod_width; // in the 64 bits of the record indices
     const uint32_t xr = x % mod_width;
-    const uint32_t r = y / mod_height;
+    const uint64_t r = y / mod_height;
     const uint32_t yr = y % mod_height;
     const uint64_t cols = screen_width / mod_width;
     const uint64_t rows = screen_height / mod_height;
-    const uint64_t n = cols * rows;
-    const uint64_t m = r * cols + c;
+    const GridIndex index{cols, rows};
 
     // The module's two diagonals cut it into four triangles; the one holding the point names the
     // nearest edge. Single precision throughout, so that ties fall as they always have.
@@ -147,24 +146,24 @@ int SeamGrid::SelectSeamAt(uint32_t screen_width, uint32_t screen_height, uint32
     const bool below_anti = static_cast<float>(yr) > u;
 
     if (below_main && !below_anti) { // left
-        Select(2 * n + m);
+        Select(index.Left(c, r));
         if (c > 0 && cols > 1) {
-            Select(3 * n + m - 1);
+            Select(index.Right(c - 1, r));
         }
     } else if (!below_main && !below_anti) { // top
-        Select(m);
+        Select(index.Top(c, r));
         if (r > 0 && rows > 1) {
-            Select(n + m - cols);
+            Select(index.Bottom(c, r - 1));
         }
     } else if (below_main && below_anti) { // bottom
-        Select(n + m);
+        Select(index.Bottom(c, r));
         if (r + 1 < rows && rows > 1) {
-            Select(m + cols);
+            Select(index.Top(c, r + 1));
         }
     } else { // right
-        Select(3 * n + m);
+        Select(index.Right(c, r));
         if (c + 1 < cols && cols > 1) {
-            Select(2 * n + m + 1);
+            Select(index.Left(c + 1, r));
         }
     }
     return kGridOk;

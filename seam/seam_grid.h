@@ -42,8 +42,21 @@ enum : int {
     kSelectZeroModule = 255,
 };
 
-// Every module edge of the screen: four blocks of cols x rows records (top, bottom, left, right
-// edges), each block in row-major module order.
+// Where the four edges of module (column, row) stand in grid order: four blocks of columns x rows
+// records (top, bottom, left and right edges), each block in row-major module order. Seam files, the
+// photo's measurement and the read-back all rely on this order.
+struct GridIndex {
+    uint64_t columns = 0;
+    uint64_t rows = 0;
+
+    uint64_t Modules() const { return columns * rows; }
+    uint64_t Top(uint64_t column, uint64_t row) const { return row * columns + column; }
+    uint64_t Bottom(uint64_t column, uint64_t row) const { return Modules() + Top(column, row); }
+    uint64_t Left(uint64_t column, uint64_t row) const { return 2 * Modules() + Top(column, row); }
+    uint64_t Right(uint64_t column, uint64_t row) const { return 3 * Modules() + Top(column, row); }
+};
+
+// Every module edge of the screen, in the order of GridIndex.
 class SeamGrid {
 public:
     int BuildSeamGrid(const ScreenParams& params, SeamGridCache& cache = ProcessSeamGridCache());

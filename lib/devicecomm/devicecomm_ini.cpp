@@ -20,7 +20,8 @@ bool SameName(std::string_view a, std::string_view b) {
         return false;
     }
     for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
             return false;
         }
     }
@@ -59,7 +60,8 @@ DeviceSettings ParseDeviceSettings(std::string_view text) {
         }
         if (line.front() == '[') {
             const size_t close = line.find(']');
-            in_section = close != std::string_view::npos && SameName(Trim(line.substr(1, close - 1)), "controller");
+            in_section =
+                close != std::string_view::npos && SameName(Trim(line.substr(1, close - 1)), "controller");
             continue;
         }
         const size_t equals = line.find('=');

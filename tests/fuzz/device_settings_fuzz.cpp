@@ -10,8 +10,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     const DeviceSettings s = ParseDeviceSettings(text);
-    if (s.port == 0 || s.connect_timeout_ms < 100 || s.connect_timeout_ms > 30000 || s.reply_timeout_ms < 100 ||
-        s.reply_timeout_ms > 30000 || s.host.size() > 63) {
+    if (s.port == 0 || s.connect_timeout_ms < 100 || s.connect_timeout_ms > 30000 ||
+        s.reply_timeout_ms < 100 || s.reply_timeout_ms > 30000 || s.host.size() > 63) {
         __builtin_trap();
     }
     std::string host;

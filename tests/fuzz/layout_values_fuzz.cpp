@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     ParseColorValue(text);
-    const UiRect area = fields.size() > 0 ? ParseRectValue(fields[0]).value_or(UiRect{0, 0, 800, 600}) : UiRect{};
+    const UiRect area =
+        fields.size() > 0 ? ParseRectValue(fields[0]).value_or(UiRect{0, 0, 800, 600}) : UiRect{};
     const UiRect inset = fields.size() > 1 ? ParseRectValue(fields[1]).value_or(UiRect{}) : UiRect{};
     const int gap = fields.size() > 2 ? ParseIntValue(fields[2]).value_or(0) : 0;
     std::vector<LayoutItem> items;

@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ScreenParams params{};
         std::vector<SeamSegment> segments;
         Grid() {
-            params.screen_width = 64, params.screen_height = 32, params.mod_width = 16, params.mod_height = 16;
+            params.screen_width = 64, params.screen_height = 32, params.mod_width = 16,
+            params.mod_height = 16;
             SeamGrid grid;
             SeamGridCache cache;
             grid.BuildSeamGrid(params, cache);

@@ -73,7 +73,8 @@ private:
         while (!stop_) {
             devproto::Frame frame;
             size_t used = 0;
-            if (devproto::TakeFrame(pending.data(), pending.size(), frame, used) != devproto::ParseResult::Ok) {
+            if (devproto::TakeFrame(pending.data(), pending.size(), frame, used) !=
+                devproto::ParseResult::Ok) {
                 const long n = net::RecvSome(s, chunk, sizeof(chunk), 50);
                 if (n == 0) {
                     return;
@@ -121,7 +122,7 @@ std::vector<uint8_t> Announce(uint32_t length) {
 TEST(DeviceLink, DeadlinesGrowWithTheRegisterDataOfACall) {
     EXPECT_EQ(3000u, CallDeadlineMs(3000, 0));
     EXPECT_EQ(3000u, CallDeadlineMs(3000, 1023));
-    EXPECT_EQ(3064u, CallDeadlineMs(3000, 65536));       // a card of 256 x 256
+    EXPECT_EQ(3064u, CallDeadlineMs(3000, 65536));              // a card of 256 x 256
     EXPECT_EQ(3000u + 65536u, CallDeadlineMs(3000, 64u << 20)); // the largest frame: a minute more
 }
 
@@ -183,7 +184,7 @@ TEST(DeviceLink, CountsThatCannotBeAWallAreCutWithATrace) {
         size_t traces;
     } cases[] = {
         {16, 0xFFF, 16, 0xFFF, 0},
-        {17, 0x1000, 16, 0xFFF, 2},       // card index 0xFFF would be the broadcast address
+        {17, 0x1000, 16, 0xFFF, 2},         // card index 0xFFF would be the broadcast address
         {0x7FFFFFFF, 0x2000, 16, 0xFFF, 2}, // 0x2000 would alias card 0
         {0xFFFFFFFF, 3, 16, 3, 1},
     };
@@ -228,12 +229,12 @@ TEST(DeviceLink, SettingsFileKeysAreReadInTheirSectionWithinTheirRanges) {
         int port, connect_ms, reply_ms;
     } cases[] = {
         {"", "127.0.0.1", 26600, 2000, 3000},
-        {"[controller]\r\naddress = 10.0.0.7 \r\nport=7000\r\nreply_timeout_ms=500ms\r\n", "10.0.0.7", 7000, 2000,
-         500},
-        {"\xEF\xBB\xBF[Controller]\nPORT=1\nConnect_Timeout_Ms=100\nreply_timeout_ms=30000", "127.0.0.1", 1, 100,
-         30000},
-        {"[controller]\nport=65536\nconnect_timeout_ms=99\nreply_timeout_ms=30001\n", "127.0.0.1", 26600, 2000,
-         3000},
+        {"[controller]\r\naddress = 10.0.0.7 \r\nport=7000\r\nreply_timeout_ms=500ms\r\n", "10.0.0.7", 7000,
+         2000, 500},
+        {"\xEF\xBB\xBF[Controller]\nPORT=1\nConnect_Timeout_Ms=100\nreply_timeout_ms=30000", "127.0.0.1", 1,
+         100, 30000},
+        {"[controller]\nport=65536\nconnect_timeout_ms=99\nreply_timeout_ms=30001\n", "127.0.0.1", 26600,
+         2000, 3000},
         {"[other]\nport=7000\n[controller]\n;port=7001\nport\nport=-5\n", "127.0.0.1", 26600, 2000, 3000},
     };
     for (const auto& c : cases) {

@@ -32,8 +32,8 @@ public:
     bool opens = true;
     bool table_fails = false;
     int released = 0;
-    std::vector<std::string> calls; // "port card address length"
-    size_t refuse_write = SIZE_MAX;      // this write (by its index in calls) is refused
+    std::vector<std::string> calls;       // "port card address length"
+    size_t refuse_write = SIZE_MAX;       // this write (by its index in calls) is refused
     size_t lose_link_at_write = SIZE_MAX; // from this write on, every call fails as on a lost link
     bool link_lost = false;
     bool refusal_pending = false;

@@ -38,8 +38,7 @@ TEST(ArrangeLinear, HiddenItemsTakeNoSpaceAndOverfullRowsDoNotGoNegative) {
 namespace {
 
 // Parses from a buffer of exactly the text's size, so that a read past its end is seen.
-template <typename Parse>
-auto Exact(Parse parse, const char* text) {
+template <typename Parse> auto Exact(Parse parse, const char* text) {
     const std::vector<char> buffer(text, text + std::strlen(text));
     return parse(std::string_view(buffer.data(), buffer.size()));
 }

@@ -250,8 +250,9 @@ TEST(Topology, ParsesAndRefusesByName) {
         return s;
     };
     for (size_t more : {0, 1}) {
-        EXPECT_EQ(more == 0, ledsim::ParseTopology(
-                                 "{\"ports\":[" + list(ledsim::kMaxPorts + more, "{\"cards\":[]}") + "]}", t, error));
+        EXPECT_EQ(more == 0,
+                  ledsim::ParseTopology(
+                      "{\"ports\":[" + list(ledsim::kMaxPorts + more, "{\"cards\":[]}") + "]}", t, error));
         EXPECT_EQ(more == 0, ledsim::ParseTopology("{\"ports\":[{\"cards\":[" +
                                                        list(ledsim::kMaxCardsPerPort + more, "{}") + "]}]}",
                                                    t, error));

@@ -59,13 +59,17 @@ GrayPhoto Photograph(const ScreenParams& p, const std::vector<Join>& joins, leds
         GainMap map;
         EXPECT_TRUE(MakeGainMap(p.screen_width, p.screen_height, kBudget, map));
         RasteriseSegments(map, *applied);
-        const CardRect whole{0, 0, static_cast<uint16_t>(p.screen_height), static_cast<uint16_t>(p.screen_width)};
-        ledsim::CardPicture card{0, 0, whole.rows, whole.columns, true, std::vector<uint8_t>(BlockBytes(whole))};
+        const CardRect whole{0, 0, static_cast<uint16_t>(p.screen_height),
+                             static_cast<uint16_t>(p.screen_width)};
+        ledsim::CardPicture card{
+            0, 0, whole.rows, whole.columns, true, std::vector<uint8_t>(BlockBytes(whole))};
         FillCoefficientBlock(map, whole, card.memory.data());
         cards.push_back(std::move(card));
     }
-    const ledsim::Picture picture = ledsim::RenderWall(wall, cards, p.screen_width, p.screen_height, 128, 1.0);
-    const ledsim::CameraPicture shot = ledsim::TakePhoto(picture.levels, picture.width, picture.height, camera);
+    const ledsim::Picture picture =
+        ledsim::RenderWall(wall, cards, p.screen_width, p.screen_height, 128, 1.0);
+    const ledsim::CameraPicture shot =
+        ledsim::TakePhoto(picture.levels, picture.width, picture.height, camera);
     return GrayPhoto(shot.width, shot.height, shot.pixels);
 }
 
@@ -79,10 +83,12 @@ void EdgesOf(const ScreenParams& p, const Join& j, size_t& a, size_t& b) {
 
 std::vector<uint8_t> Png(uint32_t w, uint32_t h, const std::vector<uint8_t>& pixels) {
     std::vector<uint8_t> out;
-    stbi_write_png_to_func([](void* context, void* data, int size) {
-        auto* bytes = static_cast<std::vector<uint8_t>*>(context);
-        bytes->insert(bytes->end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
-    }, &out, static_cast<int>(w), static_cast<int>(h), 1, pixels.data(), static_cast<int>(w));
+    stbi_write_png_to_func(
+        [](void* context, void* data, int size) {
+            auto* bytes = static_cast<std::vector<uint8_t>*>(context);
+            bytes->insert(bytes->end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
+        },
+        &out, static_cast<int>(w), static_cast<int>(h), 1, pixels.data(), static_cast<int>(w));
     return out;
 }
 
@@ -120,8 +126,8 @@ TEST(Photo, HomographyTakesTheCornersWhereTheyBelong) {
 
 TEST(Photo, EveryJoinIsMeasuredAndCancelledWhateverThePose) {
     const ScreenParams p = Params(384, 192, 32, 32);
-    const std::vector<Join> joins = {{2, 3, false, 0.92f}, {5, 1, true, 1.06f}, {10, 4, false, 1.09f},
-                                     {0, 4, true, 0.95f}};
+    const std::vector<Join> joins = {
+        {2, 3, false, 0.92f}, {5, 1, true, 1.06f}, {10, 4, false, 1.09f}, {0, 4, true, 0.95f}};
     const struct {
         double tilt, turn, roll, noise;
     } poses[] = {{3, -4, 1, 1}, {10, -6, 2, 2}, {-5, 8, -3, 0.5}};
@@ -209,7 +215,8 @@ TEST(Photo, RefusalsSayWhy) {
     const GrayPhoto cropped(photo.Width() / 2, photo.Height(), [&] {
         std::vector<uint8_t> half;
         for (uint32_t y = 0; y < photo.Height(); ++y) {
-            half.insert(half.end(), pixels.begin() + y * photo.Width(), pixels.begin() + y * photo.Width() + photo.Width() / 2);
+            half.insert(half.end(), pixels.begin() + y * photo.Width(),
+                        pixels.begin() + y * photo.Width() + photo.Width() / 2);
         }
         return half;
     }());
@@ -245,7 +252,8 @@ TEST(Photo, PicturesAreDecodedWithinTheBudgetOrRefused) {
     EXPECT_NE(std::string::npos, r.why.find("16000000 x 16000000")) << r.why;
     uint32_t w = 0, h = 0;
     int channels = 0;
-    const uint8_t jpeg[] = {0xFF, 0xD8, 0xFF, 0xE0, 0, 4, 0, 0, 0xFF, 0xC0, 0, 11, 8, 0x0F, 0xA0, 0x17, 0x70, 3};
+    const uint8_t jpeg[] = {0xFF, 0xD8, 0xFF, 0xE0, 0,    4,    0,    0,    0xFF,
+                            0xC0, 0,    11,   8,    0x0F, 0xA0, 0x17, 0x70, 3};
     EXPECT_TRUE(ReadPictureHeader(jpeg, sizeof(jpeg), w, h, channels));
     EXPECT_EQ(6000u, w);
     EXPECT_EQ(4000u, h);

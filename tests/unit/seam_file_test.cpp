@@ -155,9 +155,10 @@ TEST(SeamFile, AFailingSinkStopsTheWrite) {
                                [&](const uint8_t*, size_t) { return ++calls < 2; }));
     EXPECT_EQ(2, calls);
     calls = 0; // the header and one whole chunk: no write of nothing after it
-    EXPECT_TRUE(WriteSeamFile(SmallHeader(), std::vector<SeamSegment>(2048), [&](const uint8_t*, size_t size) {
-        ++calls;
-        return size > 0;
-    }));
+    EXPECT_TRUE(
+        WriteSeamFile(SmallHeader(), std::vector<SeamSegment>(2048), [&](const uint8_t*, size_t size) {
+            ++calls;
+            return size > 0;
+        }));
     EXPECT_EQ(2, calls);
 }

@@ -109,18 +109,18 @@ TEST(CoefficientBlock, RowsArePaddedToWordsAndEachWordReversed) {
 TEST(GainMap, SegmentsCoverUpToTheirEndPointInGridOrderAndStopAtTheEdge) {
     GainMap map = Map(8, 4);
     RasteriseSegments(map, {
-                               SeamSegment{1, 1, 5, 1, 0, 1, 1.2f},  // row 1, columns 1 to 4
-                               SeamSegment{3, 0, 3, 3, 0, 0, 0.8f},  // column 3, rows 0 to 2: wins (3, 1)
-                               SeamSegment{6, 3, 20, 3, 0, 1, 1.3f}, // row 3, clipped at the right edge
-                               SeamSegment{-1, 2, 4, 2, 0, 1, 1.5f}, // first cell outside: nothing
-                               SeamSegment{0, 4, 4, 4, 0, 1, 1.5f},  // row 4 is below the map
-                               SeamSegment{5, -1, 5, 2, 0, 0, 1.5f}, // from above the map: nothing
-                               SeamSegment{7, 2, 7, 2, 0, 0, 1.5f},  // y0 = y1: nothing
-                               SeamSegment{8, 0, 8, 3, 0, 0, 1.5f},  // column 8 is past the map
-                               SeamSegment{0, 0, 2, 0, 0, 1, 1.1f},  // row 0 from column 0
+                               SeamSegment{1, 1, 5, 1, 0, 1, 1.2f},   // row 1, columns 1 to 4
+                               SeamSegment{3, 0, 3, 3, 0, 0, 0.8f},   // column 3, rows 0 to 2: wins (3, 1)
+                               SeamSegment{6, 3, 20, 3, 0, 1, 1.3f},  // row 3, clipped at the right edge
+                               SeamSegment{-1, 2, 4, 2, 0, 1, 1.5f},  // first cell outside: nothing
+                               SeamSegment{0, 4, 4, 4, 0, 1, 1.5f},   // row 4 is below the map
+                               SeamSegment{5, -1, 5, 2, 0, 0, 1.5f},  // from above the map: nothing
+                               SeamSegment{7, 2, 7, 2, 0, 0, 1.5f},   // y0 = y1: nothing
+                               SeamSegment{8, 0, 8, 3, 0, 0, 1.5f},   // column 8 is past the map
+                               SeamSegment{0, 0, 2, 0, 0, 1, 1.1f},   // row 0 from column 0
                                SeamSegment{2, -1, 4, -1, 0, 1, 1.5f}, // the row above the map: nothing
                                SeamSegment{-1, 1, -1, 3, 0, 0, 1.5f}, // the column left of it: nothing
-                               SeamSegment{0, 0, 0, 1, 0, 5, 0.9f},  // any other flag runs down a column
+                               SeamSegment{0, 0, 0, 1, 0, 5, 0.9f},   // any other flag runs down a column
                            });
     const float expected[4][8] = {
         {0.9f, 1.1f, 1, 0.8f, 1, 1, 1, 1},
@@ -167,11 +167,10 @@ TEST(SendSeamData, WritesEveryCardInOrderAndNamesTheCardsThatFailed) {
         Call(1, 0x2000, gate, 4, "00000000")};
     EXPECT_EQ(expected, device.calls);
     EXPECT_EQ(1, device.released);
-    EXPECT_EQ((std::vector<std::wstring>{L"port 0: card 1 of 3", L"port 0: card 2 of 3 failed",
-                                         L"port 0: card 3 of 3 failed", L"port 1: card 1 of 1", L"memory errer",
-                                         L"port 15: card 1 of 1 failed",
-                                         L"port 16 has no offset entry: its 2 cards are skipped",
-                                         L"5 of 7 cards failed"}),
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"port 0: card 1 of 3", L"port 0: card 2 of 3 failed", L"port 0: card 3 of 3 failed",
+                  L"port 1: card 1 of 1", L"memory errer", L"port 15: card 1 of 1 failed",
+                  L"port 16 has no offset entry: its 2 cards are skipped", L"5 of 7 cards failed"}),
               progress.lines);
     EXPECT_EQ(progress.last_total, progress.last_done);
 }
@@ -213,7 +212,8 @@ TEST(SendSeamData, RefusedOrLostWritesFailTheCardAndALostLinkStopsTheRun) {
         std::wstring last_line;
     } cases[] = {
         {"all arrive", SIZE_MAX, SIZE_MAX, SendOutcome::Finished, 6, L"port 0: card 2 of 2"},
-        {"first card's closing write refused", 2, SIZE_MAX, SendOutcome::DeviceError, 6, L"1 of 2 cards failed"},
+        {"first card's closing write refused", 2, SIZE_MAX, SendOutcome::DeviceError, 6,
+         L"1 of 2 cards failed"},
         {"link lost in the second block", SIZE_MAX, 4, SendOutcome::DeviceError, 4,
          L"port 0: card 2 of 2 failed: the link to the controller is lost"},
         {"link lost at the first gate", SIZE_MAX, 0, SendOutcome::DeviceError, 0,

@@ -110,16 +110,16 @@ TEST(ReadBack, EachSegmentTakesTheMeanOfTheCellsItCoversInsideTheMap) {
                  1.5f, 0.5f, 1.1f, 0.9f, //
                  0.7f, 1.3f, 1.0f, 1.2f};
     std::vector<SeamSegment> segments = {
-        {0, 0, 3, 0, 1, 1, 9.0f},  // row 0, columns 0 to 2; selected stays
-        {1, 0, 1, 3, 0, 0, 9.0f},  // column 1, rows 0 to 2
-        {2, 1, 9, 1, 0, 1, 9.0f},  // past the right edge: columns 2 and 3 only
-        {-2, 2, 1, 2, 0, 1, 9.0f}, // from outside the left edge: column 0 only
-        {3, 2, 3, 2, 0, 1, 9.0f},  // x0 = x1: 1.0
-        {0, 5, 3, 5, 0, 1, 9.0f},  // a row below the map: 1.0
-        {0, 3, 3, 3, 0, 1, 9.0f},  // the first row below it: 1.0
-        {4, 0, 4, 3, 0, 7, 9.0f},  // a column right of the map: 1.0
-        {3, 1, 3, 0, 0, 0, 9.0f},  // y0 > y1: 1.0
-        {0, 1, 0, 3, 0, 0, 9.0f},  // column 0, rows 1 and 2
+        {0, 0, 3, 0, 1, 1, 9.0f},   // row 0, columns 0 to 2; selected stays
+        {1, 0, 1, 3, 0, 0, 9.0f},   // column 1, rows 0 to 2
+        {2, 1, 9, 1, 0, 1, 9.0f},   // past the right edge: columns 2 and 3 only
+        {-2, 2, 1, 2, 0, 1, 9.0f},  // from outside the left edge: column 0 only
+        {3, 2, 3, 2, 0, 1, 9.0f},   // x0 = x1: 1.0
+        {0, 5, 3, 5, 0, 1, 9.0f},   // a row below the map: 1.0
+        {0, 3, 3, 3, 0, 1, 9.0f},   // the first row below it: 1.0
+        {4, 0, 4, 3, 0, 7, 9.0f},   // a column right of the map: 1.0
+        {3, 1, 3, 0, 0, 0, 9.0f},   // y0 > y1: 1.0
+        {0, 1, 0, 3, 0, 0, 9.0f},   // column 0, rows 1 and 2
         {0, -1, 3, -1, 0, 1, 9.0f}, // the row above the map: 1.0
         {-1, 0, -1, 3, 0, 0, 9.0f}, // the column left of it: 1.0
     };

@@ -51,8 +51,11 @@ TEST(Wall, JoinFactorsLieOnBothFacingEdgeLines) {
     const struct {
         std::vector<uint8_t> bytes;
         bool decoded;
-    } walls[] = {{EncodeWall(Wall{}), true},      {std::vector<uint8_t>(15), false}, {no_width, false},
-                 {no_height, false},               {EncodeWall(MakeWall(ones, 2, 1)), true},
+    } walls[] = {{EncodeWall(Wall{}), true},
+                 {std::vector<uint8_t>(15), false},
+                 {no_width, false},
+                 {no_height, false},
+                 {EncodeWall(MakeWall(ones, 2, 1)), true},
                  {EncodeWall(MakeWall(ones, 4, 2)), true}, // eight modules: the count is bytes / 8 exactly
                  // 2^31 x 2^31 modules in a bare head: eight bytes each would wrap around to no bytes at all.
                  {{0, 0, 0, 1, 0, 0, 0, 1, 0x80, 0, 0, 0, 0x80, 0, 0, 0}, false}};
@@ -119,9 +122,10 @@ TEST(Wall, ASeedGivesTheSameWallEverywhereAndTopologiesCarryIt) {
     t.wall.seed = 8;
     EXPECT_NE(a.right, MakeWall(t.wall, w, h).right);
     // Every limit is inclusive; no wall description gives no module term.
-    ASSERT_TRUE(ParseTopology(R"({"ports": [{"cards": [{"rows": 2, "columns": 3}]}], "wall": {"module_width": 1,
+    ASSERT_TRUE(
+        ParseTopology(R"({"ports": [{"cards": [{"rows": 2, "columns": 3}]}], "wall": {"module_width": 1,
         "module_height": 1, "random": {"seed": 0, "low": 0.1, "high": 10, "share": 1}}})",
-                              t, error))
+                      t, error))
         << error;
     EXPECT_EQ(2u * 4 * 2 + 8 * 3 * 2, TopologyMemory(t));
     for (const auto& [width, height] : {std::pair<uint16_t, uint16_t>{0, 0}, {4, 0}, {0, 4}}) {
@@ -130,11 +134,10 @@ TEST(Wall, ASeedGivesTheSameWallEverywhereAndTopologiesCarryIt) {
         EXPECT_EQ(2u * 4 * 2, TopologyMemory(t)) << width << " x " << height;
     }
     EXPECT_TRUE(ParseTopology(R"({"ports": [], "wall": {"module_width": 0, "module_height": 0}})", t, error));
-    for (const char* bad :
-         {R"("wall": {"module_width": 4})", R"("wall": {"module_height": 4})",
-          R"("wall": {"module_width": 4, "module_height": 4,
+    for (const char* bad : {R"("wall": {"module_width": 4})", R"("wall": {"module_height": 4})",
+                            R"("wall": {"module_width": 4, "module_height": 4,
                               "joins": [{"column": 0, "row": 0, "side": "left", "factor": 1}]})",
-          R"("wall": {"module_width": 4, "module_height": 4, "random": {"share": 2}})"}) {
+                            R"("wall": {"module_width": 4, "module_height": 4, "random": {"share": 2}})"}) {
         EXPECT_FALSE(ParseTopology(std::string(R"({"ports": [], )") + bad + "}", t, error)) << bad;
     }
 }

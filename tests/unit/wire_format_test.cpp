@@ -86,8 +86,8 @@ TEST(WireFormat, NotificationsOfTheFixedSizeAloneDecodeAndTextsMustLeaveRoomForT
     // Each packet is decoded from a buffer of exactly its size, so that a read past its end is seen.
     std::vector<uint8_t> fixed(26, 0), text_to_the_end(26, 0), text_over_numbers(26, 0);
     fixed[0] = text_to_the_end[0] = text_over_numbers[0] = 25;
-    text_to_the_end[2] = 23;   // leaves no byte for the next count
-    text_over_numbers[2] = 1;  // leaves 19 bytes for 20 bytes of numbers
+    text_to_the_end[2] = 23;  // leaves no byte for the next count
+    text_over_numbers[2] = 1; // leaves 19 bytes for 20 bytes of numbers
     const struct {
         const std::vector<uint8_t>* packet;
         bool decoded;

@@ -8,14 +8,15 @@
 #include <vector>
 
 TEST(XmlReader, ReadsLayoutsWithCommentsEntitiesAndChinese) {
-    const char text[] = "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-                        "<!-- head -->\n"
-                        "<Window size='10,20'>\n"
-                        "  <Label text=\"连接 &amp; &lt;x&gt; &#65;&#x4E2D;&quot;&apos;\" />\n"
-                        "  <AZ09az_-.:一 edge=\"&#39;&#xaf;&#xAF;&#x10FFFF;&#xD7FF;&#xE000;&#0000000065;\"/>\n"
-                        "  <!-- <Button name=\"ignored\"/> -->\n"
-                        "  <VerticalLayout>text is ignored<Edit name=\"e\"/></VerticalLayout >\n"
-                        "</Window>\n<!-- tail -->\n";
+    const char text[] =
+        "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+        "<!-- head -->\n"
+        "<Window size='10,20'>\n"
+        "  <Label text=\"连接 &amp; &lt;x&gt; &#65;&#x4E2D;&quot;&apos;\" />\n"
+        "  <AZ09az_-.:一 edge=\"&#39;&#xaf;&#xAF;&#x10FFFF;&#xD7FF;&#xE000;&#0000000065;\"/>\n"
+        "  <!-- <Button name=\"ignored\"/> -->\n"
+        "  <VerticalLayout>text is ignored<Edit name=\"e\"/></VerticalLayout >\n"
+        "</Window>\n<!-- tail -->\n";
     XmlElement root;
     XmlError error;
     ASSERT_TRUE(ParseXml(text, root, error)) << error.line << ": " << error.message;

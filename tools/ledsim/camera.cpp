@@ -61,7 +61,8 @@ void Extent(const CameraOptions& o, uint32_t width, uint32_t height, double scal
         for (const double y : {-0.5 * height, 0.5 * height}) {
             double u = 0, v = 0;
             p.Project(x, y, u, v);
-            minu = std::min(minu, u), maxu = std::max(maxu, u), minv = std::min(minv, v), maxv = std::max(maxv, v);
+            minu = std::min(minu, u), maxu = std::max(maxu, u), minv = std::min(minv, v),
+            maxv = std::max(maxv, v);
         }
     }
     w = 2 * std::max(std::fabs(minu), std::fabs(maxu));
@@ -105,7 +106,8 @@ void Blur(std::vector<float>& image, uint32_t width, uint32_t height, double sig
     std::vector<float> kernel(static_cast<size_t>(2 * radius + 1));
     float total = 0;
     for (int i = -radius; i <= radius; ++i) {
-        kernel[static_cast<size_t>(i + radius)] = static_cast<float>(std::exp(-0.5 * i * i / (sigma * sigma)));
+        kernel[static_cast<size_t>(i + radius)] =
+            static_cast<float>(std::exp(-0.5 * i * i / (sigma * sigma)));
         total += kernel[static_cast<size_t>(i + radius)];
     }
     for (float& k : kernel) {
@@ -176,9 +178,15 @@ CameraPicture TakePhoto(const std::vector<float>& levels, uint32_t width, uint32
     // The camera's rays back onto the wall: the inverse of the plane's projection
     // [u v 1] ~ K [r1 r2 t] [x y 1].
     const double f = pose.focal, d = pose.distance, *r = pose.r;
-    const double m[9] = {f * r[0] + pose.cx * r[6], f * r[1] + pose.cx * r[7], pose.cx * d,
-                         f * r[3] + pose.cy * r[6], f * r[4] + pose.cy * r[7], pose.cy * d,
-                         r[6],                      r[7],                      d};
+    const double m[9] = {f * r[0] + pose.cx * r[6],
+                         f * r[1] + pose.cx * r[7],
+                         pose.cx * d,
+                         f * r[3] + pose.cy * r[6],
+                         f * r[4] + pose.cy * r[7],
+                         pose.cy * d,
+                         r[6],
+                         r[7],
+                         d};
     const double det = m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6]) +
                        m[2] * (m[3] * m[7] - m[4] * m[6]);
     const double inv[9] = {(m[4] * m[8] - m[5] * m[7]) / det, (m[2] * m[7] - m[1] * m[8]) / det,
@@ -198,13 +206,15 @@ CameraPicture TakePhoto(const std::vector<float>& levels, uint32_t width, uint32
                     const double x = (inv[0] * pu + inv[1] * pv + inv[2]) / w + half_w;
                     const double y = (inv[3] * pu + inv[4] * pv + inv[5]) / w + half_h;
                     if (x >= 0 && y >= 0 && x < width && y < height) {
-                        sum += kExposure * levels[static_cast<size_t>(y) * width + static_cast<size_t>(x)] / 255.0;
+                        sum += kExposure * levels[static_cast<size_t>(y) * width + static_cast<size_t>(x)] /
+                               255.0;
                     } else {
                         sum += kSurround;
                     }
                 }
             }
-            light[static_cast<size_t>(v) * picture.width + u] = static_cast<float>(sum / (kSubsamples * kSubsamples));
+            light[static_cast<size_t>(v) * picture.width + u] =
+                static_cast<float>(sum / (kSubsamples * kSubsamples));
         }
     }
     Blur(light, picture.width, picture.height, options.blur);

@@ -45,27 +45,27 @@ void OnSignal(int) {
 }
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: ledsim serve [--listen ADDR:PORT] [--topology FILE] [--state DIR] [--journal FILE]\n"
-                 "                    [--close-after-writes N] [--delay-ms N] [--refuse]\n"
-                 "       ledsim read [--connect ADDR:PORT] PORT CARD ADDRESS LENGTH\n"
-                 "       ledsim cards [--connect ADDR:PORT]\n"
-                 "       ledsim export-dat [--connect ADDR:PORT] [--width W --height H] FILE\n"
-                 "         writes what the cards hold as a coefficient file: one byte per screen pixel,\n"
-                 "         row-major, 128 where no card covers a pixel; the screen defaults to the\n"
-                 "         extent of the cards\n"
-                 "       ledsim render [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png\n"
-                 "                     [--width W --height H]\n"
-                 "         writes the picture the wall shows for a uniform gray input (its seams, and the\n"
-                 "         cards' coefficients where their correction is on) and prints the residual\n"
-                 "         seam visibility\n"
-                 "       ledsim photo [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png|FILE.jpg\n"
-                 "                    [--camera WxH] [--tilt DEG] [--turn DEG] [--roll DEG] [--blur SIGMA]\n"
-                 "                    [--noise SIGMA] [--seed N]\n"
-                 "         writes what a camera sees of that picture: the wall on a dark surround, turned a\n"
-                 "         few degrees (defaults tilt 3, turn -4, roll 1), lens blur (0.8 camera pixels),\n"
-                 "         vignetting, sensor noise (1.0 levels), sRGB; without --camera the frame gives\n"
-                 "         2.5 camera pixels per wall pixel\n");
+    std::fprintf(
+        stderr, "usage: ledsim serve [--listen ADDR:PORT] [--topology FILE] [--state DIR] [--journal FILE]\n"
+                "                    [--close-after-writes N] [--delay-ms N] [--refuse]\n"
+                "       ledsim read [--connect ADDR:PORT] PORT CARD ADDRESS LENGTH\n"
+                "       ledsim cards [--connect ADDR:PORT]\n"
+                "       ledsim export-dat [--connect ADDR:PORT] [--width W --height H] FILE\n"
+                "         writes what the cards hold as a coefficient file: one byte per screen pixel,\n"
+                "         row-major, 128 where no card covers a pixel; the screen defaults to the\n"
+                "         extent of the cards\n"
+                "       ledsim render [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png\n"
+                "                     [--width W --height H]\n"
+                "         writes the picture the wall shows for a uniform gray input (its seams, and the\n"
+                "         cards' coefficients where their correction is on) and prints the residual\n"
+                "         seam visibility\n"
+                "       ledsim photo [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png|FILE.jpg\n"
+                "                    [--camera WxH] [--tilt DEG] [--turn DEG] [--roll DEG] [--blur SIGMA]\n"
+                "                    [--noise SIGMA] [--seed N]\n"
+                "         writes what a camera sees of that picture: the wall on a dark surround, turned a\n"
+                "         few degrees (defaults tilt 3, turn -4, roll 1), lens blur (0.8 camera pixels),\n"
+                "         vignetting, sensor noise (1.0 levels), sRGB; without --camera the frame gives\n"
+                "         2.5 camera pixels per wall pixel\n");
     return 2;
 }
 
@@ -489,10 +489,10 @@ int Render(std::vector<std::string> args, bool photo) {
     }
     uint32_t frame_width = 0, frame_height = 0;
     if (photo) {
-        ledsim::CameraFrame(o.camera, static_cast<uint32_t>(o.width), static_cast<uint32_t>(o.height), frame_width,
-                            frame_height);
-        if (static_cast<uint64_t>(frame_width) * frame_height * 10 > MemoryBudget() || frame_width > (1u << 15) ||
-            frame_height > (1u << 15)) {
+        ledsim::CameraFrame(o.camera, static_cast<uint32_t>(o.width), static_cast<uint32_t>(o.height),
+                            frame_width, frame_height);
+        if (static_cast<uint64_t>(frame_width) * frame_height * 10 > MemoryBudget() ||
+            frame_width > (1u << 15) || frame_height > (1u << 15)) {
             std::fprintf(stderr, "ledsim: no photo of %u x %u camera pixels can be made\n", frame_width,
                          frame_height);
             return 1;
@@ -517,12 +517,13 @@ int Render(std::vector<std::string> args, bool photo) {
                                                  static_cast<uint32_t>(o.height), o.gray, o.gamma);
     bool written = false;
     if (photo) {
-        const ledsim::CameraPicture shot = ledsim::TakePhoto(picture.levels, picture.width, picture.height, o.camera);
+        const ledsim::CameraPicture shot =
+            ledsim::TakePhoto(picture.levels, picture.width, picture.height, o.camera);
         written = EndsWith(o.out, ".png") ? WriteGrayPng(o.out, shot.width, shot.height, shot.pixels)
                                           : WriteGrayJpeg(o.out, shot.width, shot.height, shot.pixels);
         if (written) {
-            std::printf("ledsim: photo of %u x %u camera pixels, %.2f per wall pixel\n", shot.width, shot.height,
-                        shot.pixels_per_wall_pixel);
+            std::printf("ledsim: photo of %u x %u camera pixels, %.2f per wall pixel\n", shot.width,
+                        shot.height, shot.pixels_per_wall_pixel);
         }
     } else {
         written = WriteGrayPng(o.out, picture.width, picture.height, picture.pixels);

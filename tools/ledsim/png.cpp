@@ -18,5 +18,6 @@ bool WriteGrayJpeg(const std::string& path, uint32_t width, uint32_t height,
     if (width == 0 || height == 0 || pixels.size() != static_cast<size_t>(width) * height) {
         return false;
     }
-    return stbi_write_jpg(path.c_str(), static_cast<int>(width), static_cast<int>(height), 1, pixels.data(), 95) != 0;
+    return stbi_write_jpg(path.c_str(), static_cast<int>(width), static_cast<int>(height), 1, pixels.data(),
+                          95) != 0;
 }
