@@ -1,7 +1,7 @@
 // "btn_solidify" and "btn_read_back": both run on the dispatching thread and report in message boxes.
 #include "app/main_frame.h"
-#include "files/coefficient_file.h"
 #include "files/file_io_win.h"
+#include "hardware/coefficient_file.h"
 #include "hardware/read_back.h"
 #include "hardware/solidify.h"
 #include "lib/baselib/memory_budget.h"
