@@ -147,9 +147,11 @@ bool DecodeWall(const std::vector<uint8_t>& bytes, Wall& wall) {
     return true;
 }
 
-Picture RenderWall(const Wall& wall, const std::vector<CardPicture>& cards, uint32_t width, uint32_t height,
-                   double gray, double gamma) {
-    // The coefficient of every pixel, 128 where no card covers it or its correction is off.
+namespace {
+
+// The coefficient of every pixel, 128 where no card covers it or its correction is off.
+std::vector<uint8_t> PixelCoefficients(const std::vector<CardPicture>& cards, uint32_t width,
+                                       uint32_t height) {
     std::vector<uint8_t> coefficient(static_cast<size_t>(width) * height, 128);
     for (const CardPicture& card : cards) {
         if (!card.correction_on) {
@@ -166,6 +168,14 @@ Picture RenderWall(const Wall& wall, const std::vector<CardPicture>& cards, uint
             }
         }
     }
+    return coefficient;
+}
+
+} // namespace
+
+Picture RenderWall(const Wall& wall, const std::vector<CardPicture>& cards, uint32_t width, uint32_t height,
+                   double gray, double gamma) {
+    const std::vector<uint8_t> coefficient = PixelCoefficients(cards, width, height);
     Picture picture;
     picture.width = width;
     picture.height = height;
