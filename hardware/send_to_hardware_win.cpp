@@ -32,11 +32,7 @@ void MainFrame::OnSendToHardware() {
     progress.Domodal(hwnd_);
     // The worker is never killed: it may hold a lock, and its cards their open gates. It ends on its
     // own (every device call has a deadline); until then its requests for the snapshot are answered.
-    while (thread->IsRunning()) {
-        MSG sent;
-        ::PeekMessageW(&sent, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        ::Sleep(5);
-    }
+    thread->WaitServingSentMessages();
     delete thread;
     workerRunning_ = false;
     if (closePending_) {
