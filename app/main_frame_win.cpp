@@ -323,8 +323,8 @@ void MainFrame::OnClickNotify(const std::wstring& sender) {
         ::SendMessageW(hwnd_, WM_SYSCOMMAND, SC_RESTORE, 0);
     } else if (sender == L"btn_reset") {
         if (g_patternWindow != nullptr) {
-            g_patternWindow->ResetGains(remote_.IsClientConnected() ? 1
-                                                                    : 0); // mirrored: the server resets too
+            // A linked client's click is mirrored: the server resets too, one step of its own.
+            g_patternWindow->ResetGains(remote_.IsClientConnected() ? 1 : 0);
         }
     } else if (sender == L"btn_op_instruction") {
         OpenManual();
