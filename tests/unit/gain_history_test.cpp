@@ -1,4 +1,5 @@
 #include "seam/gain_history.h"
+#include "tests/unit/support.h"
 
 #include <gtest/gtest.h>
 
@@ -6,15 +7,6 @@
 #include <vector>
 
 namespace {
-
-ScreenParams Sizes(int32_t w, int32_t h) {
-    ScreenParams p;
-    p.screen_width = w;
-    p.screen_height = h;
-    p.mod_width = 64;
-    p.mod_height = 32;
-    return p;
-}
 
 bool SameBytes(const std::vector<SeamSegment>& a, const std::vector<SeamSegment>& b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(SeamSegment)) == 0;
@@ -27,7 +19,7 @@ const StepInfo kCommand{StepKind::Command, 0, 0, false};
 class History : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, Sizes(128, 64), cache));
+        ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, Screen(128, 64, 64, 32), cache));
         grid.SelectSeamAt(128, 64, 64, 32, 70, 10);
     }
     bool Notch(int64_t at_ms, int times = 1, uint32_t peer = 0, bool replayed = false) {
@@ -58,6 +50,7 @@ TEST_F(History, NotchesOnOneSelectionWithinASecondAreOneStepUndoneBitForBit) {
     ASSERT_TRUE(Notch(1000));     // a second after the notch before
     ASSERT_TRUE(Notch(2000, 10)); // a coarse notch is one notch too
     EXPECT_EQ(1u, history.UndoCount());
+    EXPECT_EQ(sizeof(HistoryStep) + 2 * sizeof(GainChange), history.Bytes()) << "two records, once each";
     const std::vector<SeamSegment> tuned = grid.CopySeamGrid();
     ASSERT_NE(nullptr, Undo());
     EXPECT_TRUE(SameBytes(start, grid.Segments()));
@@ -127,7 +120,7 @@ TEST_F(History, ACommandThatInstallsAnotherLengthIsUndoneWholeWithItsScreen) {
     std::vector<SeamSegment> next(before.begin(), before.begin() + 10);
     next[3].gain = 0.9f;
     next[4].selected = 1;
-    ScreenState screens[2] = {ScreenState{Sizes(128, 64), cache}, ScreenState{}};
+    ScreenState screens[2] = {ScreenState{Screen(128, 64, 64, 32), cache}, ScreenState{}};
     screens[1].params.gray_scale = 99;
     ASSERT_TRUE(history.RecordReplace(kCommand, grid.Segments(), next, screens));
     grid.ReplaceSeamGrid(next);
@@ -147,9 +140,13 @@ TEST_F(History, ACommandThatInstallsAnotherLengthIsUndoneWholeWithItsScreen) {
     EXPECT_TRUE(SameBytes(next, grid.Segments()));
     ASSERT_TRUE(Keys(history));
     EXPECT_EQ(0u, history.RedoCount()) << "a new step ends the redos";
+    // Left: the six records cut off and the one whose flag changed, the gain of record 3, ten keys.
+    EXPECT_EQ(2 * sizeof(HistoryStep) + 7 * sizeof(RecordChange) + 11 * sizeof(GainChange), history.Bytes());
 }
 
 TEST_F(History, BoundedByStepsAndBytes) {
+    // A key step of 16 records takes the step's own size and 12 bytes a record.
+    const uint64_t one = sizeof(HistoryStep) + 16 * sizeof(GainChange);
     GainHistory few(1 << 20, 3);
     std::vector<std::vector<SeamSegment>> states{grid.CopySeamGrid()};
     for (int i = 0; i < 5; ++i) {
@@ -157,12 +154,11 @@ TEST_F(History, BoundedByStepsAndBytes) {
         states.push_back(grid.CopySeamGrid());
     }
     EXPECT_EQ(3u, few.UndoCount());
+    EXPECT_EQ(3 * one, few.Bytes());
     while (few.Undo(grid.Records()) != nullptr) {
     }
     EXPECT_TRUE(SameBytes(states[2], grid.Segments())) << "the two oldest steps made room";
 
-    // A key step of 16 records takes the step's own size and 12 bytes a record: two fit, not three.
-    const uint64_t one = sizeof(HistoryStep) + 16 * sizeof(GainChange);
     GainHistory small(2 * one);
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(Keys(small));
@@ -182,11 +178,11 @@ TEST_F(History, BoundedByStepsAndBytes) {
 
 TEST_F(History, ClearedOnlyWhenTheGridIsBuiltForOtherSizes) {
     Keys(history);
-    ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, Sizes(128, 64), cache));
+    ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, Screen(128, 64, 64, 32), cache));
     EXPECT_EQ(1u, history.UndoCount()) << "same sizes keep the grid and its steps";
-    ASSERT_EQ(kGridRefused, BuildSeamGridKeepingHistory(grid, history, Sizes(100, 64), cache));
+    ASSERT_EQ(kGridRefused, BuildSeamGridKeepingHistory(grid, history, Screen(100, 64, 64, 32), cache));
     EXPECT_EQ(1u, history.UndoCount()) << "refused sizes leave the grid as it was";
-    ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, Sizes(128, 64), cache));
+    ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, Screen(128, 64, 64, 32), cache));
     EXPECT_EQ(0u, history.UndoCount()) << "rebuilt: every gain is 1.0 again";
 
     Keys(history); // a grid changed behind the history's back is never written with its steps
