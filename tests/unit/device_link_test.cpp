@@ -224,8 +224,8 @@ TEST(DeviceLink, AWaitingWriteReportsARefusedPostedWrite) {
 
 TEST(DeviceLink, SettingsFileKeysAreReadInTheirSectionWithinTheirRanges) {
     const struct {
-        const char* text;
-        const char* host;
+        std::string text;
+        std::string host;
         int port, connect_ms, reply_ms;
     } cases[] = {
         {"", "127.0.0.1", 26600, 2000, 3000},
@@ -233,8 +233,13 @@ TEST(DeviceLink, SettingsFileKeysAreReadInTheirSectionWithinTheirRanges) {
          2000, 500},
         {"\xEF\xBB\xBF[Controller]\nPORT=1\nConnect_Timeout_Ms=100\nreply_timeout_ms=30000", "127.0.0.1", 1,
          100, 30000},
+        {"[controller]\nport=65535\nconnect_timeout_ms=30000\nreply_timeout_ms=100\naddress=" +
+             std::string(64, 'a'),
+         std::string(63, 'a'), 65535, 30000, 100},
         {"[controller]\nport=65536\nconnect_timeout_ms=99\nreply_timeout_ms=30001\n", "127.0.0.1", 26600,
          2000, 3000},
+        {"[controller]\nport=0\nconnect_timeout_ms=30001\nreply_timeout_ms=99\n", "127.0.0.1", 26600, 2000,
+         3000},
         {"[other]\nport=7000\n[controller]\n;port=7001\nport\nport=-5\n", "127.0.0.1", 26600, 2000, 3000},
     };
     for (const auto& c : cases) {
@@ -244,4 +249,30 @@ TEST(DeviceLink, SettingsFileKeysAreReadInTheirSectionWithinTheirRanges) {
         EXPECT_EQ(c.connect_ms, s.connect_timeout_ms) << c.text;
         EXPECT_EQ(c.reply_ms, s.reply_timeout_ms) << c.text;
     }
+    // The simulator's address on its command line: four parts of at most three digits, 0 to 255 each.
+    const struct {
+        const char* text;
+        bool ok;
+    } endpoints[] = {{"127.0.0.1:26600", true},
+                     {"255.255.255.255:65535", true},
+                     {"256.0.0.1:1", false},
+                     {"1.2.3.4:65536", false},
+                     {"1.2.3:5", false},
+                     {"1.2.3.4.5:5", false},
+                     {"1..3.4:5", false},
+                     {"1.2.3.4:", false},
+                     {":5", false},
+                     {"1.2.3.0001:5", false},
+                     {"1.2.3.4:5x", false},
+                     {"1.2.3.:5", false}};
+    for (const auto& e : endpoints) {
+        std::string host;
+        uint16_t port = 0;
+        EXPECT_EQ(e.ok, net::ParseEndpoint(e.text, host, port)) << e.text;
+    }
+    std::string host;
+    uint16_t port = 0;
+    ASSERT_TRUE(net::ParseEndpoint("10.20.30.40:5060", host, port));
+    EXPECT_EQ("10.20.30.40", host);
+    EXPECT_EQ(5060, port);
 }

@@ -1,4 +1,5 @@
 #include "lib/devicecomm/protocol.h"
+#include "tests/unit/support.h"
 
 #include <gtest/gtest.h>
 
@@ -7,14 +8,6 @@
 using namespace devproto;
 
 namespace {
-
-std::vector<uint8_t> Bytes(std::initializer_list<int> list) {
-    std::vector<uint8_t> out;
-    for (int b : list) {
-        out.push_back(static_cast<uint8_t>(b));
-    }
-    return out;
-}
 
 bool RoundTrip(const std::vector<uint8_t>& bytes, Request& out) {
     Frame frame;
@@ -93,13 +86,6 @@ TEST(DeviceProtocol, FramesArriveInPieces) {
     EXPECT_EQ(static_cast<uint8_t>(Op::Hello), frame.code);
 }
 
-void PutU32Into(std::vector<uint8_t>& frame, uint32_t length) {
-    frame[0] = static_cast<uint8_t>(length >> 24);
-    frame[1] = static_cast<uint8_t>(length >> 16);
-    frame[2] = static_cast<uint8_t>(length >> 8);
-    frame[3] = static_cast<uint8_t>(length);
-}
-
 TEST(DeviceProtocol, RefusesFramesThatLie) {
     Frame frame;
     size_t used = 0;
@@ -110,9 +96,9 @@ TEST(DeviceProtocol, RefusesFramesThatLie) {
     EXPECT_EQ(ParseResult::Malformed, TakeFrame(huge.data(), huge.size(), frame, used));
     // The largest body a frame may have is waited for; one byte more is a lie.
     std::vector<uint8_t> largest(5, 6);
-    PutU32Into(largest, kMaxBody);
+    PutBE32(largest.data(), kMaxBody);
     EXPECT_EQ(ParseResult::NeedMore, TakeFrame(largest.data(), largest.size(), frame, used));
-    PutU32Into(largest, kMaxBody + 1);
+    PutBE32(largest.data(), kMaxBody + 1);
     EXPECT_EQ(ParseResult::Malformed, TakeFrame(largest.data(), largest.size(), frame, used));
 
     struct Case {

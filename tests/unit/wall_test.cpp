@@ -10,27 +10,29 @@ using namespace ledsim;
 
 namespace {
 
-// 2 x 2 modules of 4 x 2 pixels: the join right of module (0, 0) at 1.25, below module (1, 0) at 0.5.
+// 3 x 2 modules of 4 x 2 pixels: the join right of module (0, 0) at 1.25, below module (1, 0) at 0.5,
+// right of module (1, 1) at 1.2; a factor given at the right border is dropped.
 Wall SmallWall() {
     WallDescription described;
     described.module_width = 4;
     described.module_height = 2;
     described.joins = {JoinFactor{0, 0, false, 1.25f}, JoinFactor{1, 0, true, 0.5f},
-                       JoinFactor{1, 1, false, 3.0f}};
-    return MakeWall(described, 8, 4);
+                       JoinFactor{1, 1, false, 1.2f}, JoinFactor{2, 1, false, 3.0f}};
+    return MakeWall(described, 12, 4);
 }
 
 } // namespace
 
 TEST(Wall, JoinFactorsLieOnBothFacingEdgeLines) {
     const Wall wall = SmallWall();
-    ASSERT_EQ(2u, wall.columns);
+    ASSERT_EQ(3u, wall.columns);
     ASSERT_EQ(2u, wall.rows);
     const struct {
         uint32_t x, y;
         float factor;
-    } cases[] = {{3, 0, 1.25f}, {4, 0, 1.25f}, {3, 1, 1.25f}, {4, 1, 0.625f}, {5, 1, 0.5f}, {5, 2, 0.5f},
-                 {2, 0, 1.0f},  {3, 2, 1.0f},  {7, 3, 1.0f},  {7, 0, 1.0f},   {9, 9, 1.0f}};
+    } cases[] = {{3, 0, 1.25f}, {4, 0, 1.25f}, {3, 1, 1.25f}, {4, 1, 0.625f}, {5, 1, 0.5f},
+                 {5, 2, 0.5f},  {7, 3, 1.2f},  {8, 3, 1.2f},  {7, 2, 0.6f},   {2, 0, 1.0f},
+                 {3, 2, 1.0f},  {11, 3, 1.0f}, {11, 0, 1.0f}, {12, 0, 1.0f},  {9, 9, 1.0f}};
     for (const auto& c : cases) {
         EXPECT_EQ(c.factor, wall.Factor(c.x, c.y)) << c.x << "," << c.y; // the border faces no join
     }
@@ -39,6 +41,8 @@ TEST(Wall, JoinFactorsLieOnBothFacingEdgeLines) {
     ASSERT_TRUE(DecodeWall(bytes, back));
     EXPECT_EQ(wall.right, back.right);
     EXPECT_EQ(wall.below, back.below);
+    EXPECT_EQ((std::vector<uint32_t>{4, 2, 3, 2}),
+              (std::vector<uint32_t>{back.module_width, back.module_height, back.columns, back.rows}));
     bytes.pop_back();
     EXPECT_FALSE(DecodeWall(bytes, back));
 
@@ -68,47 +72,56 @@ TEST(Wall, ThePictureMultipliesGrayFactorAndCoefficientThroughTheGamma) {
     const Wall wall = SmallWall();
     CardPicture card;
     card.rows = 4;
-    card.columns = 8;
+    card.columns = 12;
     card.correction_on = true;
-    card.memory.assign(32, 128);
+    card.memory.assign(48, 128);
     // Columns 3 and 4 of rows 0 and 1 at 102 (0.797): each 32-bit word is held reversed.
     for (uint32_t y : {0u, 1u}) {
         for (uint32_t x : {3u, 4u}) {
-            card.memory[y * 8 + (x ^ 3u)] = 102;
+            card.memory[y * 12 + (x ^ 3u)] = 102;
         }
     }
-    Picture p = RenderWall(wall, {card}, 8, 4, 100, 1.0);
-    EXPECT_EQ(100, p.pixels[0 * 8 + 3]); // 100 x 1.25 x 102 / 128 = 99.6
-    EXPECT_EQ(50, p.pixels[1 * 8 + 4]);  // and x 0.5 below: 49.8
-    EXPECT_EQ(50, p.pixels[2 * 8 + 6]);  // 0.5 alone
-    EXPECT_EQ(100, p.pixels[3 * 8 + 0]);
+    Picture p = RenderWall(wall, {card}, 12, 4, 100, 1.0);
+    EXPECT_EQ(100, p.pixels[0 * 12 + 3]); // 100 x 1.25 x 102 / 128 = 99.6
+    EXPECT_EQ(50, p.pixels[1 * 12 + 4]);  // and x 0.5 below: 49.8
+    EXPECT_EQ(50, p.pixels[2 * 12 + 6]);  // 0.5 alone
+    EXPECT_EQ(100, p.pixels[3 * 12 + 0]);
     // The worst line: below module (1, 0), row 1, columns 4 to 7: 49.8, 50, 50, 50 against 100.
     EXPECT_NEAR(50.05, p.residual_percent, 0.01);
     EXPECT_EQ("the join below module (1, 0)", p.residual_join);
+    EXPECT_FALSE(p.residual_brighter);
 
     card.correction_on = false; // the coefficients do nothing while the switch is off
-    p = RenderWall(wall, {card}, 8, 4, 100, 1.0);
+    p = RenderWall(wall, {card}, 12, 4, 100, 1.0);
     EXPECT_EQ(125, p.pixels[3]);
     p = RenderWall(Wall{}, {}, 3, 1, 64, 2.0); // no seams: sqrt(64 / 255) x 255 = 127.7
     EXPECT_EQ(128, p.pixels[1]);
     EXPECT_EQ(0.0, p.residual_percent);
     EXPECT_TRUE(p.residual_join.empty());
-    p = RenderWall(wall, {}, 8, 4, 250, 1.0); // clipped at 255
+    p = RenderWall(wall, {}, 12, 4, 250, 1.0); // clipped at 255
     EXPECT_EQ(255, p.pixels[3]);
+    WallDescription bright;
+    bright.module_width = 4;
+    bright.module_height = 2;
+    bright.joins = {JoinFactor{0, 0, false, 1.25f}};
+    p = RenderWall(MakeWall(bright, 8, 2), {}, 8, 2, 100, 1.0);
+    EXPECT_EQ("the join right of module (0, 0)", p.residual_join);
+    EXPECT_NEAR(25.0, p.residual_percent, 0.01);
+    EXPECT_TRUE(p.residual_brighter);
 }
 
 TEST(Wall, ASeedGivesTheSameWallEverywhereAndTopologiesCarryIt) {
     Topology t;
     std::string error;
-    ASSERT_TRUE(ParseTopology(R"({"ports": [{"cards": [{"rows": 64, "columns": 128}]}],
+    ASSERT_TRUE(ParseTopology(R"({"ports": [{"cards": [{"rows": 64, "columns": 130}]}],
         "wall": {"module_width": 32, "module_height": 16, "random": {"seed": 7, "low": 0.9, "high": 1.1,
                  "share": 0.5}, "joins": [{"column": 1, "row": 2, "side": "below", "factor": 1.05}]}})",
                               t, error))
         << error;
     uint32_t w = 0, h = 0;
     TopologyExtent(t, w, h);
-    EXPECT_EQ(2u * 128 * 64 + 8 * 4 * 4,
-              TopologyMemory(t)); // memory and its stored copy, two factors a module
+    // Memory and its stored copy, rows padded to words; two factors a module, 5 x 4 modules.
+    EXPECT_EQ(2u * 132 * 64 + 8 * 5 * 4, TopologyMemory(t));
     const Wall a = MakeWall(t.wall, w, h);
     const Wall b = MakeWall(t.wall, w, h);
     EXPECT_EQ(a.right, b.right);
@@ -118,7 +131,7 @@ TEST(Wall, ASeedGivesTheSameWallEverywhereAndTopologiesCarryIt) {
         EXPECT_TRUE(a.right[i] >= 0.9f && a.right[i] <= 1.1f);
         drawn += a.right[i] != 1.0f;
     }
-    EXPECT_EQ(5u, drawn); // the fixed seed's draws, the same on every machine (4 x 4 modules)
+    EXPECT_EQ(8u, drawn); // the fixed seed's draws, the same on every machine (5 x 4 modules)
     t.wall.seed = 8;
     EXPECT_NE(a.right, MakeWall(t.wall, w, h).right);
     // Every limit is inclusive; no wall description gives no module term.
