@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 using namespace devproto;
@@ -16,56 +17,46 @@ bool RoundTrip(const std::vector<uint8_t>& bytes, Request& out) {
            DecodeRequest(frame, out);
 }
 
+Request Make(Op op, int32_t port, uint32_t card, uint32_t address, uint32_t length,
+             std::vector<uint8_t> data = {}) {
+    return Request{op, port, card, address, length, std::move(data)};
+}
+
+auto Fields(const Request& r) {
+    return std::tie(r.op, r.port, r.card, r.address, r.length, r.data);
+}
+
 } // namespace
 
-TEST(DeviceProtocol, RequestsAreByteExact) {
-    Request write;
-    write.op = Op::WriteCard;
-    write.port = -1;
-    write.card = 0x2FFF;
-    write.address = 0xDA000005;
-    write.data = {0, 0, 0, 0xA8};
-    EXPECT_EQ(Bytes({0,    0, 0, 21, 0x06, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0x2F, 0xFF,
-                     0xDA, 0, 0, 5,  0,    0,    0,    4,    0,    0, 0, 0xA8}),
-              EncodeRequest(write));
-
-    Request read;
-    read.op = Op::ReadSender;
-    read.address = 0xA72000;
-    read.length = 256;
-    EXPECT_EQ(Bytes({0, 0, 0, 9, 0x04, 0, 0xA7, 0x20, 0, 0, 0, 1, 0}), EncodeRequest(read));
-
-    Request hello;
-    EXPECT_EQ(Bytes({0, 0, 0, 1, 0x01}), EncodeRequest(hello));
-
+TEST(DeviceProtocol, RequestsAreByteExactAndDecodeToThemselves) {
+    const struct {
+        Request request;
+        std::vector<uint8_t> bytes;
+    } cases[] = {
+        {Make(Op::WriteCard, -1, 0x2FFF, 0xDA000005, 4, {0, 0, 0, 0xA8}),
+         Bytes({0,    0, 0, 21, 6, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0x2F, 0xFF,
+                0xDA, 0, 0, 5,  0, 0,    0,    4,    0,    0, 0, 0xA8})},
+        {Make(Op::ReadCard, 3, 0x2005, 0xD0000008, 4),
+         Bytes({0, 0, 0, 17, 5, 0, 0, 0, 3, 0, 0, 0x20, 5, 0xD0, 0, 0, 8, 0, 0, 0, 4})},
+        {Make(Op::ReadSender, 0, 0, 0xA72000, 256), Bytes({0, 0, 0, 9, 4, 0, 0xA7, 0x20, 0, 0, 0, 1, 0})},
+        {Make(Op::CardCount, 1, 0, 0, 0), Bytes({0, 0, 0, 5, 3, 0, 0, 0, 1})},
+        {Make(Op::PortCount, 0, 0, 0, 0), Bytes({0, 0, 0, 1, 2})},
+        {Make(Op::Hello, 0, 0, 0, 0), Bytes({0, 0, 0, 1, 1})},
+        {Make(Op::WriteCard, 7, 0x2001, 0xD0020000, 1000, std::vector<uint8_t>(1000, 0x80)), {}},
+    };
+    for (const auto& c : cases) {
+        const std::vector<uint8_t> bytes = EncodeRequest(c.request);
+        if (!c.bytes.empty()) {
+            EXPECT_EQ(c.bytes, bytes);
+        }
+        Request back;
+        ASSERT_TRUE(RoundTrip(bytes, back));
+        EXPECT_TRUE(Fields(c.request) == Fields(back)) << static_cast<int>(c.request.op);
+    }
     Response r;
     r.status = Status::WriteRefused;
     r.payload = {1, 2};
     EXPECT_EQ(Bytes({0, 0, 0, 3, 6, 1, 2}), EncodeResponse(r));
-}
-
-TEST(DeviceProtocol, DecodesWhatItEncodes) {
-    Request q;
-    q.op = Op::ReadCard;
-    q.port = 3;
-    q.card = 0x2005;
-    q.address = 0xD0000008;
-    q.length = 4;
-    Request back;
-    ASSERT_TRUE(RoundTrip(EncodeRequest(q), back));
-    EXPECT_EQ(Op::ReadCard, back.op);
-    EXPECT_EQ(3, back.port);
-    EXPECT_EQ(0x2005u, back.card);
-    EXPECT_EQ(0xD0000008u, back.address);
-    EXPECT_EQ(4u, back.length);
-
-    q.op = Op::WriteCard;
-    q.port = -1;
-    q.data.assign(1000, 0x80);
-    ASSERT_TRUE(RoundTrip(EncodeRequest(q), back));
-    EXPECT_EQ(-1, back.port);
-    EXPECT_EQ(q.data, back.data);
-    EXPECT_EQ(1000u, back.length);
 }
 
 TEST(DeviceProtocol, FramesArriveInPieces) {

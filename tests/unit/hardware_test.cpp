@@ -44,27 +44,14 @@ public:
 } // namespace
 
 TEST(CoefficientBlock, GainsQuantiseToTheLowBitsOfTheirTruncatedProduct) {
+    // Hostile files alone carry gains below 0: the low bits of the product, 0 for what has no integer.
+    const float inf = std::numeric_limits<float>::infinity();
     const struct {
         float gain;
         uint8_t byte;
-    } cases[] = {{1.0f, 128},
-                 {1.2f, 0x99},
-                 {0.7f, 89},
-                 {1.4f, 179},
-                 {0.0f, 0},
-                 {1.995f, 255},
-                 {1.005f, 128},
-                 {0.995f, 127},
-                 {1.99f, 254},
-                 {2.0f, 255},
-                 {1e30f, 255},
-                 {std::numeric_limits<float>::infinity(), 255},
-                 // Only hostile files carry these: the low bits of the product, 0 for what has no integer.
-                 {-1.0f, 0x80},
-                 {-0.5f, 0xC0},
-                 {std::nanf(""), 0},
-                 {-std::numeric_limits<float>::infinity(), 0},
-                 {-1e30f, 0}};
+    } cases[] = {{1.0f, 128},   {1.2f, 0x99},  {0.7f, 89},         {1.4f, 179}, {0.0f, 0},    {1.995f, 255},
+                 {1.005f, 128}, {0.995f, 127}, {1.99f, 254},       {2.0f, 255}, {1e30f, 255}, {inf, 255},
+                 {-1.0f, 0x80}, {-0.5f, 0xC0}, {std::nanf(""), 0}, {-inf, 0},   {-1e30f, 0}};
     for (const auto& c : cases) {
         EXPECT_EQ(c.byte, QuantiseGain(c.gain)) << c.gain;
     }
@@ -241,19 +228,14 @@ TEST(SendSeamData, RefusedOrLostWritesFailTheCardAndALostLinkStopsTheRun) {
 }
 
 TEST(Solidify, StoreWordsCountWholePagesOfTheBlock) {
+    // Rows are padded to words; 65535 x 65535 (4,294,901,760 bytes) shifts out of 32 bits but for its low
+    // pages.
     const struct {
         uint16_t columns, rows;
         uint32_t word;
-    } cases[] = {{128, 128, 0xC04A0080},
-                 {256, 256, 0xC10A0080},
-                 {130, 10, 0xC01A0080},
-                 {200, 100, 0xC05A0080},
-                 {0, 0, 0xC00A0080},
-                 {1, 1, 0xC01A0080},
-                 {1024, 4, 0xC01A0080},
-                 {1025, 4, 0xC02A0080},
-                 {1, 4096, 0xC04A0080}, // four bytes a row: the padding counts
-                 // 65535 x 65535: 4,294,901,760 bytes, shifted out of 32 bits but for its low pages.
+    } cases[] = {{128, 128, 0xC04A0080},    {256, 256, 0xC10A0080}, {130, 10, 0xC01A0080},
+                 {200, 100, 0xC05A0080},    {0, 0, 0xC00A0080},     {1, 1, 0xC01A0080},
+                 {1024, 4, 0xC01A0080},     {1025, 4, 0xC02A0080},  {1, 4096, 0xC04A0080},
                  {65535, 65535, 0xFF0A0080}};
     for (const auto& c : cases) {
         EXPECT_EQ(c.word, StoreWord(c.rows, c.columns)) << c.columns << " x " << c.rows;
