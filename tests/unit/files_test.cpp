@@ -155,8 +155,10 @@ TEST(CoefficientFile, IsFloatsOrCardBytesByItsSize) {
     const std::vector<uint8_t> floats = {0x00, 0x00, 0x80, 0x3F, 0xAE, 0x47, 0x81, 0x3F}; // 1.0f, 1.01f
     ASSERT_EQ(CoefficientFileStatus::Ok, ReadCoefficientFile(SourceOver(floats), 8, 1, 2, 1 << 10, map));
     EXPECT_EQ((std::vector<float>{1.0f, 1.01f}), map.cells);
-    EXPECT_EQ(CoefficientFileStatus::WrongSize,
-              ReadCoefficientFile(SourceOver(floats), 8, 3, 1, 1 << 10, map));
+    for (const uint64_t size : {1, 3, 7, 9}) { // neither two bytes nor two floats
+        EXPECT_EQ(CoefficientFileStatus::WrongSize,
+                  ReadCoefficientFile(SourceOver(floats), size, 2, 1, 1 << 10, map));
+    }
     const std::vector<uint8_t> short_file = {1, 2, 3}; // shorter than it said it was
     EXPECT_EQ(CoefficientFileStatus::ReadFailed,
               ReadCoefficientFile(SourceOver(short_file), 8, 2, 1, 1 << 10, map));

@@ -66,15 +66,13 @@ TEST_F(History, WhatEndsAMerge) {
         int64_t second_at;
         bool other_seam, travelled, undo_redo, keys;
         size_t steps;
-    } cases[] = {
-        {"1001 ms later", 1001, false, false, false, false, 2},
-        {"the clock went back", -1, false, false, false, false, 2},
-        {"another seam", 10, true, false, false, false, 2},
-        {"one travelled, one did not", 10, false, true, false, false, 2},
-        {"an undo and a redo between", 10, false, false, true, false, 2},
-        {"a key step between", 10, false, false, false, true, 3},
-        {"nothing between", 10, false, false, false, false, 1},
-    };
+    } cases[] = {{"1001 ms later", 1001, false, false, false, false, 2},
+                 {"the clock went back", -1, false, false, false, false, 2},
+                 {"another seam", 10, true, false, false, false, 2},
+                 {"one travelled, one did not", 10, false, true, false, false, 2},
+                 {"an undo and a redo between", 10, false, false, true, false, 2},
+                 {"a key step between", 10, false, false, false, true, 3},
+                 {"nothing between", 10, false, false, false, false, 1}};
     for (const Case& c : cases) {
         SetUp();
         history.Clear();
@@ -138,6 +136,9 @@ TEST_F(History, ACommandThatInstallsAnotherLengthIsUndoneWholeWithItsScreen) {
                 undone->screen_after.params.gray_scale == 99);
     ASSERT_NE(nullptr, Redo());
     EXPECT_TRUE(SameBytes(next, grid.Segments()));
+    ASSERT_NE(nullptr, Redo());
+    EXPECT_TRUE(SameBytes(longer, grid.Segments())) << "the records it added are back";
+    Undo();
     ASSERT_TRUE(Keys(history));
     EXPECT_EQ(0u, history.RedoCount()) << "a new step ends the redos";
     // Left: the six records cut off and the one whose flag changed, the gain of record 3, ten keys.
@@ -173,7 +174,11 @@ TEST_F(History, BoundedByStepsAndBytes) {
     ASSERT_TRUE(tiny.Record(StepInfo{StepKind::Notch, 0, 0, false}, notch, grid.Segments()));
     EXPECT_FALSE(Keys(tiny));
     EXPECT_EQ(0u, tiny.UndoCount() + tiny.Bytes());
-    EXPECT_FALSE(GainHistory(8).SnapshotAll(grid.Segments()).taken) << "a copy of 64 bytes of gains";
+    // Snapshots of 16 gains (64 bytes), and of the two selected with their indices (16 bytes).
+    EXPECT_TRUE(GainHistory(64).SnapshotAll(grid.Segments()).taken);
+    EXPECT_FALSE(GainHistory(63).SnapshotAll(grid.Segments()).taken);
+    EXPECT_TRUE(GainHistory(16).SnapshotSelected(grid.Segments()).taken);
+    EXPECT_FALSE(GainHistory(15).SnapshotSelected(grid.Segments()).taken);
 }
 
 TEST_F(History, ClearedOnlyWhenTheGridIsBuiltForOtherSizes) {

@@ -75,6 +75,7 @@ TEST(LineLevels, ProductIsTruncatedAndLimited) {
         {128, std::numeric_limits<float>::quiet_NaN(), 0, 0, 128},
         {128, std::numeric_limits<float>::infinity(), 255, 255, 128},
         {-5, 1.0f, 0, 0, 0},
+        {-1, 1.0f, 0, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "gray " << c.gray << " gain " << c.gain);

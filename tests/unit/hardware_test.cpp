@@ -73,6 +73,7 @@ TEST(CoefficientBlock, RowsArePaddedToWordsAndEachWordReversed) {
     EXPECT_EQ(128, block[0]);
     EXPECT_EQ(0, block[129]); // row 0 ends 128 128 0 0, reversed
     EXPECT_EQ(128, block[130]);
+    EXPECT_EQ((std::vector<uint8_t>{0, 0, 128, 128}), std::vector<uint8_t>(block.end() - 4, block.end()));
 
     // Past the right and bottom edges, and starting at or beyond W: zeros, never bytes of other rows.
     const GainMap small = Map(10, 4);
@@ -101,12 +102,13 @@ TEST(GainMap, SegmentsCoverUpToTheirEndPointInGridOrderAndStopAtTheEdge) {
                                SeamSegment{2, -1, 4, -1, 0, 1, 1.5f}, // the row above the map: nothing
                                SeamSegment{-1, 1, -1, 3, 0, 0, 1.5f}, // the column left of it: nothing
                                SeamSegment{0, 0, 0, 1, 0, 5, 0.9f},   // any other flag runs down a column
+                               SeamSegment{5, 2, 5, 9, 0, 0, 1.6f},   // column 5, clipped at the bottom edge
                            });
     const float expected[4][8] = {
         {0.9f, 1.1f, 1, 0.8f, 1, 1, 1, 1},
         {1, 1.2f, 1.2f, 0.8f, 1.2f, 1, 1, 1},
-        {1, 1, 1, 0.8f, 1, 1, 1, 1},
-        {1, 1, 1, 1, 1, 1, 1.3f, 1.3f},
+        {1, 1, 1, 0.8f, 1, 1.6f, 1, 1},
+        {1, 1, 1, 1, 1, 1.6f, 1.3f, 1.3f},
     };
     for (int y = 0; y < 4; ++y) {
         for (int x = 0; x < 8; ++x) {
@@ -211,8 +213,7 @@ TEST(SendSeamData, RefusedOrLostWritesFailTheCardAndALostLinkStopsTheRun) {
         {"link lost in the second block", SIZE_MAX, 4, SendOutcome::DeviceError, 4,
          L"port 0: card 2 of 2 failed: the link to the controller is lost", "1/2 "},
         {"link lost at the first gate", SIZE_MAX, 0, SendOutcome::DeviceError, 0,
-         L"port 0: card 1 of 2 failed: the link to the controller is lost", ""},
-    };
+         L"port 0: card 1 of 2 failed: the link to the controller is lost", ""}};
     for (const auto& c : cases) {
         FakeDevice device;
         device.ports = {{FakeCard{0, 0, 1, 4}, FakeCard{0, 4, 1, 4}}};
@@ -280,13 +281,11 @@ TEST(Solidify, ARefusedOrLostWriteFailsTheRun) {
         bool stored;
         size_t calls;
         size_t sleeps;
-    } cases[] = {
-        {"all arrive", SIZE_MAX, SIZE_MAX, true, 3, 2},
-        {"switch copy refused", 0, SIZE_MAX, false, 3, 2},
-        {"first store refused", 1, SIZE_MAX, false, 3, 2},
-        {"link lost at the switch copy", SIZE_MAX, 0, false, 0, 0},
-        {"link lost at the second store", SIZE_MAX, 2, false, 2, 2},
-    };
+    } cases[] = {{"all arrive", SIZE_MAX, SIZE_MAX, true, 3, 2},
+                 {"switch copy refused", 0, SIZE_MAX, false, 3, 2},
+                 {"first store refused", 1, SIZE_MAX, false, 3, 2},
+                 {"link lost at the switch copy", SIZE_MAX, 0, false, 0, 0},
+                 {"link lost at the second store", SIZE_MAX, 2, false, 2, 2}};
     for (const auto& c : cases) {
         FakeDevice device;
         device.ports = {{FakeCard{0, 0, 4, 8}, FakeCard{0, 0, 4, 8}}};

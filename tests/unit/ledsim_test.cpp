@@ -19,7 +19,13 @@ using namespace ledsim;
 
 namespace {
 
-// A simulator on a free loopback port, served on a thread of its own for one test.
+struct Released {
+    void operator()(ICommInterface* d) const { d->Release(); }
+};
+using Device = std::unique_ptr<ICommInterface, Released>;
+
+// A simulator on a free loopback port, served on a thread of its own for one test, and the device
+// library's manager pointed at it.
 class Simulator {
 public:
     explicit Simulator(ledsim::ControllerOptions options = {}, ledsim::FaultOptions faults = {},
@@ -29,6 +35,7 @@ public:
         EXPECT_TRUE(controller_.Open(error)) << error;
         EXPECT_TRUE(server_.Listen("127.0.0.1", 0, error)) << error;
         thread_ = std::thread([this] { server_.Run(); });
+        manager.SetSettings(Settings());
     }
     ~Simulator() {
         server_.Stop();
@@ -41,22 +48,17 @@ public:
         s.reply_timeout_ms = reply_timeout_ms;
         return s;
     }
+    Device Open() { return Device(OpenCommInterface(manager)); }
     ledsim::Controller& controller() { return controller_; }
 
 private:
     ledsim::Controller controller_;
     ledsim::Server server_;
     std::thread thread_;
-};
 
-struct Released {
-    void operator()(ICommInterface* d) const { d->Release(); }
+public:
+    CCommInstMan manager;
 };
-using Device = std::unique_ptr<ICommInterface, Released>;
-
-Device Open(CCommInstMan& manager) {
-    return Device(OpenCommInterface(manager));
-}
 
 uint32_t ReadWord(ICommInterface& d, int port, int card, uint32_t address) {
     uint8_t b[4] = {};
@@ -82,63 +84,39 @@ Wall SmallWall() {
 
 } // namespace
 
-TEST(Simulator, DescribesTheDefaultWallThroughItsRegisters) {
-    Simulator sim;
-    CCommInstMan manager(sim.Settings());
-    Device d = Open(manager);
-    ASSERT_NE(nullptr, d);
-    ASSERT_EQ(2, d->GetPortCount());
-    uint8_t table[256] = {};
-    ASSERT_EQ(0, d->ReadSenderRegister(kPortOffsetRegister, table, 64));
-    const PortOffsetTable offsets = ParsePortOffsetTable(table);
-    EXPECT_EQ(256, offsets[1].row);
-    EXPECT_EQ(0, offsets[1].column);
-    EXPECT_EQ(0x01000000u,
-              (uint32_t(table[16]) << 24) | (uint32_t(table[17]) << 16) | (table[18] << 8) | table[19]);
-
-    int cards = 0;
-    for (int p = 0; p < 2; ++p) {
-        ASSERT_EQ(4, d->GetCardCount(p, 2));
-        for (int c = 0; c < 4; ++c, ++cards) {
-            CardRect r;
-            ASSERT_EQ(0, ReadCardRect(*d, p, c | kCardAddressBase, offsets, r));
-            EXPECT_EQ(uint32_t(p * 256), r.first_row);
-            EXPECT_EQ(uint32_t(c * 256), r.first_column);
-            EXPECT_EQ(256, r.rows);
-            EXPECT_EQ(256, r.columns);
-        }
-    }
-    EXPECT_EQ(8, cards);
-    CardRect r;
-    EXPECT_NE(0, ReadCardRect(*d, 0, 4 | kCardAddressBase, offsets, r)); // no fifth card
-    EXPECT_NE(0, ReadCardRect(*d, 2, kCardAddressBase, offsets, r));     // no third port
-    EXPECT_NE(0, ReadCardRect(*d, 0, 0, offsets, r));                    // an index is not an address
-    EXPECT_EQ(0, d->GetCardCount(7, 2));
-
-    // Every port of the table keeps its own offset, the second eight after the unused word 11.
+// Every port of the sending card's table keeps its own offset, the second eight after the unused word 11;
+// each card's position adds to it.
+TEST(Simulator, PlacesCardsThroughItsRegisters) {
     ledsim::Topology sixteen;
     for (uint16_t p = 0; p < 16; ++p) {
         sixteen.ports.push_back(ledsim::PortSpec{static_cast<uint16_t>(10 * p + 1),
                                                  static_cast<uint16_t>(100 + p),
-                                                 {ledsim::CardSpec{1, 2, 4, 4}}});
+                                                 {ledsim::CardSpec{1, 2, 3, 5}}});
     }
-    Simulator wide({}, {}, sixteen);
-    CCommInstMan wide_manager(wide.Settings());
-    Device w = Open(wide_manager);
-    ASSERT_NE(nullptr, w);
-    ASSERT_EQ(0, w->ReadSenderRegister(kPortOffsetRegister, table, 64));
-    const PortOffsetTable wide_offsets = ParsePortOffsetTable(table);
+    Simulator sim({}, {}, sixteen);
+    Device d = sim.Open();
+    ASSERT_NE(nullptr, d);
+    ASSERT_EQ(16, d->GetPortCount());
+    uint8_t table[256] = {};
+    ASSERT_EQ(0, d->ReadSenderRegister(kPortOffsetRegister, table, 64));
+    const PortOffsetTable offsets = ParsePortOffsetTable(table);
+    CardRect r;
     for (int p = 0; p < 16; ++p) {
-        ASSERT_EQ(0, ReadCardRect(*w, p, kCardAddressBase, wide_offsets, r));
+        ASSERT_EQ(1, d->GetCardCount(p, 2));
+        ASSERT_EQ(0, ReadCardRect(*d, p, kCardAddressBase, offsets, r));
         EXPECT_EQ(uint32_t(10 * p + 2), r.first_row) << "port " << p;
         EXPECT_EQ(uint32_t(102 + p), r.first_column) << "port " << p;
+        EXPECT_EQ(3 * 65536 + 5, r.rows * 65536 + r.columns) << "port " << p;
     }
+    EXPECT_NE(0, ReadCardRect(*d, 0, 1 | kCardAddressBase, offsets, r)); // no second card
+    EXPECT_NE(0, ReadCardRect(*d, 16, kCardAddressBase, offsets, r));    // no seventeenth port
+    EXPECT_NE(0, ReadCardRect(*d, 0, 0, offsets, r));                    // an index is not an address
+    EXPECT_EQ(0, d->GetCardCount(17, 2));
 }
 
 TEST(Simulator, CoefficientMemoryTakesWritesOnlyThroughAnOpenGate) {
     Simulator sim;
-    CCommInstMan manager(sim.Settings());
-    Device d = Open(manager);
+    Device d = sim.Open();
     ASSERT_NE(nullptr, d);
     const std::vector<uint8_t> block(256 * 256, 0x80);
     EXPECT_NE(0, d->WriteCardRegister(0, 0x2001, 0xD0020000, block.data(), 65536, kWaitForReply));
@@ -156,6 +134,7 @@ TEST(Simulator, CoefficientMemoryTakesWritesOnlyThroughAnOpenGate) {
     ASSERT_EQ(0, d->ReadCardRegister(0, 0x2001, 0xD0020000 + 100, back, 8));
     EXPECT_EQ(0x80, back[7]);
     EXPECT_NE(0, d->ReadCardRegister(0, 0x2001, 0xD0020000 + 65535, back, 2)); // past the memory
+    EXPECT_EQ(0, d->ReadCardRegister(0, 0x2001, 0xD0020000 + 65534, back, 2)); // up to its last byte
     EXPECT_NE(0, Write(*d, 0, 0x2001, 0x12345678, {0, 0, 0, 1}));              // no such register
     EXPECT_NE(0, Write(*d, 0, 0x2001, 0xDA000005, {0, 0, 0xA8}));              // a word is 4 bytes
     EXPECT_EQ(0, Write(*d, 0, 0x2002, 0xDA000003, {0, 0, 0, 0x01}));           // only 0x10 opens
@@ -182,25 +161,23 @@ TEST(DeviceFailures, AnAbsentRefusingOrSilentControllerFailsTheOpenInTime) {
     ledsim::FaultOptions refuse;
     refuse.refuse = true;
     Simulator refusing({}, refuse);
-    CCommInstMan refused(refusing.Settings());
-    EXPECT_EQ(nullptr, Open(refused));
+    EXPECT_EQ(nullptr, refusing.Open());
 
     ledsim::FaultOptions silent;
     silent.delay_ms = 60000;
     Simulator never({}, silent);
-    CCommInstMan waiting(never.Settings(300));
+    never.manager.SetSettings(never.Settings(300));
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(SwitchCorrection(waiting, true));
+    EXPECT_FALSE(SwitchCorrection(never.manager, true));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)); // bounded, not hung
-    EXPECT_EQ(0, waiting.GetDeviceCount());
+    EXPECT_EQ(0, never.manager.GetDeviceCount());
 }
 
 TEST(DeviceFailures, ALostConnectionFailsEveryLaterCall) {
     ledsim::FaultOptions faults;
     faults.close_after_writes = 1;
     Simulator sim({}, faults);
-    CCommInstMan manager(sim.Settings());
-    Device d = Open(manager);
+    Device d = sim.Open();
     ASSERT_NE(nullptr, d);
     EXPECT_EQ(0, Write(*d, 0, 0x2000, 0xDA000005, {0, 0, 0, 0xA8}));
     EXPECT_NE(0, Write(*d, 0, 0x2001, 0xDA000005, {0, 0, 0, 0xA8}));
@@ -208,7 +185,7 @@ TEST(DeviceFailures, ALostConnectionFailsEveryLaterCall) {
     uint8_t b[4];
     EXPECT_NE(0, d->ReadCardRegister(0, 0x2000, 0xDA000005, b, 4));
     CCommInstMan again(sim.Settings());
-    Device fresh = Open(again);
+    Device fresh(OpenCommInterface(again));
     ASSERT_NE(nullptr, fresh);
     EXPECT_EQ(0x08u, ReadWord(*fresh, 0, 0x2001, 0xDA000005)); // the lost write never reached card 1
 }
@@ -222,8 +199,7 @@ TEST(DeviceFailures, AMalformedFrameClosesOnlyThatConnection) {
     ASSERT_TRUE(net::SendAll(raw, lie, sizeof(lie), 1000));
     uint8_t buffer[16];
     EXPECT_EQ(0, net::RecvSome(raw, buffer, sizeof(buffer), 2000)); // closed by the simulator
-    CCommInstMan manager(sim.Settings());
-    EXPECT_NE(nullptr, Open(manager)); // and it still serves others
+    EXPECT_NE(nullptr, sim.Open());                                 // and it still serves others
 }
 
 TEST(Topology, ParsesAndRefusesByName) {
@@ -251,8 +227,7 @@ TEST(Topology, ParsesAndRefusesByName) {
         {"{\"ports\":[{\"cards\":[{\"rows\":-1}]}]}", "port 0 card 0: \"rows\" must be"},
         {"{\"ports\":[{\"cards\":[{\"columns\":65536}]}]}", "port 0 card 0: \"columns\" must be"},
         {"{\"ports\":[{\"cards\":[{\"rows\":65535,\"columns\":65535}]}]}", "larger than the simulator"},
-        {"not json", "a topology is a JSON object"},
-    };
+        {"not json", "a topology is a JSON object"}};
     for (const Case& c : bad) {
         EXPECT_FALSE(ledsim::ParseTopology(c.json, t, error)) << c.json;
         EXPECT_NE(std::string::npos, error.find(c.message)) << error;

@@ -47,30 +47,28 @@ TEST(XmlReader, RefusesMalformedInputWithTheLine) {
         int line;
         const char* message;
     };
-    const Case cases[] = {
-        {"", 1, "no root element"},
-        {"<a>", 1, "missing end tag"},
-        {"<a>\n</b>", 2, "end tag does not match"},
-        {"<a x=\"1\" x=\"2\"/>", 1, "duplicate attribute"},
-        {"<a x=1/>", 1, "quoted value expected"},
-        {"<a x=\"1\"y=\"2\"/>", 1, "space expected between attributes"},
-        {"<a x=\"&bogus;\"/>", 1, "unknown entity"},
-        {"<a x=\"&#0;\"/>", 1, "character reference out of range"},
-        {"<a x=\"&#xD800;\"/>", 1, "character reference out of range"},
-        {"<a x=\"&#xDFFF;\"/>", 1, "character reference out of range"},
-        {"<a x=\"&#x110000;\"/>", 1, "character reference out of range"},
-        {"<a x=\"<\"/>", 1, "'<' in an attribute value"},
-        {"<a/><b/>", 1, "content after the root element"},
-        {"<a>\n\n<!-- open", 3, "unterminated comment"},
-        {"<a><![CDATA[x]]></a>", 1, "unsupported markup"},
-        {"<a x=\"unterminated", 1, "unterminated attribute value"},
-        {"<a x=\"&#00000000065;\"/>", 1, "bad entity"},
-        {"<a x=\"&#;\"/>", 1, "unknown entity"},
-        {"<a\x7F/>", 1, "space expected between attributes"},
-        {"<a", 1, "space expected between attributes"},
-        {"<a ", 1, "name expected"},
-        {"<a x=", 1, "quoted value expected"},
-    };
+    const Case cases[] = {{"", 1, "no root element"},
+                          {"<a>", 1, "missing end tag"},
+                          {"<a>\n</b>", 2, "end tag does not match"},
+                          {"<a x=\"1\" x=\"2\"/>", 1, "duplicate attribute"},
+                          {"<a x=1/>", 1, "quoted value expected"},
+                          {"<a x=\"1\"y=\"2\"/>", 1, "space expected between attributes"},
+                          {"<a x=\"&bogus;\"/>", 1, "unknown entity"},
+                          {"<a x=\"&#0;\"/>", 1, "character reference out of range"},
+                          {"<a x=\"&#xD800;\"/>", 1, "character reference out of range"},
+                          {"<a x=\"&#xDFFF;\"/>", 1, "character reference out of range"},
+                          {"<a x=\"&#x110000;\"/>", 1, "character reference out of range"},
+                          {"<a x=\"<\"/>", 1, "'<' in an attribute value"},
+                          {"<a/><b/>", 1, "content after the root element"},
+                          {"<a>\n\n<!-- open", 3, "unterminated comment"},
+                          {"<a><![CDATA[x]]></a>", 1, "unsupported markup"},
+                          {"<a x=\"unterminated", 1, "unterminated attribute value"},
+                          {"<a x=\"&#00000000065;\"/>", 1, "bad entity"},
+                          {"<a x=\"&#;\"/>", 1, "unknown entity"},
+                          {"<a\x7F/>", 1, "space expected between attributes"},
+                          {"<a", 1, "space expected between attributes"},
+                          {"<a ", 1, "name expected"},
+                          {"<a x=", 1, "quoted value expected"}};
     for (const Case& c : cases) {
         XmlElement root;
         XmlError error;
@@ -124,6 +122,9 @@ TEST(Utf8, RoundTripsAndReplacesIllFormedSequences) {
          "b",
          u"\uFFFDb"},                    // never a lead byte
         {"\xF4\x90\x80\x80", u"\uFFFD"}, // above U+10FFFF
+        {"\xED\xBF\xBF", u"\uFFFD"},     // the last surrogate
+        {"\xE0\x9F\xBF", u"\uFFFD"},     // U+07FF in three bytes: overlong
+        {"\xE0\xA0\x80", u"\u0800"},     // the first character that needs three
     };
     for (const Case& c : bad) {
         EXPECT_EQ(c.expected, Utf8ToUtf16(c.bytes)) << c.bytes;
@@ -200,6 +201,7 @@ TEST(UtilPath, SplitsFolderAndNameWithoutTheSeamExtension) {
     EXPECT_EQ(L"d.dat", Util::Path::GetFileName(L"d.dat"));
     EXPECT_EQ(L"chk", Util::Path::GetFileName(L"chk"));
     EXPECT_EQ(L"", Util::Path::GetFileName(L"C:\\wall\\"));
+    EXPECT_EQ(L"", Util::Path::GetFileName(L"C:\\wall\\.CHK"));
 }
 
 TEST(MemoryBudget, BytesAreNamedInTheLargestUnitBelow1024AndProductsNeverWrap) {

@@ -93,11 +93,9 @@ TEST_F(Grid, PointsSelectTheFacingEdgesAndRefusalsClearTheSelection) {
         uint32_t w, h, mw, mh;
         uint16_t x, y;
         int result;
-    } refused[] = {
-        {256, 96, 64, 32, 256, 10, kSelectOutside},  {256, 96, 64, 32, 10, 96, kSelectOutside},
-        {200, 96, 64, 32, 10, 10, kSelectOutside},   {256, 90, 64, 32, 10, 10, kSelectOutside},
-        {256, 96, 0, 32, 10, 10, kSelectZeroModule}, {256, 96, 64, 0, 10, 10, kSelectZeroModule},
-    };
+    } refused[] = {{256, 96, 64, 32, 256, 10, kSelectOutside},  {256, 96, 64, 32, 10, 96, kSelectOutside},
+                   {200, 96, 64, 32, 10, 10, kSelectOutside},   {256, 90, 64, 32, 10, 10, kSelectOutside},
+                   {256, 96, 0, 32, 10, 10, kSelectZeroModule}, {256, 96, 64, 0, 10, 10, kSelectZeroModule}};
     for (const auto& c : refused) {
         ClickAt(grid, 66, 16);
         EXPECT_EQ(c.result, grid.SelectSeamAt(c.w, c.h, c.mw, c.mh, c.x, c.y)) << c.w << "x" << c.h;
@@ -110,8 +108,8 @@ TEST_F(Grid, PointsSelectTheFacingEdgesAndRefusalsClearTheSelection) {
     ASSERT_EQ(kGridOk, grid.SelectSeamAt(64, 64, 64, 32, 62, 16));
     EXPECT_EQ(std::vector<int64_t>{6}, Selected(grid));
     grid.ReplaceSeamGrid(std::vector<SeamSegment>(4, SeamSegment{0, 0, 0, 0, 0, 1, 1.0f}));
-    EXPECT_EQ(kGridOk, grid.SelectSeamAt(128, 64, 64, 32, 100, 30)); // would be records 3 and 5
-    EXPECT_EQ(std::vector<int64_t>{3}, Selected(grid));
+    EXPECT_EQ(kGridOk, grid.SelectSeamAt(128, 64, 64, 32, 32, 30)); // would be records 2 and 4
+    EXPECT_EQ(std::vector<int64_t>{2}, Selected(grid));
     EXPECT_EQ(4u, grid.Size());
 }
 
@@ -206,49 +204,33 @@ TEST_F(Grid, UnusableSizesAreRefusedWithoutTouchingTheGrid) {
     EXPECT_EQ(std::vector<int64_t>{0}, Selected(grid));
 }
 
+// The wheel steps the selection in single precision and snaps to a bound once it has passed it. The keys
+// step every record in double precision against double bounds and never snap: a gain the wheel left at
+// 1.4f (just below the double 1.4) takes one more key step up.
 TEST_F(Grid, TheWheelPassesItsBoundByLessThanAStepThenSnapsAndTheKeysDoNot) {
-    ClickAt(grid, 66, 16);
-    for (int i = 0; i < 80; ++i) {
-        grid.StepSelectedGains(true);
+    ClickAt(grid, 66, 16); // records 25 and 36
+    const struct {
+        int wheel, keys, times; // each time one notch (+1 up, -1 down) or one key step (any direction)
+        size_t record;
+        float gain;
+    } steps[] = {
+        {+1, 0, 80, 25, 1.3999996f}, {+1, 0, 1, 25, 1.4049996f},  {+1, 0, 1, 36, 1.4f},
+        {+1, 0, 1, 36, 1.4f},        {0, 0, 0, 0, 1.0f}, // at the bound it stays; record 0 is not selected
+        {0, 0, -1, 25, 1.0f},        {-1, 0, 60, 25, 0.7000003f}, {-1, 0, 1, 25, 0.6950003f},
+        {-1, 0, 1, 36, 0.7f},        {-1, 0, 1, 36, 0.7f},        {0, 0, -1, 47, 1.0f},
+        {0, +1, 81, 0, 1.4049996f},  {0, +5, 1, 47, 1.4049996f},  {0, 0, -1, 7, 1.0f},
+        {0, -1, 61, 7, 0.6950003f},  {0, 0, 1, 7, 0.6950003f},
+    };
+    for (const auto& s : steps) {
+        if (s.times < 0) {
+            grid.ResetGains();
+        }
+        for (int i = 0; i < s.times; ++i) {
+            s.wheel != 0 ? grid.StepSelectedGains(s.wheel > 0) : grid.StepAllGains(s.keys);
+        }
+        EXPECT_EQ(Bits(s.gain), Bits(grid.Segments()[s.record].gain)) << s.times << " to record " << s.record;
     }
-    EXPECT_EQ(Bits(1.3999996f), Bits(grid.Segments()[25].gain));
-    grid.StepSelectedGains(true);
-    EXPECT_EQ(Bits(1.4049996f), Bits(grid.Segments()[25].gain));
-    grid.StepSelectedGains(true);
-    EXPECT_EQ(Bits(1.4f), Bits(grid.Segments()[36].gain));
-    grid.StepSelectedGains(true); // at the bound it stays, it does not oscillate
-    EXPECT_EQ(Bits(1.4f), Bits(grid.Segments()[36].gain));
-    EXPECT_EQ(1.0f, grid.Segments()[0].gain); // not selected
-
-    grid.ResetGains();
-    for (int i = 0; i < 60; ++i) {
-        grid.StepSelectedGains(false);
-    }
-    EXPECT_EQ(Bits(0.7000003f), Bits(grid.Segments()[25].gain));
-    grid.StepSelectedGains(false);
-    EXPECT_EQ(Bits(0.6950003f), Bits(grid.Segments()[25].gain));
-    grid.StepSelectedGains(false);
-    EXPECT_EQ(Bits(0.7f), Bits(grid.Segments()[25].gain));
-    grid.StepSelectedGains(false);
-    EXPECT_EQ(Bits(0.7f), Bits(grid.Segments()[25].gain));
-    EXPECT_EQ(2u, Selected(grid).size()); // reset keeps the selection
-
-    // The keys step every record in double precision against double bounds and never snap: a gain the
-    // wheel left at 1.4f (just below the double 1.4) takes one more step up.
-    grid.ResetGains();
-    for (int i = 0; i < 81; ++i) {
-        grid.StepAllGains(1);
-    }
-    EXPECT_EQ(Bits(1.4049996f), Bits(grid.Segments()[0].gain));
-    grid.StepAllGains(5);
-    EXPECT_EQ(Bits(1.4049996f), Bits(grid.Segments()[47].gain));
-    grid.ResetGains();
-    for (int i = 0; i < 61; ++i) {
-        grid.StepAllGains(-1);
-    }
-    EXPECT_EQ(Bits(0.6950003f), Bits(grid.Segments()[7].gain));
-    grid.StepAllGains(0);
-    EXPECT_EQ(Bits(0.6950003f), Bits(grid.Segments()[7].gain));
+    EXPECT_EQ(2u, Selected(grid).size()); // a reset keeps the selection
     grid.ReplaceSeamGrid({SeamSegment{0, 0, 9, 0, 1, 1, 1.4f}});
     grid.StepAllGains(1);
     EXPECT_EQ(Bits(static_cast<float>(static_cast<double>(1.4f) + 0.005)), Bits(grid.Segments()[0].gain));
@@ -278,21 +260,21 @@ TEST_F(Grid, ArrowKeysMoveToTheNeighbouringSeamAsAClickThereWould) {
         uint16_t from_x, from_y; // a click that selects the starting seam
         SeamMove move;
         std::vector<int64_t> selected; // what a click at the returned point selects; empty: no move
-    } cases[] = {
-        {"vertical seam, right across the row", 66, 16, SeamMove::Right, {26, 37}},
-        {"vertical seam, left to the border", 66, 16, SeamMove::Left, {24}},
-        {"vertical seam, down its column", 66, 16, SeamMove::Down, {29, 40}},
-        {"vertical seam in the top row, up: nothing", 66, 16, SeamMove::Up, {}},
-        {"vertical seam in the bottom row, down: nothing", 66, 80, SeamMove::Down, {}},
-        {"right border, right: nothing", 254, 16, SeamMove::Right, {}},
-        {"right border, left", 254, 16, SeamMove::Left, {27, 38}},
-        {"horizontal seam, right along the row", 32, 30, SeamMove::Right, {5, 13}},
-        {"horizontal seam, up to the top border", 32, 30, SeamMove::Up, {0}},
-        {"horizontal seam, down to the next", 32, 30, SeamMove::Down, {8, 16}},
-        {"horizontal seam in the first column, left: nothing", 32, 30, SeamMove::Left, {}},
-        {"horizontal seam in the last column, right: nothing", 224, 30, SeamMove::Right, {}},
-        {"the last row's seam, down to the bottom border", 32, 62, SeamMove::Down, {20}},
-    };
+    } cases[] = {{"vertical seam, right across the row", 66, 16, SeamMove::Right, {26, 37}},
+                 {"vertical seam, left to the border", 66, 16, SeamMove::Left, {24}},
+                 {"vertical seam, down its column", 66, 16, SeamMove::Down, {29, 40}},
+                 {"vertical seam in the top row, up: nothing", 66, 16, SeamMove::Up, {}},
+                 {"vertical seam in the bottom row, down: nothing", 66, 80, SeamMove::Down, {}},
+                 {"right border, right: nothing", 254, 16, SeamMove::Right, {}},
+                 {"right border, left", 254, 16, SeamMove::Left, {27, 38}},
+                 {"vertical seam, right to the border", 190, 48, SeamMove::Right, {43}},
+                 {"horizontal seam, right along the row", 32, 30, SeamMove::Right, {5, 13}},
+                 {"horizontal seam, up to the top border", 32, 30, SeamMove::Up, {0}},
+                 {"horizontal seam, down to the next", 32, 30, SeamMove::Down, {8, 16}},
+                 {"horizontal seam in the first column, left: nothing", 32, 30, SeamMove::Left, {}},
+                 {"horizontal seam in the last column, right: nothing", 224, 30, SeamMove::Right, {}},
+                 {"the last row's seam, down to the bottom border", 32, 62, SeamMove::Down, {20}},
+                 {"the bottom border, up", 96, 94, SeamMove::Up, {9, 17}}};
     for (const auto& c : cases) {
         ASSERT_FALSE(ClickAt(grid, c.from_x, c.from_y).empty()) << c.name;
         uint16_t x = 0;
@@ -347,25 +329,23 @@ TEST(ScreenParamsCheck, NamesTheFirstUnusableField) {
         int32_t ScreenParams::*field;
         int32_t value;
         const char* named; // nullptr: usable
-    } cases[] = {
-        {&ScreenParams::screen_width, -1, "edt_screen_width"},
-        {&ScreenParams::screen_width, 0, nullptr},
-        {&ScreenParams::screen_height, -1, "edt_screen_height"},
-        {&ScreenParams::screen_height, 0, nullptr},
-        {&ScreenParams::box_width, -1, "edt_box_width"},
-        {&ScreenParams::box_width, 0, nullptr},
-        {&ScreenParams::box_height, -1, "edt_box_height"},
-        {&ScreenParams::box_height, 0, nullptr},
-        {&ScreenParams::mod_width, 0, "edt_mod_width"},
-        {&ScreenParams::mod_width, 1, nullptr},
-        {&ScreenParams::mod_height, 0, "edt_mod_height"},
-        {&ScreenParams::mod_height, 1, nullptr},
-        {&ScreenParams::gray_scale, -1, "edt_gray_scale"},
-        {&ScreenParams::gray_scale, 0, nullptr},
-        {&ScreenParams::gray_scale, 256, "edt_gray_scale"},
-        {&ScreenParams::gray_scale, 255, nullptr},
-        {&ScreenParams::start_x, -1920, nullptr},
-    };
+    } cases[] = {{&ScreenParams::screen_width, -1, "edt_screen_width"},
+                 {&ScreenParams::screen_width, 0, nullptr},
+                 {&ScreenParams::screen_height, -1, "edt_screen_height"},
+                 {&ScreenParams::screen_height, 0, nullptr},
+                 {&ScreenParams::box_width, -1, "edt_box_width"},
+                 {&ScreenParams::box_width, 0, nullptr},
+                 {&ScreenParams::box_height, -1, "edt_box_height"},
+                 {&ScreenParams::box_height, 0, nullptr},
+                 {&ScreenParams::mod_width, 0, "edt_mod_width"},
+                 {&ScreenParams::mod_width, 1, nullptr},
+                 {&ScreenParams::mod_height, 0, "edt_mod_height"},
+                 {&ScreenParams::mod_height, 1, nullptr},
+                 {&ScreenParams::gray_scale, -1, "edt_gray_scale"},
+                 {&ScreenParams::gray_scale, 0, nullptr},
+                 {&ScreenParams::gray_scale, 256, "edt_gray_scale"},
+                 {&ScreenParams::gray_scale, 255, nullptr},
+                 {&ScreenParams::start_x, -1920, nullptr}};
     for (const auto& c : cases) {
         ScreenParams p = usable;
         p.*(c.field) = c.value;
