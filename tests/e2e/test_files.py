@@ -132,7 +132,8 @@ def test_a_save_that_cannot_replace_its_target_says_so_and_keeps_the_old_file():
     sim, tool = open_tool(**SMALL)
     old = folder / "held.chk"
     old.write_bytes(b"operator's earlier work")
-    holder = track(subprocess.Popen(["wine", str(BIN / "hold_file.exe"), win_path(old)], stdout=subprocess.PIPE))
+    holder = track(subprocess.Popen(["wine", str(BIN / "stand_in.exe"), "hold", win_path(old)],
+                                    stdout=subprocess.PIPE))
     check(holder.stdout.readline().strip() == b"held", "the helper holds the file")
     for target in (old, folder / "taken"):
         (folder / "taken.chk").mkdir(exist_ok=True)

@@ -134,7 +134,7 @@ def test_msi_installs_runs_reinstalls_upgrades_and_uninstalls_completely():
         record.unlink(missing_ok=True)
         prefix.wine("reg", "add", r"HKCR\.pdf", "/ve", "/d", "VeltraManualTest", "/f")
         prefix.wine("reg", "add", r"HKCR\VeltraManualTest\shell\open\command", "/ve", "/d",
-                    f'"{win_path(BIN / "record_open.exe")}" "{win_path(record)}" "%1"', "/f")
+                    f'"{win_path(BIN / "stand_in.exe")}" record "{win_path(record)}" "%1"', "/f")
         tool = Tool(folder, name="installed", env=prefix.env).start().wait_ready()
         uidriver("click", "btn_op_instruction", env=prefix.env)
         opened = wait_until(lambda: record.exists() and record.read_text("utf-8").splitlines(), timeout=20,

@@ -105,6 +105,7 @@ TEST(Utf8, RoundTripsAndReplacesIllFormedSequences) {
     EXPECT_EQ(u"连接 A", Utf8ToUtf16("连接 A"));
     EXPECT_EQ(u"\U0001F600", Utf8ToUtf16("\xF0\x9F\x98\x80"));
     EXPECT_EQ("\xF0\x9F\x98\x80", Utf16ToUtf8(u"\U0001F600"));
+    EXPECT_EQ("\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF", Utf16ToUtf8(u"\u007F\u0080\u07FF\u0800\uFFFF"));
     EXPECT_EQ("使用文档 -Korvane.pdf", Utf16ToUtf8(Utf8ToUtf16("使用文档 -Korvane.pdf")));
 
     struct Case {
@@ -150,10 +151,11 @@ TEST(ArrangeLinear, HiddenItemsTakeNoSpaceAndOverfullRowsDoNotGoNegative) {
     std::vector<LayoutItem> items(3);
     items[0].fixed_width = 40;
     items[1].visible = false;
+    items[2].padding = UiRect{1, 2, 3, 4};
     const auto r = ArrangeLinear(UiRect{0, 0, 100, 20}, UiRect{}, 4, true, items);
     EXPECT_EQ((UiRect{0, 0, 40, 20}), r[0]);
     EXPECT_EQ(0, r[1].Width());
-    EXPECT_EQ((UiRect{44, 0, 100, 20}), r[2]);
+    EXPECT_EQ((UiRect{45, 2, 97, 16}), r[2]); // 100 less 40, the gap and the padding: 52 wide
 
     items[0].fixed_width = 500;
     const auto tight = ArrangeLinear(UiRect{0, 0, 100, 20}, UiRect{}, 4, true, items);
