@@ -5,7 +5,6 @@ import os
 import re
 import shutil
 import subprocess
-import time
 from pathlib import Path
 
 from harness import (BIN, MANUAL, NATIVE_BIN, ROOT, SCRATCH, Tool, check, track, uidriver, wait_until,

@@ -28,8 +28,8 @@ using Device = std::unique_ptr<ICommInterface, Released>;
 // library's manager pointed at it.
 class Simulator {
 public:
-    explicit Simulator(ledsim::ControllerOptions options = {}, ledsim::FaultOptions faults = {},
-                       ledsim::Topology topology = ledsim::DefaultTopology(), uint64_t frame_budget = 0)
+    explicit Simulator(ControllerOptions options = {}, FaultOptions faults = {},
+                       Topology topology = DefaultTopology(), uint64_t frame_budget = 0)
         : controller_(topology, options), server_(controller_, faults, frame_budget) {
         std::string error;
         EXPECT_TRUE(controller_.Open(error)) << error;
@@ -49,11 +49,11 @@ public:
         return s;
     }
     Device Open() { return Device(OpenCommInterface(manager)); }
-    ledsim::Controller& controller() { return controller_; }
+    Controller& controller() { return controller_; }
 
 private:
-    ledsim::Controller controller_;
-    ledsim::Server server_;
+    Controller controller_;
+    Server server_;
     std::thread thread_;
 
 public:
@@ -87,11 +87,10 @@ Wall SmallWall() {
 // Every port of the sending card's table keeps its own offset, the second eight after the unused word 11;
 // each card's position adds to it.
 TEST(Simulator, PlacesCardsThroughItsRegisters) {
-    ledsim::Topology sixteen;
+    Topology sixteen;
     for (uint16_t p = 0; p < 16; ++p) {
-        sixteen.ports.push_back(ledsim::PortSpec{static_cast<uint16_t>(10 * p + 1),
-                                                 static_cast<uint16_t>(100 + p),
-                                                 {ledsim::CardSpec{1, 2, 3, 5}}});
+        sixteen.ports.push_back(PortSpec{
+            static_cast<uint16_t>(10 * p + 1), static_cast<uint16_t>(100 + p), {CardSpec{1, 2, 3, 5}}});
     }
     Simulator sim({}, {}, sixteen);
     Device d = sim.Open();
@@ -158,12 +157,12 @@ TEST(DeviceFailures, AnAbsentRefusingOrSilentControllerFailsTheOpenInTime) {
     EXPECT_FALSE(SwitchCorrection(absent, true));
     EXPECT_FALSE(absent.LastError().empty());
 
-    ledsim::FaultOptions refuse;
+    FaultOptions refuse;
     refuse.refuse = true;
     Simulator refusing({}, refuse);
     EXPECT_EQ(nullptr, refusing.Open());
 
-    ledsim::FaultOptions silent;
+    FaultOptions silent;
     silent.delay_ms = 60000;
     Simulator never({}, silent);
     never.manager.SetSettings(never.Settings(300));
@@ -174,7 +173,7 @@ TEST(DeviceFailures, AnAbsentRefusingOrSilentControllerFailsTheOpenInTime) {
 }
 
 TEST(DeviceFailures, ALostConnectionFailsEveryLaterCall) {
-    ledsim::FaultOptions faults;
+    FaultOptions faults;
     faults.close_after_writes = 1;
     Simulator sim({}, faults);
     Device d = sim.Open();
@@ -203,9 +202,9 @@ TEST(DeviceFailures, AMalformedFrameClosesOnlyThatConnection) {
 }
 
 TEST(Topology, ParsesAndRefusesByName) {
-    ledsim::Topology t;
+    Topology t;
     std::string error;
-    ASSERT_TRUE(ledsim::ParseTopology(
+    ASSERT_TRUE(ParseTopology(
         R"({"ports":[{"row_offset":10,"cards":[{"row":1,"column":2,"rows":3,"columns":130}]},{"cards":[]},
             {"row_offset":0,"column_offset":65535,"cards":[]}]})",
         t, error))
@@ -229,7 +228,7 @@ TEST(Topology, ParsesAndRefusesByName) {
         {"{\"ports\":[{\"cards\":[{\"rows\":65535,\"columns\":65535}]}]}", "larger than the simulator"},
         {"not json", "a topology is a JSON object"}};
     for (const Case& c : bad) {
-        EXPECT_FALSE(ledsim::ParseTopology(c.json, t, error)) << c.json;
+        EXPECT_FALSE(ParseTopology(c.json, t, error)) << c.json;
         EXPECT_NE(std::string::npos, error.find(c.message)) << error;
     }
     // Each limit is taken; one more is refused.
@@ -242,23 +241,22 @@ TEST(Topology, ParsesAndRefusesByName) {
     };
     for (size_t more : {0, 1}) {
         EXPECT_EQ(more == 0,
-                  ledsim::ParseTopology(
-                      "{\"ports\":[" + list(ledsim::kMaxPorts + more, "{\"cards\":[]}") + "]}", t, error));
-        EXPECT_EQ(more == 0, ledsim::ParseTopology("{\"ports\":[{\"cards\":[" +
-                                                       list(ledsim::kMaxCardsPerPort + more, "{}") + "]}]}",
-                                                   t, error));
-        EXPECT_EQ(more == 0, ledsim::ParseTopology("{\"ports\":[{\"cards\":[{\"columns\":4096,\"rows\":" +
-                                                       std::to_string(16384 + more) + "}]}]}",
-                                                   t, error)); // 64 MiB of coefficients
+                  ParseTopology("{\"ports\":[" + list(kMaxPorts + more, "{\"cards\":[]}") + "]}", t, error));
+        EXPECT_EQ(more == 0,
+                  ParseTopology("{\"ports\":[{\"cards\":[" + list(kMaxCardsPerPort + more, "{}") + "]}]}", t,
+                                error));
+        EXPECT_EQ(more == 0, ParseTopology("{\"ports\":[{\"cards\":[{\"columns\":4096,\"rows\":" +
+                                               std::to_string(16384 + more) + "}]}]}",
+                                           t, error)); // 64 MiB of coefficients
     }
 }
 
 // The simulator serves a bounded number of connections, and none may make it buffer more than its share.
 TEST(Simulator, ConnectionsAndTheirRequestsAreBounded) {
-    Simulator sim({}, {}, ledsim::DefaultTopology(), 64 * 1024);
+    Simulator sim({}, {}, DefaultTopology(), 64 * 1024);
     std::vector<net::Socket> held;
     std::string error;
-    for (int i = 0; i <= ledsim::kMaxConnections; ++i) {
+    for (int i = 0; i <= kMaxConnections; ++i) {
         held.push_back(net::Connect("127.0.0.1", sim.Settings().port, 1000, error));
         ASSERT_TRUE(held.back().Valid()) << error;
     }
