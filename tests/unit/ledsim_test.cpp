@@ -202,6 +202,9 @@ TEST(DeviceFailures, AMalformedFrameClosesOnlyThatConnection) {
 }
 
 TEST(Topology, ParsesAndRefusesByName) {
+    uint32_t width = 0, height = 0;
+    TopologyExtent(DefaultTopology(), width, height); // two ports of four cards of 256 x 256
+    EXPECT_EQ(1024u * 65536 + 512, width * 65536 + height);
     Topology t;
     std::string error;
     ASSERT_TRUE(ParseTopology(
