@@ -1,5 +1,5 @@
 """What the pattern window must show, computed independently of the program: the gamma table in the
-precisions the tool uses, the seam grid, and the image of field and edges."""
+precisions the tool uses, the seam grid, and the image of field and edges; and the seam file's bytes."""
 
 import math
 import struct
@@ -90,42 +90,3 @@ def read_seam_file(data):
     header = struct.unpack("<9i4xd", data[:48])
     records = [struct.unpack("<6if", data[48 + 28 * i:76 + 28 * i]) for i in range((len(data) - 48) // 28)]
     return header, records
-
-
-def gain_map(w, h, records):
-    """One gain per pixel, row-major, 1.0 neutral; each record from its first end point up to its second,
-    stopping at the first cell outside the map; later records win."""
-    cells = [1.0] * (w * h)
-    for x0, y0, x1, y1, _, horizontal, gain in records:
-        if horizontal == 1:
-            if 0 <= y0 < h:
-                x = x0
-                while x < x1 and 0 <= x < w:
-                    cells[y0 * w + x] = gain
-                    x += 1
-        elif 0 <= x0 < w:
-            y = y0
-            while y < y1 and 0 <= y < h:
-                cells[y * w + x0] = gain
-                y += 1
-    return cells
-
-
-def quantise(gain):
-    return 255 if gain >= 2.0 else int(f32(f32(gain) * 128.0)) & 0xFF
-
-
-def card_block(cells, w, h, first_row, first_column, rows, columns):
-    """The bytes a card receives: quantised gains of its rectangle, rows padded to a multiple of 4, zero
-    outside the screen, each 4-byte word reversed."""
-    stride = (columns + 3) // 4 * 4
-    block = bytearray(stride * rows)
-    for r in range(rows):
-        y = first_row + r
-        if y >= h or first_column >= w:
-            break
-        for x in range(min(columns, w - first_column)):
-            block[r * stride + x] = quantise(cells[y * w + first_column + x])
-    for i in range(0, len(block), 4):
-        block[i:i + 4] = block[i:i + 4][::-1]
-    return bytes(block)

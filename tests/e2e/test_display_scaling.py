@@ -3,9 +3,8 @@ read by every new Wine process), while the pattern window stays in the desktop's
 
 import subprocess
 
-import pattern_model as model
+from common import SEGMENTS, X0, Y0, H, W, check_pattern, open_tool
 from harness import Screen, check, open_pattern, uidriver, window_state
-from test_pattern import H, MH, MW, W, X0, Y0, check_image, open_tool
 
 DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
 MEASURED = ["btn_screen_ctr", "edt_start_x", "chkbox_Enable", "btn_op_instruction", "closebtn"]
@@ -37,26 +36,21 @@ def test_layout_scales_with_the_dpi_and_the_pattern_keeps_physical_pixels():
         sim, tool = open_tool()
         base = sizes()
         close(sim, tool)
-        for dpi in (144, 192):
-            set_dpi(dpi)
-            sim, tool = open_tool()
-            got = sizes()
-            for name, (w, h) in base.items():
-                gw, gh = got[name]
-                check(abs(gw - w * dpi / 96) <= 2 and abs(gh - h * dpi / 96) <= 2,
-                      f"at {dpi} DPI {name} is {gw}x{gh}, {w}x{h} at 96")
-            if dpi == 144:
-                # The fields are physical desktop pixels: the window covers exactly them, and every
-                # edge is one pixel, as at 96 DPI.
-                check(open_pattern() == (X0, Y0, W, H), "the pattern window covers (640, 0) to (959, 239)")
-                table = model.gamma_table(2.2)
-                segments = model.grid(W, H, MW, MH)
-                check_image(model.image(W, H, segments, [1.0] * len(segments), 128, table),
-                            "the field and the one-pixel edges at 144 DPI")
-                screen = Screen()
-                check(screen.pixel(X0 - 1, 0) != (186, 186, 186) and screen.pixel(X0 + W, 0) != (186, 186, 186)
-                      and screen.pixel(X0, Y0 + H) != (186, 186, 186), "nothing of the pattern outside it")
-                subprocess.run(["xdotool", "key", "Escape"], check=True)
-            close(sim, tool)
+        set_dpi(144)
+        sim, tool = open_tool()
+        got = sizes()
+        for name, (w, h) in base.items():
+            gw, gh = got[name]
+            check(abs(gw - w * 1.5) <= 2 and abs(gh - h * 1.5) <= 2,
+                  f"at 144 DPI {name} is {gw}x{gh}, {w}x{h} at 96")
+        # The fields are physical desktop pixels: the window covers exactly them, and every edge is one
+        # pixel, as at 96 DPI.
+        check(open_pattern() == (X0, Y0, W, H), "the pattern window covers (640, 0) to (959, 239)")
+        check_pattern([1.0] * len(SEGMENTS), "the field and the one-pixel edges at 144 DPI")
+        screen = Screen()
+        check(all(screen.pixel(x, y) != (186, 186, 186) for x, y in ((X0 - 1, 0), (X0 + W, 0), (X0, Y0 + H))),
+              "nothing of the pattern outside it")
+        subprocess.run(["xdotool", "key", "Escape"], check=True)
+        close(sim, tool)
     finally:
         set_dpi(None)

@@ -1,5 +1,6 @@
 """Start-up, single instance, the main window's controls and the dispatch that needs no device."""
 
+from common import answer_box
 from harness import (BIN, Screen, Tool, check, controls, copy_tool, display_size, uidriver, wait_until,
                      window_state, SCRATCH)
 
@@ -16,9 +17,9 @@ KINDS = {
 }
 
 
-def test_first_start_is_centred_lists_every_control_and_closes_with_0():
+def test_first_start_is_centred_lists_every_control_switches_roles_and_closes_with_0():
     tool = Tool().start().wait_ready()
-    x, y, w, h, state = window_state()
+    x, y, w, h, state = normal = window_state()
     width, height = display_size()
     check(state == "normal", state)
     check((x, y) == ((width - w) // 2, (height - h) // 2), f"window at {x},{y} size {w}x{h} is not centred")
@@ -33,6 +34,29 @@ def test_first_start_is_centred_lists_every_control_and_closes_with_0():
     check(table["btn_connect"][3] == "连接", table["btn_connect"][3])
     Screen().save_png(SCRATCH / "main-window.png", crop=(x, y, w, h))
 
+    uidriver("click", "btn_server")
+    table = wait_until(lambda: (lambda t: t if t["btn_connect"][3] == "启动" else None)(controls()),
+                       message="btn_connect relabelled")
+    check(not table["edt_ip"][1] and not table["edt_port"][1], "address fields disabled for the server")
+    check(table["btn_server"][2] == "1" and table["btn_client"][2] == "0", "server selected")
+    uidriver("click", "OnlyBoxInner")
+    uidriver("click", "OnlyBoxInner")
+    uidriver("click", "btn_client")
+    table = wait_until(lambda: (lambda t: t if t["btn_connect"][3] == "连接" else None)(controls()),
+                       message="btn_connect relabelled back")
+    check(table["edt_ip"][1] and table["edt_port"][1], "address fields enabled for the client")
+    expected = ["取消选择\n", "只修箱体内部\n", "取消选择状态\n", "取消选择\n"]
+    traces = wait_until(lambda: (lambda t: t if len(t) >= 4 else None)(tool.traces()), message="traces")
+    check(traces == expected, f"traces {traces!r}")
+
+    uidriver("click", "maxbtn")
+    wait_until(lambda: window_state()[4] == "maximized", message="maximised")
+    check(window_state()[:4] == (0, 0, width, height), f"maximised to {window_state()}")
+    check(controls()["restorebtn"][1], "restore button usable when maximised")
+    uidriver("click", "restorebtn")
+    wait_until(lambda: window_state() == normal, message="restored")
+    uidriver("click", "minbtn")
+    wait_until(lambda: window_state()[4] == "minimized", message="minimised")
     uidriver("click", "closebtn")
     check(tool.wait_exit() == 0, "closebtn ends the process with 0")
 
@@ -45,47 +69,11 @@ def test_second_start_hands_over_and_exits_minus_2():
     check(window_state()[4] == "normal", "the first instance's window is still there")
 
 
-def test_role_switch_and_traces():
-    tool = Tool().start().wait_ready()
-    uidriver("click", "btn_server")
-    table = wait_until(lambda: (lambda t: t if t["btn_connect"][3] == "启动" else None)(controls()),
-                       message="btn_connect relabelled")
-    check(not table["edt_ip"][1] and not table["edt_port"][1], "address fields disabled for the server")
-    check(table["btn_server"][2] == "1" and table["btn_client"][2] == "0", "server selected")
-
-    uidriver("click", "OnlyBoxInner")
-    uidriver("click", "OnlyBoxInner")
-    uidriver("click", "btn_client")
-    table = wait_until(lambda: (lambda t: t if t["btn_connect"][3] == "连接" else None)(controls()),
-                       message="btn_connect relabelled back")
-    check(table["edt_ip"][1] and table["edt_port"][1], "address fields enabled for the client")
-
-    expected = ["取消选择\n", "只修箱体内部\n", "取消选择状态\n", "取消选择\n"]
-    traces = wait_until(lambda: (lambda t: t if len(t) >= 4 else None)(tool.traces()), message="traces")
-    check(traces == expected, f"traces {traces!r}")
-
-
-def test_window_buttons_minimise_maximise_restore():
-    Tool().start().wait_ready()
-    normal = window_state()
-    width, height = display_size()
-    uidriver("click", "maxbtn")
-    wait_until(lambda: window_state()[4] == "maximized", message="maximised")
-    check(window_state()[:4] == (0, 0, width, height), f"maximised to {window_state()}")
-    check(controls()["restorebtn"][1], "restore button usable when maximised")
-    uidriver("click", "restorebtn")
-    wait_until(lambda: window_state() == normal, message="restored")
-    uidriver("click", "minbtn")
-    wait_until(lambda: window_state()[4] == "minimized", message="minimised")
-
-
 def test_missing_layout_is_reported_and_ends_the_process():
     folder = copy_tool("no-layout")
     tool = Tool(folder, name="no-layout").start()
-    _, out = uidriver("msgbox")
-    caption, text = out.rstrip("\n").split("\t", 1)
-    check("xml\\VTSeamFrame.xml" in text, f"the message names the missing file: {text!r}")
-    uidriver("msgbox", "--ok")
+    out = answer_box()
+    check("xml\\VTSeamFrame.xml" in out, f"the message names the missing file: {out!r}")
     check(tool.wait_exit() not in (0, None), "a non-zero exit code")
 
 
@@ -93,7 +81,6 @@ def test_layout_lacking_a_control_is_reported_by_name():
     layout = (BIN / "xml" / "VTSeamFrame.xml").read_text("utf-8").replace('name="btn_solidify"', 'name="x"')
     folder = copy_tool("lacking-control", layout)
     tool = Tool(folder, name="lacking").start()
-    _, out = uidriver("msgbox")
+    out = answer_box()
     check('"btn_solidify"' in out, f"the message names the control: {out!r}")
-    uidriver("msgbox", "--ok")
     check(tool.wait_exit() == 3, f"exit code {tool.proc.returncode}")

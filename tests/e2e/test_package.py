@@ -5,7 +5,6 @@ import os
 import re
 import shutil
 import subprocess
-import time
 from pathlib import Path
 
 from harness import (BIN, MANUAL, NATIVE_BIN, ROOT, SCRATCH, Tool, check, track, uidriver, wait_until,
@@ -39,29 +38,11 @@ def files_under(folder):
     return {p.relative_to(folder).as_posix() for p in folder.rglob("*") if p.is_file()}
 
 
-def lnk(path):
-    """Target path and arguments of a shell link file."""
-    b = path.read_bytes()
-    u16 = lambda at: int.from_bytes(b[at:at + 2], "little")  # noqa: E731
-    u32 = lambda at: int.from_bytes(b[at:at + 4], "little")  # noqa: E731
-    flags, pos, target, strings = u32(0x14), 0x4C, None, {}
-    if flags & 0x1:  # an item list
-        pos += 2 + u16(pos)
-    if flags & 0x2:  # link info: the local path, in Unicode when the header has room for it
-        if u32(pos + 4) >= 0x24:
-            start = pos + u32(pos + 28)
-            target = b[start:b.index(b"\0\0", start) + 1].decode("utf-16-le").rstrip("\0")
-        else:
-            start = pos + u32(pos + 16)
-            target = b[start:b.index(b"\0", start)].decode("latin-1")
-        pos += u32(pos)
-    for bit in (0x4, 0x8, 0x10, 0x20, 0x40):  # name, relative path, folder, arguments, icon
-        if flags & bit:
-            n = u16(pos)
-            strings[bit] = b[pos + 2:pos + 2 + 2 * n].decode("utf-16-le") if flags & 0x80 else \
-                b[pos + 2:pos + 2 + n].decode("latin-1")
-            pos += 2 + (2 * n if flags & 0x80 else n)
-    return target, strings.get(0x20, "").rstrip("\0")
+def shortcuts(msi):
+    """Name, target and arguments of each Start-menu entry in the MSI's Shortcut table."""
+    rows = subprocess.run(["msiinfo", "export", str(msi), "Shortcut"], capture_output=True, text=True,
+                          check=True).stdout.splitlines()[3:]
+    return {r.split("\t")[2].split("|")[-1]: tuple(r.split("\t")[4:6]) for r in rows}
 
 
 class Prefix:
@@ -94,10 +75,6 @@ class Prefix:
     def start_menu(self):
         found = list(self.path.glob("drive_c/**/Start Menu/Programs/Veltra-Seam"))
         return found[0] if found else None
-
-    def linux(self, windows_path):
-        check(windows_path.lower().startswith("c:\\"), f"{windows_path} is on drive C:")
-        return self.path / "drive_c" / windows_path[3:].replace("\\", "/")
 
     def stop(self):
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -138,14 +115,13 @@ def test_msi_installs_runs_reinstalls_upgrades_and_uninstalls_completely():
         check(files_under(folder) == FILES, f"installed {files_under(folder)}")
         menu = prefix.start_menu()
         check(menu is not None and len(list(menu.glob("*.lnk"))) == 3, "three Start-menu entries")
-        tool_path, _ = lnk(menu / "Veltra-Seam.lnk")
-        wall_path, wall_args = lnk(menu / "模拟墙 (ledsim).lnk")
-        check(prefix.linux(tool_path) == folder / "VeltraSeam.exe", f"the tool's entry names {tool_path}")
-        check(prefix.linux(wall_path) == folder / "ledsim.exe" and wall_args == "serve",
-              f"the wall's entry names {wall_path} {wall_args}")
+        entries = shortcuts(msi)
+        check(entries == {"Veltra-Seam": ("[INSTALLDIR]VeltraSeam.exe", ""),
+                          "模拟墙 (ledsim)": ("[INSTALLDIR]ledsim.exe", "serve"),
+                          "Veltra-Seam 使用文档": (f"[INSTALLDIR]{MANUAL}", "")}, f"the entries: {entries}")
 
         # The practice wall from the installed folder, and the operator's own devicecomm.ini pointing at it.
-        wall = track(subprocess.Popen(["wine", str(prefix.linux(wall_path)), "serve", "--listen", "127.0.0.1:0"],
+        wall = track(subprocess.Popen(["wine", str(folder / "ledsim.exe"), "serve", "--listen", "127.0.0.1:0"],
                                       env=prefix.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL))
         port = int(re.search(rb":(\d+)", wall.stdout.readline()).group(1))
         local = next(p for p in prefix.path.glob("drive_c/users/*/AppData/Local") if "Public" not in str(p))
@@ -157,8 +133,8 @@ def test_msi_installs_runs_reinstalls_upgrades_and_uninstalls_completely():
         record.unlink(missing_ok=True)
         prefix.wine("reg", "add", r"HKCR\.pdf", "/ve", "/d", "VeltraManualTest", "/f")
         prefix.wine("reg", "add", r"HKCR\VeltraManualTest\shell\open\command", "/ve", "/d",
-                    f'"{win_path(BIN / "record_open.exe")}" "{win_path(record)}" "%1"', "/f")
-        tool = Tool(prefix.linux(tool_path).parent, name="installed", env=prefix.env).start().wait_ready()
+                    f'"{win_path(BIN / "stand_in.exe")}" record "{win_path(record)}" "%1"', "/f")
+        tool = Tool(folder, name="installed", env=prefix.env).start().wait_ready()
         uidriver("click", "btn_op_instruction", env=prefix.env)
         opened = wait_until(lambda: record.exists() and record.read_text("utf-8").splitlines(), timeout=20,
                             message="the manual opened")

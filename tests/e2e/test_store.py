@@ -1,24 +1,17 @@
-"""Storing in the cards ("btn_solidify") and the read-back of gains ("btn_read_back")."""
+"""The read-back of gains ("btn_read_back") from what the cards hold, and storing in the cards
+("btn_solidify") for the next power-on."""
 
 import json
 import subprocess
 import time
 
 import pattern_model as model
+from common import answer_box, send_and_expect
 from harness import (NATIVE_BIN, Simulator, Tool, check, controls, import_seam_file, save_seam_file, scratch_dir,
                      tool_for, uidriver, wait_until, win_path)
-from test_upload import FOUR_CARDS, send_and_expect
 
 W, H, MW, MH = 1024, 512, 64, 32  # the default wall of the simulator
-
-
-def tuned_seam_file(folder):
-    """A seam file for the default wall with gains spread over the whole range."""
-    segments = model.grid(W, H, MW, MH)
-    gains = [model.f32(0.7 + ((i * 53) % 140) * 0.005) for i in range(len(segments))]
-    path = folder / "tuned.chk"
-    path.write_bytes(model.seam_header(W, H, MW, MH, gray=128, gamma=2.2) + model.seam_records(segments, gains))
-    return path, segments, gains
+FOUR_CARDS = {"ports": [{"cards": [{"row": 0, "column": 64 * c, "rows": 32, "columns": 64} for c in range(4)]}]}
 
 
 def start(folder, *options):
@@ -28,23 +21,56 @@ def start(folder, *options):
     return sim, tool, journal
 
 
-def test_solidify_copies_the_switch_once_and_stores_every_card_for_the_next_power_on():
-    folder = scratch_dir("store-solidify")
+def read_back(coefficients):
+    uidriver("click", "btn_import_coef")
+    uidriver("filedialog", win_path(coefficients))
+    uidriver("click", "btn_read_back")
+
+
+def test_read_back_returns_the_uploaded_gains_and_solidify_keeps_them_for_the_next_power_on():
+    folder = scratch_dir("store")
     sim, tool, journal = start(folder)
-    import_seam_file(tuned_seam_file(folder)[0])
+    uidriver("click", "btn_read_back")
+    check(answer_box() == "WARNING\tERRER\n", "before any pattern window object")
+
+    # Gains of k / 128 from 0.7 to 1.4, a module's top and left edge alike (its top-left pixel is both):
+    # every card byte is k, and each edge's mean over its pixels is its gain again, exactly.
+    n = (W // MW) * (H // MH)
+    gains = [(90 + (i * 53) % 90) / 128 for i in range(4 * n)]
+    gains[2 * n:3 * n] = gains[:n]
+    seam = folder / "tuned.chk"
+    seam.write_bytes(model.seam_header(W, H, MW, MH) + model.seam_records(model.grid(W, H, MW, MH), gains))
+    import_seam_file(seam)
     wait_until(lambda: controls()["edt_screen_width"][3] == str(W), message="imported")
+    uidriver("click", "btn_read_back")
+    out = answer_box()
+    check(out.startswith("WARNING\t") and "No coefficient file" in out, f"without a coefficient file: {out!r}")
+    wrong = folder / "wrong.dat"
+    wrong.write_bytes(bytes(W * H + 1))
+    read_back(wrong)
+    out = answer_box()
+    check(out.startswith("WARNING\t") and all(str(v) in out for v in (W * H + 1, W * H * 4, W * H)),
+          f"the sizes expected: {out!r}")
+    check(save_seam_file(folder / "refused.chk") == seam.read_bytes(), "the refusals leave the grid")
+
     send_and_expect(" \tsend seam data finish\n")
+    exported = folder / "wall.dat"
+    out = subprocess.run([str(NATIVE_BIN / "ledsim"), "export-dat", "--connect", f"127.0.0.1:{sim.port}",
+                          str(exported)], capture_output=True, text=True, timeout=30)
+    check(out.returncode == 0 and exported.stat().st_size == W * H, f"export: {out.stdout}{out.stderr}")
+    uidriver("click", "btn_reset")
+    check(all(r[6] == 1.0 for r in model.read_seam_file(save_seam_file(folder / "reset.chk"))[1]), "reset")
+    read_back(exported)
+    check(save_seam_file(folder / "back.chk") == seam.read_bytes(), "every gain back from the cards' bytes")
+
     uidriver("click", "chkbox_Enable")
     wait_until(lambda: sim.read(1, 3, 0xDA000005, 4) == "000000a8", message="correction on")
     before = {(p, c): sim.read(p, c, 0xD0020000, 65536) for p, c, *_ in sim.cards()}
-    start_time = time.monotonic()
+    started = time.monotonic()
     uidriver("click", "btn_solidify")
-    _, out = uidriver("msgbox", "--timeout", "20")
-    elapsed = time.monotonic() - start_time
+    out = answer_box(20)
     check(out == " \tsave seam data finish\n", f"message {out!r}")
-    check(1.8 < elapsed < 6, f"a second after the copy and one at the end: {elapsed:.1f} s")
-    uidriver("msgbox", "--ok")
-
+    check(time.monotonic() - started > 1.8, "a second after the switch's copy and one at the end")
     lines = journal.read_text().splitlines()
     stores = [i for i, line in enumerate(lines) if " 0xda000002 " in line]
     copies = [i for i, line in enumerate(lines) if " 0xdf079400 " in line]
@@ -60,98 +86,24 @@ def test_solidify_copies_the_switch_once_and_stores_every_card_for_the_next_powe
         check(again.read(p, c, 0xDA000005, 4) == "000000a8", f"card {p}/{c} starts with the stored switch")
 
 
-def test_solidify_without_cards_waits_a_second_and_finishes():
+def test_solidify_without_cards_waits_a_second_and_a_link_lost_ends_in_device_errer():
     folder = scratch_dir("store-no-cards")
     (folder / "none.json").write_text('{"ports": [{"cards": []}]}')
     sim, tool, journal = start(folder, "--topology", str(folder / "none.json"))
-    start_time = time.monotonic()
+    started = time.monotonic()
     uidriver("click", "btn_solidify")
-    _, out = uidriver("msgbox", "--timeout", "20")
-    elapsed = time.monotonic() - start_time
-    check(out == " \tsave seam data finish\n" and 0.9 < elapsed < 3, f"{out!r} after {elapsed:.1f} s")
-    uidriver("msgbox", "--ok")
+    out = answer_box(20)
+    check(out == " \tsave seam data finish\n" and time.monotonic() - started > 0.9, f"{out!r} after a second")
     check(journal.read_text() == "", "nothing written")
+    uidriver("click", "closebtn")
+    tool.wait_exit()
 
-
-def test_solidify_with_a_link_lost_before_every_card_stored_ends_in_device_errer():
     folder = scratch_dir("store-link-lost")
     (folder / "four.json").write_text(json.dumps(FOUR_CARDS))
     # The switch copy and two store commands arrive; the third store command is lost with the link.
     sim, tool, journal = start(folder, "--topology", str(folder / "four.json"), "--close-after-writes", "3")
     uidriver("click", "btn_solidify")
-    _, out = uidriver("msgbox", "--timeout", "20")
-    check(out == "warnning\tdevice errer\n", f"message {out!r}")
-    uidriver("msgbox", "--ok")
+    check(answer_box(20) == "warnning\tdevice errer\n", "device errer")
     stores = [line for line in journal.read_text().splitlines() if " 0xda000002 " in line]
     check(len(stores) == 2, f"two cards stored: {stores}")
     check(controls()["btn_solidify"][1], "the window takes input again")
-
-
-def saved_gains(folder, name):
-    return model.read_seam_file(save_seam_file(folder / name))
-
-
-def test_read_back_returns_the_uploaded_gains_from_an_exported_coefficient_file():
-    folder = scratch_dir("store-read-back")
-    sim, tool, journal = start(folder)
-    path, segments, gains = tuned_seam_file(folder)
-    import_seam_file(path)
-    wait_until(lambda: controls()["edt_screen_width"][3] == str(W), message="imported")
-    send_and_expect(" \tsend seam data finish\n")
-    exported = folder / "wall.dat"
-    out = subprocess.run([str(NATIVE_BIN / "ledsim"), "export-dat", "--connect", f"127.0.0.1:{sim.port}",
-                          str(exported)], capture_output=True, text=True, timeout=30)
-    check(out.returncode == 0 and exported.stat().st_size == W * H, f"export: {out.stdout}{out.stderr}")
-
-    uidriver("click", "btn_reset")
-    _, reset = saved_gains(folder, "reset.chk")
-    check(all(r[6] == 1.0 for r in reset), "every gain back at 1.0")
-    uidriver("click", "btn_import_coef")
-    uidriver("filedialog", win_path(exported))
-    uidriver("click", "btn_read_back")
-    _, back = saved_gains(folder, "back.chk")
-
-    # Expected: each segment's mean, in single precision, of the bytes the cards hold over 128.
-    cells = model.gain_map(W, H, [(*s, 0, 1 if i < len(segments) // 2 else 0, g)
-                                  for i, (s, g) in enumerate(zip(segments, gains))])
-    quantised = [model.quantise(c) / 128 for c in cells]
-    worst = 0.0
-    for i, ((x0, y0, x1, y1), g) in enumerate(zip(segments, gains)):
-        covered = [quantised[y0 * W + x] for x in range(x0, x1)] if i < len(segments) // 2 else \
-            [quantised[y * W + x0] for y in range(y0, y1)]
-        total = 0.0
-        for v in covered:
-            total = model.f32(total + v)
-        check(back[i][6] == model.f32(total / len(covered)), f"segment {i}: {back[i][6]} from the card bytes")
-        check(back[i][:6] == (x0, y0, x1, y1, 0, 1 if i < len(segments) // 2 else 0), f"segment {i} kept its fields")
-        worst = max(worst, abs(back[i][6] - g))
-    # One quantisation step, and for a top edge its corner pixel, which the module's left edge paints.
-    check(worst < 1 / 128 + 0.7 / (MW - 1), f"largest deviation from the tuned gains {worst:.4f}")
-
-
-def test_read_back_refusals_leave_the_grid_unchanged():
-    folder = scratch_dir("store-refusals")
-    sim, tool, journal = start(folder)
-    uidriver("click", "btn_read_back")
-    _, out = uidriver("msgbox")
-    check(out == "WARNING\tERRER\n", f"before any pattern window object: {out!r}")
-    uidriver("msgbox", "--ok")
-
-    path, _, _ = tuned_seam_file(folder)
-    import_seam_file(path)
-    wait_until(lambda: controls()["edt_screen_width"][3] == str(W), message="imported")
-    uidriver("click", "btn_read_back")
-    _, out = uidriver("msgbox")
-    check(out.startswith("WARNING\t") and "No coefficient file" in out, f"without a coefficient file: {out!r}")
-    uidriver("msgbox", "--ok")
-    wrong = folder / "wrong.dat"
-    wrong.write_bytes(bytes(W * H + 1))
-    uidriver("click", "btn_import_coef")
-    uidriver("filedialog", win_path(wrong))
-    uidriver("click", "btn_read_back")
-    _, out = uidriver("msgbox")
-    check(out.startswith("WARNING\t") and str(W * H + 1) in out and str(W * H * 4) in out and str(W * H) in out,
-          f"the sizes expected: {out!r}")
-    uidriver("msgbox", "--ok")
-    saved_gains(folder, "after.chk")
-    check(path.read_bytes()[48:] == (folder / "after.chk").read_bytes()[48:], "the grid is unchanged")

@@ -1,9 +1,10 @@
-// The device library against a controller that misbehaves on purpose, over loopback: every call has
-// one deadline, an answer longer than its request allows is refused before it is kept, and counts that
-// cannot be a wall are cut.
+// The controller protocol's bytes, and the device library against a controller that misbehaves on
+// purpose, over loopback: every call has one deadline, an answer longer than its request allows is
+// refused before it is kept, and counts that cannot be a wall are cut.
 #include "lib/devicecomm/devicecomm.h"
 #include "lib/devicecomm/devicecomm_ini.h"
 #include "lib/devicecomm/protocol.h"
+#include "tests/unit/support.h"
 
 #include <gtest/gtest.h>
 
@@ -12,24 +13,27 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
+
+using namespace devproto;
 
 namespace {
 
 std::vector<uint8_t> Answer(uint8_t status, std::vector<uint8_t> payload = {}) {
-    return devproto::EncodeResponse(devproto::Response{static_cast<devproto::Status>(status), payload});
+    return EncodeResponse(Response{static_cast<Status>(status), payload});
 }
 
 std::vector<uint8_t> Hello() {
     std::vector<uint8_t> p;
-    devproto::PutU64(p, 7);
-    devproto::PutU32(p, devproto::kVersion);
+    PutU64(p, 7);
+    PutU32(p, kVersion);
     return Answer(0, p);
 }
 
 std::vector<uint8_t> Count(uint32_t n) {
     std::vector<uint8_t> p;
-    devproto::PutU32(p, n);
+    PutU32(p, n);
     return Answer(0, p);
 }
 
@@ -37,7 +41,7 @@ std::vector<uint8_t> Count(uint32_t n) {
 // whether the library closed the link while the answer was still going out.
 class FakeController {
 public:
-    using Script = std::function<std::vector<uint8_t>(const devproto::Request&)>;
+    using Script = std::function<std::vector<uint8_t>(const Request&)>;
 
     FakeController(Script script, int drip_ms = 0) : script_(std::move(script)), drip_ms_(drip_ms) {
         std::string error;
@@ -71,10 +75,9 @@ private:
         std::vector<uint8_t> pending;
         uint8_t chunk[4096];
         while (!stop_) {
-            devproto::Frame frame;
+            Frame frame;
             size_t used = 0;
-            if (devproto::TakeFrame(pending.data(), pending.size(), frame, used) !=
-                devproto::ParseResult::Ok) {
+            if (TakeFrame(pending.data(), pending.size(), frame, used) != ParseResult::Ok) {
                 const long n = net::RecvSome(s, chunk, sizeof(chunk), 50);
                 if (n == 0) {
                     return;
@@ -83,8 +86,8 @@ private:
                 continue;
             }
             pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(used));
-            devproto::Request q;
-            ASSERT_TRUE(devproto::DecodeRequest(frame, q));
+            Request q;
+            ASSERT_TRUE(DecodeRequest(frame, q));
             const std::vector<uint8_t> answer = script_(q);
             const size_t step = drip_ms_ > 0 ? 1 : answer.size();
             for (size_t at = 0; at < answer.size() && !stop_; at += step) {
@@ -94,7 +97,7 @@ private:
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(drip_ms_));
             }
-            if (answer.size() >= 4 && devproto::GetU32(answer.data()) + 4 > answer.size()) {
+            if (answer.size() >= 4 && GetU32(answer.data()) + 4 > answer.size()) {
                 // Only the head of a long answer went out: the library must close rather than wait.
                 cut_off = net::RecvSome(s, chunk, sizeof(chunk), 3000) == 0;
                 return;
@@ -112,12 +115,124 @@ private:
 // A frame head announcing `length` bytes of body, and nothing of the body.
 std::vector<uint8_t> Announce(uint32_t length) {
     std::vector<uint8_t> head;
-    devproto::PutU32(head, length);
+    PutU32(head, length);
     head.push_back(0);
     return head;
 }
 
+bool RoundTrip(const std::vector<uint8_t>& bytes, Request& out) {
+    Frame frame;
+    size_t used = 0;
+    return TakeFrame(bytes.data(), bytes.size(), frame, used) == ParseResult::Ok && used == bytes.size() &&
+           DecodeRequest(frame, out);
+}
+
+Request Make(Op op, int32_t port, uint32_t card, uint32_t address, uint32_t length,
+             std::vector<uint8_t> data = {}) {
+    return Request{op, port, card, address, length, std::move(data)};
+}
+
+auto Fields(const Request& r) {
+    return std::tie(r.op, r.port, r.card, r.address, r.length, r.data);
+}
+
 } // namespace
+
+TEST(DeviceProtocol, RequestsAreByteExactAndDecodeToThemselves) {
+    const struct {
+        Request request;
+        std::vector<uint8_t> bytes;
+    } cases[] = {
+        {Make(Op::WriteCard, -1, 0x2FFF, 0xDA000005, 4, {0, 0, 0, 0xA8}),
+         Bytes({0,    0, 0, 21, 6, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0x2F, 0xFF,
+                0xDA, 0, 0, 5,  0, 0,    0,    4,    0,    0, 0, 0xA8})},
+        {Make(Op::ReadCard, 3, 0x2005, 0xD0000008, 4),
+         Bytes({0, 0, 0, 17, 5, 0, 0, 0, 3, 0, 0, 0x20, 5, 0xD0, 0, 0, 8, 0, 0, 0, 4})},
+        {Make(Op::ReadSender, 0, 0, 0xA72000, 256), Bytes({0, 0, 0, 9, 4, 0, 0xA7, 0x20, 0, 0, 0, 1, 0})},
+        {Make(Op::CardCount, 1, 0, 0, 0), Bytes({0, 0, 0, 5, 3, 0, 0, 0, 1})},
+        {Make(Op::PortCount, 0, 0, 0, 0), Bytes({0, 0, 0, 1, 2})},
+        {Make(Op::Hello, 0, 0, 0, 0), Bytes({0, 0, 0, 1, 1})},
+        {Make(Op::WriteCard, 7, 0x2001, 0xD0020000, 1000, std::vector<uint8_t>(1000, 0x80)), {}}};
+    for (const auto& c : cases) {
+        const std::vector<uint8_t> bytes = EncodeRequest(c.request);
+        if (!c.bytes.empty()) {
+            EXPECT_EQ(c.bytes, bytes);
+        }
+        Request back;
+        ASSERT_TRUE(RoundTrip(bytes, back));
+        EXPECT_TRUE(Fields(c.request) == Fields(back)) << static_cast<int>(c.request.op);
+    }
+    Response r;
+    r.status = Status::WriteRefused;
+    r.payload = {1, 2};
+    EXPECT_EQ(Bytes({0, 0, 0, 3, 6, 1, 2}), EncodeResponse(r));
+}
+
+TEST(DeviceProtocol, FramesArriveInPieces) {
+    Request q;
+    q.op = Op::CardCount;
+    q.port = 1;
+    std::vector<uint8_t> stream = EncodeRequest(q);
+    const std::vector<uint8_t> second = EncodeRequest(Request{});
+    stream.insert(stream.end(), second.begin(), second.end());
+    Frame frame;
+    size_t used = 0;
+    for (size_t cut = 0; cut < 9; ++cut) {
+        EXPECT_EQ(ParseResult::NeedMore, TakeFrame(stream.data(), cut, frame, used)) << cut;
+    }
+    ASSERT_EQ(ParseResult::Ok, TakeFrame(stream.data(), stream.size(), frame, used));
+    EXPECT_EQ(9u, used);
+    ASSERT_EQ(ParseResult::Ok, TakeFrame(stream.data() + used, stream.size() - used, frame, used));
+    EXPECT_EQ(static_cast<uint8_t>(Op::Hello), frame.code);
+}
+
+TEST(DeviceProtocol, RefusesFramesThatLie) {
+    Frame frame;
+    size_t used = 0;
+    const std::vector<uint8_t> empty = Bytes({0, 0, 0, 0, 1});
+    EXPECT_EQ(ParseResult::Malformed, TakeFrame(empty.data(), empty.size(), frame, used));
+    EXPECT_EQ(ParseResult::Malformed, TakeFrame(empty.data(), 4, frame, used)); // the length alone tells
+    const std::vector<uint8_t> huge = Bytes({0x7F, 0xFF, 0xFF, 0xFF, 6});
+    EXPECT_EQ(ParseResult::Malformed, TakeFrame(huge.data(), huge.size(), frame, used));
+    // The largest body a frame may have is waited for; one byte more is a lie.
+    std::vector<uint8_t> largest(5, 6);
+    PutBE32(largest.data(), kMaxBody);
+    EXPECT_EQ(ParseResult::NeedMore, TakeFrame(largest.data(), largest.size(), frame, used));
+    PutBE32(largest.data(), kMaxBody + 1);
+    EXPECT_EQ(ParseResult::Malformed, TakeFrame(largest.data(), largest.size(), frame, used));
+
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+    };
+    const Case cases[] = {
+        {"unknown op", Bytes({0, 0, 0, 1, 0x7F})},
+        {"hello with a body", Bytes({0, 0, 0, 2, 0x01, 0})},
+        {"card count cut short", Bytes({0, 0, 0, 3, 0x03, 0, 0})},
+        {"read with a trailing byte",
+         Bytes({0, 0, 0, 18, 0x05, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 4, 9})},
+        {"write whose length overstates its data",
+         Bytes({0, 0, 0, 19, 0x06, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 4, 1, 2})},
+        {"write whose length understates its data",
+         Bytes({0, 0, 0, 20, 0x06, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 2, 3})},
+        {"read longer than a frame can carry",
+         Bytes({0, 0, 0, 17, 0x05, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 0x7F, 0xFF, 0xFF, 0xFF})},
+        {"read one byte longer",
+         Bytes({0, 0, 0, 17, 0x05, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 4, 0, 0, 1})},
+        {"sender read one byte longer", Bytes({0, 0, 0, 9, 0x04, 0, 0, 0, 0, 4, 0, 0, 1})}};
+    for (const Case& c : cases) {
+        Request out;
+        EXPECT_FALSE(RoundTrip(c.bytes, out)) << c.what;
+    }
+    // A read of exactly the most a frame carries is a request like any other.
+    Request largest_read;
+    EXPECT_TRUE(RoundTrip(Bytes({0, 0, 0, 17, 0x05, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 0x04, 0, 0, 0}),
+                          largest_read));
+    EXPECT_EQ(kMaxData, largest_read.length);
+    Frame bad_status{42, {}};
+    Response r;
+    EXPECT_FALSE(DecodeResponse(bad_status, r));
+}
 
 TEST(DeviceLink, DeadlinesGrowWithTheRegisterDataOfACall) {
     EXPECT_EQ(3000u, CallDeadlineMs(3000, 0));
@@ -132,28 +247,26 @@ TEST(DeviceLink, DeadlinesGrowWithTheRegisterDataOfACall) {
 TEST(DeviceLink, AnswersLongerThanTheirRequestAllowsEndTheCall) {
     const struct {
         const char* name;
-        devproto::Op op;
+        Op op;
         uint32_t announced;
-    } cases[] = {
-        {"hello", devproto::Op::Hello, 64u << 20},
-        {"port count", devproto::Op::PortCount, 6},
-        {"4-byte read", devproto::Op::ReadCard, 64u << 20},
-        {"write", devproto::Op::WriteCard, 2},
-    };
+    } cases[] = {{"hello", Op::Hello, 64u << 20},
+                 {"port count", Op::PortCount, 6},
+                 {"4-byte read", Op::ReadCard, 64u << 20},
+                 {"write", Op::WriteCard, 2}};
     for (const auto& c : cases) {
-        FakeController fake([&](const devproto::Request& q) {
-            return q.op == c.op ? Announce(c.announced) : q.op == devproto::Op::Hello ? Hello() : Count(1);
+        FakeController fake([&](const Request& q) {
+            return q.op == c.op ? Announce(c.announced) : q.op == Op::Hello ? Hello() : Count(1);
         });
         CCommInstMan manager(fake.Settings(20000));
         ICommInterface* device = OpenCommInterface(manager);
-        if (c.op == devproto::Op::Hello) {
+        if (c.op == Op::Hello) {
             EXPECT_EQ(nullptr, device) << c.name;
         } else {
             ASSERT_NE(nullptr, device) << c.name;
             uint8_t buffer[4] = {1, 2, 3, 4};
-            if (c.op == devproto::Op::PortCount) {
+            if (c.op == Op::PortCount) {
                 EXPECT_EQ(0, device->GetPortCount()) << c.name;
-            } else if (c.op == devproto::Op::ReadCard) {
+            } else if (c.op == Op::ReadCard) {
                 EXPECT_EQ(-1, device->ReadCardRegister(0, 0x2000, 0xD0000008, buffer, 4)) << c.name;
             } else {
                 EXPECT_EQ(-1, device->WriteCardRegister(0, 0x2000, 0xDA000002, buffer, 4, kWaitForReply));
@@ -171,7 +284,7 @@ TEST(DeviceLink, AnswersLongerThanTheirRequestAllowsEndTheCall) {
 // takes longer than it. A well-paced answer of the same length passes.
 TEST(DeviceLink, ADrippedAnswerEndsTheCallAtItsDeadline) {
     for (const bool drip : {false, true}) {
-        FakeController fake([](const devproto::Request&) { return Hello(); }, drip ? 100 : 0);
+        FakeController fake([](const Request&) { return Hello(); }, drip ? 100 : 0);
         CCommInstMan manager(fake.Settings(400));
         EXPECT_EQ(drip ? 1 : 0, manager.InitDeviceList()) << "drip " << drip;
     }
@@ -189,10 +302,8 @@ TEST(DeviceLink, CountsThatCannotBeAWallAreCutWithATrace) {
         {0xFFFFFFFF, 3, 16, 3, 1},
     };
     for (const auto& c : cases) {
-        FakeController fake([&](const devproto::Request& q) {
-            return q.op == devproto::Op::Hello       ? Hello()
-                   : q.op == devproto::Op::PortCount ? Count(c.ports)
-                                                     : Count(c.cards);
+        FakeController fake([&](const Request& q) {
+            return q.op == Op::Hello ? Hello() : q.op == Op::PortCount ? Count(c.ports) : Count(c.cards);
         });
         std::vector<std::string> traces;
         CCommInstMan manager(fake.Settings(3000, &traces));
@@ -208,9 +319,8 @@ TEST(DeviceLink, CountsThatCannotBeAWallAreCutWithATrace) {
 // The waiting write answers for the writes posted before it: one refused among them fails it too.
 TEST(DeviceLink, AWaitingWriteReportsARefusedPostedWrite) {
     int writes = 0;
-    FakeController fake([&](const devproto::Request& q) {
-        return q.op == devproto::Op::Hello ? Hello() : Answer(++writes == 2 ? 6 : 0);
-    });
+    FakeController fake(
+        [&](const Request& q) { return q.op == Op::Hello ? Hello() : Answer(++writes == 2 ? 6 : 0); });
     CCommInstMan manager(fake.Settings(3000));
     ICommInterface* device = OpenCommInterface(manager);
     ASSERT_NE(nullptr, device);
@@ -224,8 +334,8 @@ TEST(DeviceLink, AWaitingWriteReportsARefusedPostedWrite) {
 
 TEST(DeviceLink, SettingsFileKeysAreReadInTheirSectionWithinTheirRanges) {
     const struct {
-        const char* text;
-        const char* host;
+        std::string text;
+        std::string host;
         int port, connect_ms, reply_ms;
     } cases[] = {
         {"", "127.0.0.1", 26600, 2000, 3000},
@@ -233,10 +343,14 @@ TEST(DeviceLink, SettingsFileKeysAreReadInTheirSectionWithinTheirRanges) {
          2000, 500},
         {"\xEF\xBB\xBF[Controller]\nPORT=1\nConnect_Timeout_Ms=100\nreply_timeout_ms=30000", "127.0.0.1", 1,
          100, 30000},
+        {"[controller]\nport=65535\nconnect_timeout_ms=30000\nreply_timeout_ms=100\naddress=" +
+             std::string(64, 'a'),
+         std::string(63, 'a'), 65535, 30000, 100},
         {"[controller]\nport=65536\nconnect_timeout_ms=99\nreply_timeout_ms=30001\n", "127.0.0.1", 26600,
          2000, 3000},
-        {"[other]\nport=7000\n[controller]\n;port=7001\nport\nport=-5\n", "127.0.0.1", 26600, 2000, 3000},
-    };
+        {"[controller]\nport=0\nconnect_timeout_ms=30001\nreply_timeout_ms=99\n", "127.0.0.1", 26600, 2000,
+         3000},
+        {"[other]\nport=7000\n[controller]\n;port=7001\nport\nport=-5\n", "127.0.0.1", 26600, 2000, 3000}};
     for (const auto& c : cases) {
         const DeviceSettings s = ParseDeviceSettings(c.text);
         EXPECT_EQ(c.host, s.host) << c.text;
@@ -244,4 +358,30 @@ TEST(DeviceLink, SettingsFileKeysAreReadInTheirSectionWithinTheirRanges) {
         EXPECT_EQ(c.connect_ms, s.connect_timeout_ms) << c.text;
         EXPECT_EQ(c.reply_ms, s.reply_timeout_ms) << c.text;
     }
+    // The simulator's address on its command line: four parts of at most three digits, 0 to 255 each.
+    const struct {
+        const char* text;
+        bool ok;
+    } endpoints[] = {{"127.0.0.1:26600", true},
+                     {"255.255.255.255:65535", true},
+                     {"256.0.0.1:1", false},
+                     {"1.2.3.4:65536", false},
+                     {"1.2.3:5", false},
+                     {"1.2.3.4.5:5", false},
+                     {"1..3.4:5", false},
+                     {"1.2.3.4:", false},
+                     {":5", false},
+                     {"1.2.3.0001:5", false},
+                     {"1.2.3.4:5x", false},
+                     {"1.2.3.:5", false}};
+    for (const auto& e : endpoints) {
+        std::string host;
+        uint16_t port = 0;
+        EXPECT_EQ(e.ok, net::ParseEndpoint(e.text, host, port)) << e.text;
+    }
+    std::string host;
+    uint16_t port = 0;
+    ASSERT_TRUE(net::ParseEndpoint("10.20.30.40:5060", host, port));
+    EXPECT_EQ("10.20.30.40", host);
+    EXPECT_EQ(5060, port);
 }

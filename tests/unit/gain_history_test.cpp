@@ -1,4 +1,5 @@
 #include "seam/gain_history.h"
+#include "tests/unit/support.h"
 
 #include <gtest/gtest.h>
 
@@ -6,15 +7,6 @@
 #include <vector>
 
 namespace {
-
-ScreenParams Sizes(int32_t w, int32_t h) {
-    ScreenParams p;
-    p.screen_width = w;
-    p.screen_height = h;
-    p.mod_width = 64;
-    p.mod_height = 32;
-    return p;
-}
 
 bool SameBytes(const std::vector<SeamSegment>& a, const std::vector<SeamSegment>& b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(SeamSegment)) == 0;
@@ -27,7 +19,7 @@ const StepInfo kCommand{StepKind::Command, 0, 0, false};
 class History : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, Sizes(128, 64), cache));
+        ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, Screen(128, 64, 64, 32), cache));
         grid.SelectSeamAt(128, 64, 64, 32, 70, 10);
     }
     bool Notch(int64_t at_ms, int times = 1, uint32_t peer = 0, bool replayed = false) {
@@ -58,6 +50,7 @@ TEST_F(History, NotchesOnOneSelectionWithinASecondAreOneStepUndoneBitForBit) {
     ASSERT_TRUE(Notch(1000));     // a second after the notch before
     ASSERT_TRUE(Notch(2000, 10)); // a coarse notch is one notch too
     EXPECT_EQ(1u, history.UndoCount());
+    EXPECT_EQ(sizeof(HistoryStep) + 2 * sizeof(GainChange), history.Bytes()) << "two records, once each";
     const std::vector<SeamSegment> tuned = grid.CopySeamGrid();
     ASSERT_NE(nullptr, Undo());
     EXPECT_TRUE(SameBytes(start, grid.Segments()));
@@ -73,15 +66,13 @@ TEST_F(History, WhatEndsAMerge) {
         int64_t second_at;
         bool other_seam, travelled, undo_redo, keys;
         size_t steps;
-    } cases[] = {
-        {"1001 ms later", 1001, false, false, false, false, 2},
-        {"the clock went back", -1, false, false, false, false, 2},
-        {"another seam", 10, true, false, false, false, 2},
-        {"one travelled, one did not", 10, false, true, false, false, 2},
-        {"an undo and a redo between", 10, false, false, true, false, 2},
-        {"a key step between", 10, false, false, false, true, 3},
-        {"nothing between", 10, false, false, false, false, 1},
-    };
+    } cases[] = {{"1001 ms later", 1001, false, false, false, false, 2},
+                 {"the clock went back", -1, false, false, false, false, 2},
+                 {"another seam", 10, true, false, false, false, 2},
+                 {"one travelled, one did not", 10, false, true, false, false, 2},
+                 {"an undo and a redo between", 10, false, false, true, false, 2},
+                 {"a key step between", 10, false, false, false, true, 3},
+                 {"nothing between", 10, false, false, false, false, 1}};
     for (const Case& c : cases) {
         SetUp();
         history.Clear();
@@ -127,7 +118,7 @@ TEST_F(History, ACommandThatInstallsAnotherLengthIsUndoneWholeWithItsScreen) {
     std::vector<SeamSegment> next(before.begin(), before.begin() + 10);
     next[3].gain = 0.9f;
     next[4].selected = 1;
-    ScreenState screens[2] = {ScreenState{Sizes(128, 64), cache}, ScreenState{}};
+    ScreenState screens[2] = {ScreenState{Screen(128, 64, 64, 32), cache}, ScreenState{}};
     screens[1].params.gray_scale = 99;
     ASSERT_TRUE(history.RecordReplace(kCommand, grid.Segments(), next, screens));
     grid.ReplaceSeamGrid(next);
@@ -145,11 +136,18 @@ TEST_F(History, ACommandThatInstallsAnotherLengthIsUndoneWholeWithItsScreen) {
                 undone->screen_after.params.gray_scale == 99);
     ASSERT_NE(nullptr, Redo());
     EXPECT_TRUE(SameBytes(next, grid.Segments()));
+    ASSERT_NE(nullptr, Redo());
+    EXPECT_TRUE(SameBytes(longer, grid.Segments())) << "the records it added are back";
+    Undo();
     ASSERT_TRUE(Keys(history));
     EXPECT_EQ(0u, history.RedoCount()) << "a new step ends the redos";
+    // Left: the six records cut off and the one whose flag changed, the gain of record 3, ten keys.
+    EXPECT_EQ(2 * sizeof(HistoryStep) + 7 * sizeof(RecordChange) + 11 * sizeof(GainChange), history.Bytes());
 }
 
 TEST_F(History, BoundedByStepsAndBytes) {
+    // A key step of 16 records takes the step's own size and 12 bytes a record.
+    const uint64_t one = sizeof(HistoryStep) + 16 * sizeof(GainChange);
     GainHistory few(1 << 20, 3);
     std::vector<std::vector<SeamSegment>> states{grid.CopySeamGrid()};
     for (int i = 0; i < 5; ++i) {
@@ -157,12 +155,11 @@ TEST_F(History, BoundedByStepsAndBytes) {
         states.push_back(grid.CopySeamGrid());
     }
     EXPECT_EQ(3u, few.UndoCount());
+    EXPECT_EQ(3 * one, few.Bytes());
     while (few.Undo(grid.Records()) != nullptr) {
     }
     EXPECT_TRUE(SameBytes(states[2], grid.Segments())) << "the two oldest steps made room";
 
-    // A key step of 16 records takes the step's own size and 12 bytes a record: two fit, not three.
-    const uint64_t one = sizeof(HistoryStep) + 16 * sizeof(GainChange);
     GainHistory small(2 * one);
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(Keys(small));
@@ -177,16 +174,20 @@ TEST_F(History, BoundedByStepsAndBytes) {
     ASSERT_TRUE(tiny.Record(StepInfo{StepKind::Notch, 0, 0, false}, notch, grid.Segments()));
     EXPECT_FALSE(Keys(tiny));
     EXPECT_EQ(0u, tiny.UndoCount() + tiny.Bytes());
-    EXPECT_FALSE(GainHistory(8).SnapshotAll(grid.Segments()).taken) << "a copy of 64 bytes of gains";
+    // Snapshots of 16 gains (64 bytes), and of the two selected with their indices (16 bytes).
+    EXPECT_TRUE(GainHistory(64).SnapshotAll(grid.Segments()).taken);
+    EXPECT_FALSE(GainHistory(63).SnapshotAll(grid.Segments()).taken);
+    EXPECT_TRUE(GainHistory(16).SnapshotSelected(grid.Segments()).taken);
+    EXPECT_FALSE(GainHistory(15).SnapshotSelected(grid.Segments()).taken);
 }
 
 TEST_F(History, ClearedOnlyWhenTheGridIsBuiltForOtherSizes) {
     Keys(history);
-    ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, Sizes(128, 64), cache));
+    ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, Screen(128, 64, 64, 32), cache));
     EXPECT_EQ(1u, history.UndoCount()) << "same sizes keep the grid and its steps";
-    ASSERT_EQ(kGridRefused, BuildSeamGridKeepingHistory(grid, history, Sizes(100, 64), cache));
+    ASSERT_EQ(kGridRefused, BuildSeamGridKeepingHistory(grid, history, Screen(100, 64, 64, 32), cache));
     EXPECT_EQ(1u, history.UndoCount()) << "refused sizes leave the grid as it was";
-    ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, Sizes(128, 64), cache));
+    ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, Screen(128, 64, 64, 32), cache));
     EXPECT_EQ(0u, history.UndoCount()) << "rebuilt: every gain is 1.0 again";
 
     Keys(history); // a grid changed behind the history's back is never written with its steps

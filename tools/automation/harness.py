@@ -340,10 +340,15 @@ _second = {}
 
 
 def _stop_second():
-    for proc in _second.get("procs", []):
+    # Every process of the second prefix ends with its Wine server (services, device drivers, ...); then
+    # the display goes.
+    if "env" in _second:
+        subprocess.run(["wineserver", "-k"], env=_second["env"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+    for proc in reversed(_second.get("procs", [])):  # the server, then the display
         if proc.poll() is None:
-            proc.kill()
-            proc.wait(timeout=10)
+            proc.terminate()
+        proc.wait(timeout=10)
 
 
 def second_instance():

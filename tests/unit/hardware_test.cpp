@@ -1,8 +1,11 @@
-// The upload's portable half: gain map, quantising, blocks, and the sequence of device calls.
+// The hardware commands' portable half: gain map, quantising and blocks, the upload's and the store's
+// sequences of device calls, and the read-back's means.
 #include "hardware/coefficient_block.h"
 #include "hardware/gain_map.h"
+#include "hardware/read_back.h"
 #include "hardware/send_seam_data.h"
-#include "tests/unit/fake_device.h"
+#include "hardware/solidify.h"
+#include "tests/unit/support.h"
 
 #include <gtest/gtest.h>
 
@@ -31,47 +34,24 @@ std::vector<uint8_t> Block(const GainMap& map, CardRect card) {
 class Recorder final : public SendProgress {
 public:
     std::vector<std::wstring> lines;
-    uint64_t last_done = 0, last_total = 0;
+    std::string steps; // every Progress call as "done/total "
     void Trace(const std::wstring& line) override { lines.push_back(line); }
-    void Progress(uint64_t done, uint64_t total) override { last_done = done, last_total = total; }
+    void Progress(uint64_t done, uint64_t total) override {
+        steps += std::to_string(done) + "/" + std::to_string(total) + " ";
+    }
 };
-
-ScreenParams Screen(int32_t w, int32_t h) {
-    ScreenParams p;
-    p.screen_width = w;
-    p.screen_height = h;
-    return p;
-}
-
-std::string Call(int port, int card, uint32_t address, uint32_t length, std::string bytes = "") {
-    return std::to_string(port) + " " + std::to_string(card) + " " + std::to_string(address) + " " +
-           std::to_string(length) + (bytes.empty() ? "" : " " + bytes);
-}
 
 } // namespace
 
 TEST(CoefficientBlock, GainsQuantiseToTheLowBitsOfTheirTruncatedProduct) {
+    // Hostile files alone carry gains below 0: the low bits of the product, 0 for what has no integer.
+    const float inf = std::numeric_limits<float>::infinity();
     const struct {
         float gain;
         uint8_t byte;
-    } cases[] = {{1.0f, 128},
-                 {1.2f, 0x99},
-                 {0.7f, 89},
-                 {1.4f, 179},
-                 {0.0f, 0},
-                 {1.995f, 255},
-                 {1.005f, 128},
-                 {0.995f, 127},
-                 {1.99f, 254},
-                 {2.0f, 255},
-                 {1e30f, 255},
-                 {std::numeric_limits<float>::infinity(), 255},
-                 // Only hostile files carry these: the low bits of the product, 0 for what has no integer.
-                 {-1.0f, 0x80},
-                 {-0.5f, 0xC0},
-                 {std::nanf(""), 0},
-                 {-std::numeric_limits<float>::infinity(), 0},
-                 {-1e30f, 0}};
+    } cases[] = {{1.0f, 128},   {1.2f, 0x99},  {0.7f, 89},         {1.4f, 179}, {0.0f, 0},    {1.995f, 255},
+                 {1.005f, 128}, {0.995f, 127}, {1.99f, 254},       {2.0f, 255}, {1e30f, 255}, {inf, 255},
+                 {-1.0f, 0x80}, {-0.5f, 0xC0}, {std::nanf(""), 0}, {-inf, 0},   {-1e30f, 0}};
     for (const auto& c : cases) {
         EXPECT_EQ(c.byte, QuantiseGain(c.gain)) << c.gain;
     }
@@ -93,11 +73,12 @@ TEST(CoefficientBlock, RowsArePaddedToWordsAndEachWordReversed) {
     EXPECT_EQ(128, block[0]);
     EXPECT_EQ(0, block[129]); // row 0 ends 128 128 0 0, reversed
     EXPECT_EQ(128, block[130]);
+    EXPECT_EQ((std::vector<uint8_t>{0, 0, 128, 128}), std::vector<uint8_t>(block.end() - 4, block.end()));
 
     // Past the right and bottom edges, and starting at or beyond W: zeros, never bytes of other rows.
     const GainMap small = Map(10, 4);
-    const std::vector<uint8_t> past = Block(small, {2, 8, 4, 4}); // two columns and two rows on screen
-    EXPECT_EQ((std::vector<uint8_t>{0, 0, 128, 128, 0, 0, 128, 128, 0, 0, 0, 0, 0, 0, 0, 0}), past);
+    const std::vector<uint8_t> past = Block(small, {2, 8, 3, 4}); // two columns and two rows on screen
+    EXPECT_EQ((std::vector<uint8_t>{0, 0, 128, 128, 0, 0, 128, 128, 0, 0, 0, 0}), past);
     for (uint32_t first_column : {10u, 11u, 70000u}) {
         const std::vector<uint8_t> beyond = Block(small, {0, first_column, 2, 5});
         EXPECT_EQ(std::vector<uint8_t>(16, 0), beyond) << first_column;
@@ -121,12 +102,13 @@ TEST(GainMap, SegmentsCoverUpToTheirEndPointInGridOrderAndStopAtTheEdge) {
                                SeamSegment{2, -1, 4, -1, 0, 1, 1.5f}, // the row above the map: nothing
                                SeamSegment{-1, 1, -1, 3, 0, 0, 1.5f}, // the column left of it: nothing
                                SeamSegment{0, 0, 0, 1, 0, 5, 0.9f},   // any other flag runs down a column
+                               SeamSegment{5, 2, 5, 9, 0, 0, 1.6f},   // column 5, clipped at the bottom edge
                            });
     const float expected[4][8] = {
         {0.9f, 1.1f, 1, 0.8f, 1, 1, 1, 1},
         {1, 1.2f, 1.2f, 0.8f, 1.2f, 1, 1, 1},
-        {1, 1, 1, 0.8f, 1, 1, 1, 1},
-        {1, 1, 1, 1, 1, 1, 1.3f, 1.3f},
+        {1, 1, 1, 0.8f, 1, 1.6f, 1, 1},
+        {1, 1, 1, 1, 1, 1.6f, 1.3f, 1.3f},
     };
     for (int y = 0; y < 4; ++y) {
         for (int x = 0; x < 8; ++x) {
@@ -139,8 +121,10 @@ TEST(GainMap, SegmentsCoverUpToTheirEndPointInGridOrderAndStopAtTheEdge) {
     EXPECT_FALSE(MakeGainMap(0, -1, 1 << 20, refused));
     EXPECT_FALSE(MakeGainMap(1 << 20, 1 << 20, 1ull << 40, refused)); // 4 TB
     EXPECT_TRUE(MakeGainMap(0, 0, 0, refused));
-    EXPECT_TRUE(MakeGainMap(16, 16, 1024, refused));
-    EXPECT_FALSE(MakeGainMap(16, 16, 1023, refused));
+    EXPECT_TRUE(MakeGainMap(16, 8, 512, refused));
+    EXPECT_EQ(16, refused.width);
+    EXPECT_EQ(8, refused.height);
+    EXPECT_FALSE(MakeGainMap(16, 8, 511, refused));
 }
 
 TEST(SendSeamData, WritesEveryCardInOrderAndNamesTheCardsThatFailed) {
@@ -172,7 +156,10 @@ TEST(SendSeamData, WritesEveryCardInOrderAndNamesTheCardsThatFailed) {
                   L"port 1: card 1 of 1", L"memory errer", L"port 15: card 1 of 1 failed",
                   L"port 16 has no offset entry: its 2 cards are skipped", L"5 of 7 cards failed"}),
               progress.lines);
-    EXPECT_EQ(progress.last_total, progress.last_done);
+    // The bar moves per card within its port, ports taking equal shares.
+    EXPECT_EQ("1/51 2/51 3/51 2/17 3/17 4/17 5/17 6/17 7/17 8/17 9/17 10/17 11/17 12/17 13/17 14/17 15/17 "
+              "16/17 17/17 ",
+              progress.steps);
 }
 
 TEST(SendSeamData, OutcomesFollowTheDeviceAndTheCardCounts) {
@@ -199,6 +186,14 @@ TEST(SendSeamData, OutcomesFollowTheDeviceAndTheCardCounts) {
     EXPECT_EQ((std::vector<std::wstring>{L"memory errer"}), progress.lines);
     EXPECT_EQ(SendOutcome::MemoryError, SendSeamData(device, Screen(-4, 4), {}, 1 << 20, progress));
     EXPECT_EQ(4, device.released);
+    // At exactly the budget the map is made, and a card's block too; one byte less is "memory errer".
+    device.table_fails = false;
+    device.ports = {{FakeCard{0, 0, 2, 256}}};
+    EXPECT_EQ(SendOutcome::Finished, SendSeamData(device, Screen(100, 100), {}, 40000, progress));
+    EXPECT_EQ(SendOutcome::Finished, SendSeamData(device, Screen(4, 4), {}, 512, progress));
+    progress.lines.clear();
+    EXPECT_EQ(SendOutcome::DeviceError, SendSeamData(device, Screen(4, 4), {}, 511, progress));
+    EXPECT_EQ(L"memory errer", progress.lines.at(0));
 }
 
 // Writes are counted as arrived only when the closing gate write's answer says so; a lost link ends the
@@ -210,15 +205,15 @@ TEST(SendSeamData, RefusedOrLostWritesFailTheCardAndALostLinkStopsTheRun) {
         SendOutcome outcome;
         size_t calls;
         std::wstring last_line;
+        std::string steps;
     } cases[] = {
-        {"all arrive", SIZE_MAX, SIZE_MAX, SendOutcome::Finished, 6, L"port 0: card 2 of 2"},
+        {"all arrive", SIZE_MAX, SIZE_MAX, SendOutcome::Finished, 6, L"port 0: card 2 of 2", "1/2 2/2 "},
         {"first card's closing write refused", 2, SIZE_MAX, SendOutcome::DeviceError, 6,
-         L"1 of 2 cards failed"},
+         L"1 of 2 cards failed", "1/2 2/2 "},
         {"link lost in the second block", SIZE_MAX, 4, SendOutcome::DeviceError, 4,
-         L"port 0: card 2 of 2 failed: the link to the controller is lost"},
+         L"port 0: card 2 of 2 failed: the link to the controller is lost", "1/2 "},
         {"link lost at the first gate", SIZE_MAX, 0, SendOutcome::DeviceError, 0,
-         L"port 0: card 1 of 2 failed: the link to the controller is lost"},
-    };
+         L"port 0: card 1 of 2 failed: the link to the controller is lost", ""}};
     for (const auto& c : cases) {
         FakeDevice device;
         device.ports = {{FakeCard{0, 0, 1, 4}, FakeCard{0, 4, 1, 4}}};
@@ -228,6 +223,119 @@ TEST(SendSeamData, RefusedOrLostWritesFailTheCardAndALostLinkStopsTheRun) {
         EXPECT_EQ(c.outcome, SendSeamData(device, Screen(8, 1), {}, 1 << 20, progress)) << c.name;
         EXPECT_EQ(c.calls, device.calls.size()) << c.name;
         EXPECT_EQ(c.last_line, progress.lines.back()) << c.name;
+        EXPECT_EQ(c.steps, progress.steps) << c.name;
         EXPECT_EQ(1, device.released) << c.name;
     }
+}
+
+TEST(Solidify, StoreWordsCountWholePagesOfTheBlock) {
+    // Rows are padded to words; 65535 x 65535 (4,294,901,760 bytes) shifts out of 32 bits but for its low
+    // pages.
+    const struct {
+        uint16_t columns, rows;
+        uint32_t word;
+    } cases[] = {{128, 128, 0xC04A0080},    {256, 256, 0xC10A0080}, {130, 10, 0xC01A0080},
+                 {200, 100, 0xC05A0080},    {0, 0, 0xC00A0080},     {1, 1, 0xC01A0080},
+                 {1024, 4, 0xC01A0080},     {1025, 4, 0xC02A0080},  {1, 4096, 0xC04A0080},
+                 {65535, 65535, 0xFF0A0080}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.word, StoreWord(c.rows, c.columns)) << c.columns << " x " << c.rows;
+    }
+}
+
+TEST(Solidify, CopiesTheFirstAnsweringSwitchOnceThenStoresEveryCard) {
+    FakeDevice device;
+    device.ports = {{FakeCard{0, 0, 4096, 1, false, false, true},
+                     FakeCard{0, 0, 10, 130, false, false, false, 0xA8}, FakeCard{0, 0, 1, 1, false, true}},
+                    {FakeCard{0, 0, 256, 256, false, false, false, 0x08}}};
+    std::vector<std::string> sleeps;
+    // The others are stored, but the card whose size cannot be read fails the run.
+    ASSERT_FALSE(SolidifyCards(device, [&](int ms) {
+        sleeps.push_back(std::to_string(device.calls.size()) + ":" + std::to_string(ms));
+    }));
+    const std::vector<std::string> expected = {
+        Call(0, 0x2000, kStoreCommandRegister, 4, "c04a0080"),  // its switch read failed: no copy yet
+        Call(-1, 0x2FFF, kStoredSwitchRegister, 4, "000000a8"), // the second card's switch, for all
+        Call(0, 0x2001, kStoreCommandRegister, 4, "c01a0080"),  // the third card's size read fails
+        Call(1, 0x2000, kStoreCommandRegister, 4, "c10a0080")};
+    EXPECT_EQ(expected, device.calls);
+    EXPECT_EQ((std::vector<std::string>{"2:1000", "4:1000"}), sleeps); // after the copy, and at the end
+    EXPECT_EQ(1, device.released);
+
+    device.ports.clear();
+    device.calls.clear();
+    sleeps.clear();
+    ASSERT_TRUE(SolidifyCards(device, [&](int ms) { sleeps.push_back(std::to_string(ms)); }));
+    EXPECT_TRUE(device.calls.empty());
+    EXPECT_EQ(std::vector<std::string>{"1000"}, sleeps);
+    device.opens = false;
+    EXPECT_FALSE(SolidifyCards(device, [&](int ms) { sleeps.push_back(std::to_string(ms)); }));
+    EXPECT_EQ(1u, sleeps.size());
+}
+
+// Writes 0 (the switch copy), 1 and 2 (the store commands): each must arrive; a lost link ends the run.
+TEST(Solidify, ARefusedOrLostWriteFailsTheRun) {
+    const struct {
+        const char* name;
+        size_t refuse, lose;
+        bool stored;
+        size_t calls;
+        size_t sleeps;
+    } cases[] = {{"all arrive", SIZE_MAX, SIZE_MAX, true, 3, 2},
+                 {"switch copy refused", 0, SIZE_MAX, false, 3, 2},
+                 {"first store refused", 1, SIZE_MAX, false, 3, 2},
+                 {"link lost at the switch copy", SIZE_MAX, 0, false, 0, 0},
+                 {"link lost at the second store", SIZE_MAX, 2, false, 2, 2}};
+    for (const auto& c : cases) {
+        FakeDevice device;
+        device.ports = {{FakeCard{0, 0, 4, 8}, FakeCard{0, 0, 4, 8}}};
+        device.refuse_write = c.refuse;
+        device.lose_link_at_write = c.lose;
+        size_t sleeps = 0;
+        EXPECT_EQ(c.stored, SolidifyCards(device, [&](int) { ++sleeps; })) << c.name;
+        EXPECT_EQ(c.calls, device.calls.size()) << c.name;
+        EXPECT_EQ(c.sleeps, sleeps) << c.name;
+        EXPECT_EQ(1, device.released) << c.name;
+    }
+}
+
+TEST(ReadBack, EachSegmentTakesTheMeanOfTheCellsItCoversInsideTheMap) {
+    GainMap map;
+    ASSERT_TRUE(MakeGainMap(4, 3, 1 << 10, map));
+    map.cells = {0.1f, 0.2f, 0.3f, 2.0f, //
+                 1.5f, 0.5f, 1.1f, 0.9f, //
+                 0.7f, 1.3f, 1.0f, 1.2f};
+    std::vector<SeamSegment> segments = {
+        {0, 0, 3, 0, 1, 1, 9.0f},   // row 0, columns 0 to 2; selected stays
+        {1, 0, 1, 3, 0, 0, 9.0f},   // column 1, rows 0 to 2
+        {2, 1, 9, 1, 0, 1, 9.0f},   // past the right edge: columns 2 and 3 only
+        {-2, 2, 1, 2, 0, 1, 9.0f},  // from outside the left edge: column 0 only
+        {3, 2, 3, 2, 0, 1, 9.0f},   // x0 = x1: 1.0
+        {0, 5, 3, 5, 0, 1, 9.0f},   // a row below the map: 1.0
+        {0, 3, 3, 3, 0, 1, 9.0f},   // the first row below it: 1.0
+        {4, 0, 4, 3, 0, 7, 9.0f},   // a column right of the map: 1.0
+        {3, 1, 3, 0, 0, 0, 9.0f},   // y0 > y1: 1.0
+        {0, 1, 0, 3, 0, 0, 9.0f},   // column 0, rows 1 and 2
+        {0, -1, 3, -1, 0, 1, 9.0f}, // the row above the map: 1.0
+        {-1, 0, -1, 3, 0, 0, 9.0f}, // the column left of it: 1.0
+    };
+    AverageSegmentGains(map, segments);
+    const float expected[] = {((0.1f + 0.2f) + 0.3f) / 3.0f,
+                              ((0.2f + 0.5f) + 1.3f) / 3.0f,
+                              (1.1f + 0.9f) / 2.0f,
+                              0.7f,
+                              1.0f,
+                              1.0f,
+                              1.0f,
+                              1.0f,
+                              1.0f,
+                              (1.5f + 0.7f) / 2.0f,
+                              1.0f,
+                              1.0f};
+    for (size_t i = 0; i < segments.size(); ++i) {
+        EXPECT_EQ(expected[i], segments[i].gain) << i;
+    }
+    EXPECT_EQ(1, segments[0].selected);
+    EXPECT_EQ(7, segments[7].horizontal);
+    EXPECT_EQ(9, segments[2].x1);
 }

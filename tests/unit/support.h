@@ -1,8 +1,10 @@
 #pragma once
 
-// A controller for the unit tests of the device sequences: its cards and failures are set by the test,
-// and every write is recorded as "port card address length [bytes]".
+// What the unit tests share: screen parameters, literal bytes, a byte source over a buffer (the fuzz
+// targets read through it too), and a controller whose cards and failures a test sets, recording every
+// write as the text Call() gives.
 
+#include "files/seam_file.h"
 #include "hardware/card_layout.h"
 #include "lib/baselib/byte_order.h"
 #include "lib/devicecomm/devicecomm.h"
@@ -10,13 +12,49 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+inline ScreenParams Screen(int32_t width, int32_t height, int32_t mod_width = 0, int32_t mod_height = 0) {
+    ScreenParams p;
+    p.screen_width = width;
+    p.screen_height = height;
+    p.mod_width = mod_width;
+    p.mod_height = mod_height;
+    return p;
+}
+
+inline std::vector<uint8_t> Bytes(std::initializer_list<int> list) {
+    return std::vector<uint8_t>(list.begin(), list.end());
+}
+
+// Full requests until the data ends, as fread gives them.
+inline ByteSource SourceOver(const uint8_t* data, size_t size) {
+    auto offset = std::make_shared<size_t>(0);
+    return [data, size, offset](uint8_t* out, size_t want) {
+        const size_t n = std::min(want, size - *offset);
+        std::copy_n(data + *offset, n, out);
+        *offset += n;
+        return n;
+    };
+}
+
+inline ByteSource SourceOver(const std::vector<uint8_t>& bytes) {
+    return SourceOver(bytes.data(), bytes.size());
+}
+
+// A device write as FakeDevice records it: "port card address length[ bytes]".
+inline std::string Call(int port, int card, uint32_t address, uint32_t length,
+                        const std::string& bytes = "") {
+    return std::to_string(port) + " " + std::to_string(card) + " " + std::to_string(address) + " " +
+           std::to_string(length) + (bytes.empty() ? "" : " " + bytes);
+}
+
 constexpr uint32_t kFakeCoefficientRegister = 0xD0020000;
 
-// A controller whose cards and failures a test sets, recording what the upload asks of it.
 struct FakeCard {
     uint16_t row, column, rows, columns;
     bool position_fails = false;
@@ -25,6 +63,7 @@ struct FakeCard {
     uint8_t switch_value = 0x08;
 };
 
+// Coefficient writes are recorded with their first and last byte, 4-byte writes with their word.
 class FakeDevice final : public ICommInterface, public ICommInterfaceMan {
 public:
     std::vector<std::vector<FakeCard>> ports;
@@ -32,13 +71,12 @@ public:
     bool opens = true;
     bool table_fails = false;
     int released = 0;
-    std::vector<std::string> calls;       // "port card address length"
+    std::vector<std::string> calls;
     size_t refuse_write = SIZE_MAX;       // this write (by its index in calls) is refused
     size_t lose_link_at_write = SIZE_MAX; // from this write on, every call fails as on a lost link
     bool link_lost = false;
     bool refusal_pending = false;
 
-    // ICommInterfaceMan
     int InitDeviceList() override { return opens ? 0 : 1; }
     int GetDeviceCount() override { return 1; }
     uint64_t GetAt(int) override { return 7; }
@@ -48,7 +86,6 @@ public:
     bool IsValidCurrentDeviceId() override { return true; }
     bool ChkDeviceId(uint64_t) override { return true; }
 
-    // ICommInterface
     void Release() override { ++released; }
     int GetPortCount() override { return static_cast<int>(ports.size()); }
     int GetCardCount(int port, int) override {
@@ -73,20 +110,17 @@ public:
     }
     int WriteCardRegister(int port, int card, uint32_t address, const uint8_t* b, uint32_t length,
                           int flags) override {
-        std::string call = std::to_string(port) + " " + std::to_string(card) + " " + std::to_string(address) +
-                           " " + std::to_string(length);
         char bytes[24] = "";
         if (address == kFakeCoefficientRegister && length > 0) {
-            std::snprintf(bytes, sizeof(bytes), " %u,%u", b[0], b[length - 1]);
+            std::snprintf(bytes, sizeof(bytes), "%u,%u", b[0], b[length - 1]);
         } else if (length == 4) {
-            std::snprintf(bytes, sizeof(bytes), " %08x", GetBE32(b));
+            std::snprintf(bytes, sizeof(bytes), "%08x", GetBE32(b));
         }
-        call += bytes;
         link_lost = link_lost || calls.size() >= lose_link_at_write;
         if (link_lost) {
             return -1;
         }
-        calls.push_back(call);
+        calls.push_back(Call(port, card, address, length, bytes));
         // As over the link: a refusal shows in the answer of the next write that waits for one.
         refusal_pending = refusal_pending || calls.size() - 1 == refuse_write;
         if ((flags & kWaitForReply) == 0) {

@@ -1,0 +1,181 @@
+// The seam file and the coefficient file.
+#include "hardware/coefficient_file.h"
+#include "files/seam_file.h"
+#include "tests/unit/support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace {
+
+std::vector<uint8_t> Written(const ScreenParams& header, const std::vector<SeamSegment>& records) {
+    std::vector<uint8_t> out;
+    EXPECT_TRUE(WriteSeamFile(header, records, [&](const uint8_t* data, size_t size) {
+        out.insert(out.end(), data, data + size);
+        return true;
+    }));
+    return out;
+}
+
+// Every field its own value: 4 x 2 modules of 48 x 32, 32 records.
+ScreenParams SmallHeader() {
+    ScreenParams p = Screen(192, 64, 48, 32);
+    p.start_x = -640;
+    p.start_y = 1;
+    p.box_width = 256;
+    p.box_height = 0x01020304;
+    p.gray_scale = 100;
+    p.gamma = 2.2;
+    return p;
+}
+
+} // namespace
+
+TEST(SeamFile, HeaderAndRecordsAreLittleEndianFieldByField) {
+    const SeamSegment record{64, 7, 300, 31, 1, 0, 1.01f};
+    ScreenParams header = SmallHeader();
+    header.reserved = 0x55555555; // never written: the gap reads 0 in every file
+    const std::vector<uint8_t> bytes = Written(header, {record});
+    const uint8_t expected[48 + 28] = {
+        0xC0, 0, 0, 0, 0x40, 0, 0, 0, 0x80, 0xFD, 0xFF, 0xFF, 1, 0, 0, 0, 0, 1, 0, 0, 4, 3, 2, 1, 0x30, 0, 0,
+        0, 0x20, 0, 0, 0, 0x64, 0, 0, 0, 0, 0, 0, 0, 0x9A, 0x99, 0x99, 0x99, 0x99, 0x99, 0x01, 0x40,
+        // x0 64, y0 7, x1 300, y1 31, selected 1, horizontal 0, gain 1.01f = 0x3F8147AE
+        0x40, 0, 0, 0, 7, 0, 0, 0, 0x2C, 1, 0, 0, 0x1F, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0xAE, 0x47, 0x81,
+        0x3F};
+    ASSERT_EQ(sizeof(expected), bytes.size());
+    EXPECT_EQ(0, std::memcmp(expected, bytes.data(), sizeof(expected)));
+
+    const ScreenParams back = DecodeSeamHeader(bytes.data());
+    const ScreenParams want = SmallHeader();
+    EXPECT_EQ(0, std::memcmp(&want, &back, sizeof(back)));
+    const SeamSegment r = DecodeSeamRecord(bytes.data() + 48);
+    EXPECT_EQ(0, std::memcmp(&record, &r, sizeof(r)));
+}
+
+TEST(SeamFile, TheHeaderAloneSaysHowManyRecordsAreRead) {
+    std::vector<SeamSegment> records;
+    for (int i = 0; i < 40; ++i) {
+        records.push_back(
+            SeamSegment{i, i + 1, i + 2, i + 3, i & 1, i < 8, 1.0f + static_cast<float>(i) / 64});
+    }
+    const std::vector<uint8_t> forty = Written(SmallHeader(), records);
+    const struct {
+        size_t bytes; // of the file kept
+        size_t whole; // records it holds whole
+    } cases[] = {{48 + 28 * 40, 32}, {48 + 28 * 10, 10}, {48 + 28 * 10 + 13, 10}, {48, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        SeamFileContents got;
+        ASSERT_EQ(SeamFileStatus::Ok, ReadSeamFile(SourceOver(forty.data(), c.bytes), 1 << 20, got));
+        const ScreenParams header = SmallHeader();
+        EXPECT_EQ(0, std::memcmp(&header, &got.header, sizeof(header)));
+        ASSERT_EQ(32u, got.records.size());
+        for (size_t i = 0; i < 32; ++i) {
+            const SeamSegment want = i < c.whole ? records[i] : SeamSegment{};
+            if (i == c.whole && c.bytes == 48 + 28 * 10 + 13) {
+                // A record cut short keeps the bytes the file has (x0, y0, x1 and one of y1).
+                EXPECT_EQ(records[i].x1, got.records[i].x1);
+                EXPECT_EQ(records[i].y1 & 0xFF, got.records[i].y1);
+                EXPECT_EQ(0.0f, got.records[i].gain);
+                continue;
+            }
+            EXPECT_EQ(0, std::memcmp(&want, &got.records[i], sizeof(want))) << "record " << i;
+        }
+    }
+    // Reading goes on past the first 2048 records, and a record cut short there keeps only its own
+    // bytes: 2048 x 32 with 64 x 32 modules announces 4 x 17 x 32 = 2176 records.
+    ScreenParams wide = Screen(64 * 32, 32 * 17, 64, 32);
+    std::vector<SeamSegment> many(2049, SeamSegment{0, 0, 0, 0, 0, 0, 1.0f});
+    many[2048].x0 = 7;
+    std::vector<uint8_t> cut = Written(wide, many);
+    cut.pop_back(); // the high byte of the last gain
+    SeamFileContents got;
+    ASSERT_EQ(SeamFileStatus::Ok, ReadSeamFile(SourceOver(cut), 1 << 20, got));
+    ASSERT_EQ(2176u, got.records.size());
+    EXPECT_EQ(1.0f, got.records[2047].gain);
+    EXPECT_EQ(7, got.records[2048].x0);
+    EXPECT_EQ(std::numeric_limits<float>::min(), got.records[2048].gain); // 0x00800000
+    // Sizes need not divide: 100 x 64 with 48 x 32 modules announces 4 x 2 x 2 records.
+    ScreenParams odd = SmallHeader();
+    odd.screen_width = 100;
+    uint32_t n = 0;
+    ASSERT_TRUE(SeamFileRecordCount(odd, n));
+    EXPECT_EQ(16u, n);
+}
+
+TEST(SeamFile, UnusableHeadersAreRefusedBeforeAnyAllocation) {
+    const std::vector<uint8_t> whole = Written(SmallHeader(), {});
+    SeamFileContents got;
+    EXPECT_EQ(SeamFileStatus::TooShort, ReadSeamFile(SourceOver(whole.data(), 47), 1 << 20, got));
+    for (int32_t ScreenParams::*field : {&ScreenParams::mod_width, &ScreenParams::mod_height}) {
+        ScreenParams zero = SmallHeader();
+        zero.*field = 0;
+        const std::vector<uint8_t> file = Written(zero, {});
+        EXPECT_EQ(SeamFileStatus::ZeroModule, ReadSeamFile(SourceOver(file), 1 << 20, got));
+    }
+    // 4 x 65535 x 65535 wraps in 32 bits to 4,294,443,012 records: 120 GB, refused by the budget.
+    ScreenParams huge = SmallHeader();
+    huge.screen_width = huge.screen_height = 65535;
+    huge.mod_width = huge.mod_height = 1;
+    const std::vector<uint8_t> file = Written(huge, {});
+    EXPECT_EQ(SeamFileStatus::TooLarge, ReadSeamFile(SourceOver(file), 8ull << 30, got));
+    EXPECT_EQ(4294443012u, got.record_count);
+    EXPECT_EQ(4294443012ull * 28, got.record_bytes);
+    EXPECT_TRUE(got.records.empty());
+    // Exactly at the budget is allowed; one byte under it is not.
+    EXPECT_EQ(SeamFileStatus::Ok, ReadSeamFile(SourceOver(whole), 32 * 28, got));
+    EXPECT_EQ(SeamFileStatus::TooLarge, ReadSeamFile(SourceOver(whole), 32 * 28 - 1, got));
+}
+
+TEST(SeamFile, AFailingSinkStopsTheWrite) {
+    int calls = 0;
+    EXPECT_FALSE(WriteSeamFile(SmallHeader(), std::vector<SeamSegment>(5000),
+                               [&](const uint8_t*, size_t) { return ++calls < 2; }));
+    EXPECT_EQ(2, calls);
+    calls = 0; // the header and one whole chunk: no write of nothing after it
+    EXPECT_TRUE(
+        WriteSeamFile(SmallHeader(), std::vector<SeamSegment>(2048), [&](const uint8_t*, size_t size) {
+            ++calls;
+            return size > 0;
+        }));
+    EXPECT_EQ(2, calls);
+}
+
+TEST(CoefficientFile, IsFloatsOrCardBytesByItsSize) {
+    GainMap map;
+    const std::vector<uint8_t> card_bytes = {128, 0, 255, 64, 129, 127};
+    ASSERT_EQ(CoefficientFileStatus::Ok, ReadCoefficientFile(SourceOver(card_bytes), 6, 3, 2, 1 << 10, map));
+    EXPECT_EQ((std::vector<float>{1.0f, 0.0f, 255.0f / 128, 0.5f, 129.0f / 128, 127.0f / 128}), map.cells);
+    EXPECT_EQ(3, map.width);
+    EXPECT_EQ(2, map.height);
+
+    const std::vector<uint8_t> floats = {0x00, 0x00, 0x80, 0x3F, 0xAE, 0x47, 0x81, 0x3F}; // 1.0f, 1.01f
+    ASSERT_EQ(CoefficientFileStatus::Ok, ReadCoefficientFile(SourceOver(floats), 8, 1, 2, 1 << 10, map));
+    EXPECT_EQ((std::vector<float>{1.0f, 1.01f}), map.cells);
+    for (const uint64_t size : {1, 3, 7, 9}) { // neither two bytes nor two floats
+        EXPECT_EQ(CoefficientFileStatus::WrongSize,
+                  ReadCoefficientFile(SourceOver(floats), size, 2, 1, 1 << 10, map));
+    }
+    const std::vector<uint8_t> short_file = {1, 2, 3}; // shorter than it said it was
+    EXPECT_EQ(CoefficientFileStatus::ReadFailed,
+              ReadCoefficientFile(SourceOver(short_file), 8, 2, 1, 1 << 10, map));
+    EXPECT_EQ(CoefficientFileStatus::Ok, ReadCoefficientFile(SourceOver(floats), 8, 2, 1, 8, map));
+    EXPECT_EQ(CoefficientFileStatus::NoMemory, ReadCoefficientFile(SourceOver(floats), 8, 2, 1, 7, map));
+    EXPECT_EQ(CoefficientFileStatus::NoMemory,
+              ReadCoefficientFile(SourceOver(floats), 8, -2, 1, 1 << 10, map));
+    EXPECT_EQ(CoefficientFileStatus::Ok,
+              ReadCoefficientFile(SourceOver(short_file.data(), 0), 0, 0, 5, 1 << 10, map));
+
+    // Past the first 65536 cells, in both layouts: each cell in its place.
+    for (const size_t per_cell : {1u, 4u}) {
+        std::vector<uint8_t> big(257 * 256 * per_cell, 0);
+        big.back() = 0x40; // 0.5, or the high byte of 2.0f
+        ASSERT_EQ(CoefficientFileStatus::Ok,
+                  ReadCoefficientFile(SourceOver(big), big.size(), 257, 256, 1 << 20, map));
+        EXPECT_EQ(per_cell == 1 ? 0.5f : 2.0f, map.cells.back()) << per_cell;
+        EXPECT_EQ(0.0f, map.cells[65535]) << per_cell;
+    }
+}
