@@ -148,7 +148,11 @@ bool DecodeWall(const std::vector<uint8_t>& bytes, Wall& wall) {
 }
 
 Picture RenderWall(const Wall& wall, const std::vector<CardPicture>& cards, uint32_t width, uint32_t height,
-                   double gray, double gamma) {
+                   double gray, double gamma, const std::vector<float>* input) {
+    if (input != nullptr && input->size() != static_cast<size_t>(width) * height) {
+        input = nullptr;
+    }
+    const auto fed = [&](size_t i) { return input != nullptr ? static_cast<double>((*input)[i]) : gray; };
     // The coefficient of every pixel, 128 where no card covers it or its correction is off.
     std::vector<uint8_t> coefficient(static_cast<size_t>(width) * height, 128);
     for (const CardPicture& card : cards) {
@@ -175,28 +179,31 @@ Picture RenderWall(const Wall& wall, const std::vector<CardPicture>& cards, uint
     for (uint32_t y = 0; y < height; ++y) {
         for (uint32_t x = 0; x < width; ++x) {
             const size_t i = static_cast<size_t>(y) * width + x;
-            const double level = Mapped(gray * wall.Factor(x, y) * coefficient[i] / 128.0, gamma);
+            const double level = Mapped(fed(i) * wall.Factor(x, y) * coefficient[i] / 128.0, gamma);
             levels[i] = level;
             picture.levels[i] = static_cast<float>(level);
             picture.pixels[i] = static_cast<uint8_t>(std::lround(level));
         }
     }
-    // Each join's two facing lines, each a whole module edge inside the picture.
+    // Each join's two facing lines, each a whole module edge inside the picture, against what the input
+    // asks of the same pixels.
     const double field = Mapped(gray, gamma);
-    const auto line_mean = [&](uint32_t x0, uint32_t y0, bool vertical) {
-        double sum = 0;
+    const auto line_mean = [&](uint32_t x0, uint32_t y0, bool vertical, double& asked) {
+        double sum = 0, wanted = 0;
         uint32_t n = 0;
         for (uint32_t k = 0; k < (vertical ? wall.module_height : wall.module_width); ++k) {
             const uint32_t x = vertical ? x0 : x0 + k;
             const uint32_t y = vertical ? y0 + k : y0;
             if (x < width && y < height) {
                 sum += levels[static_cast<size_t>(y) * width + x];
+                wanted += Mapped(fed(static_cast<size_t>(y) * width + x), gamma);
                 ++n;
             }
         }
+        asked = n == 0 ? field : wanted / n;
         return n == 0 ? field : sum / n;
     };
-    for (uint32_t r = 0; r < wall.rows && field > 0; ++r) {
+    for (uint32_t r = 0; r < wall.rows && (field > 0 || input != nullptr); ++r) {
         for (uint32_t c = 0; c < wall.columns; ++c) {
             const uint32_t left = c * wall.module_width;
             const uint32_t top = r * wall.module_height;
@@ -213,12 +220,17 @@ Picture RenderWall(const Wall& wall, const std::vector<CardPicture>& cards, uint
                 if (!j.present) {
                     continue;
                 }
-                for (const double mean :
-                     {line_mean(j.x0, j.y0, j.vertical), line_mean(j.x1, j.y1, j.vertical)}) {
-                    const double deviation = std::fabs(mean - field) / field * 100.0;
+                double asked[2] = {};
+                const double means[2] = {line_mean(j.x0, j.y0, j.vertical, asked[0]),
+                                         line_mean(j.x1, j.y1, j.vertical, asked[1])};
+                for (int k = 0; k < 2; ++k) {
+                    if (asked[k] <= 0) {
+                        continue;
+                    }
+                    const double deviation = std::fabs(means[k] - asked[k]) / asked[k] * 100.0;
                     if (deviation > picture.residual_percent) {
                         picture.residual_percent = deviation;
-                        picture.residual_brighter = mean > field;
+                        picture.residual_brighter = means[k] > asked[k];
                         char name[96];
                         std::snprintf(name, sizeof(name), "the join %s module (%u, %u)", j.side, c, r);
                         picture.residual_join = name;

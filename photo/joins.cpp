@@ -1,0 +1,170 @@
+#include "photo/joins.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The band of lines boundary-2 .. boundary+1 against the `field` lines beyond it on either side
+// (boundary-3 and outwards, boundary+2 and outwards), at each place from..to along it: per place, the
+// deviation of each of the two edge lines (half the band's light beyond the field). The band holds
+// nearly all the light the wall's image spreads from the two lines; a wide field averages a moire
+// fringe out of its estimate instead of reading its crest or its trough.
+void BandSamples(const WallImage& image, bool vertical, uint32_t boundary, uint32_t field, uint32_t from,
+                 uint32_t to, std::vector<float>& out) {
+    out.clear();
+    const auto at = [&](uint32_t across, uint32_t along) {
+        return vertical ? image.At(across, along) : image.At(along, across);
+    };
+    for (uint32_t p = from; p < to; ++p) {
+        float sum = 0;
+        for (uint32_t k = 0; k < field; ++k) {
+            sum += at(boundary - 3 - k, p) + at(boundary + 2 + k, p);
+        }
+        const float mean = sum / static_cast<float>(2 * field);
+        if (mean <= 0) {
+            continue;
+        }
+        const float band = at(boundary - 2, p) + at(boundary - 1, p) + at(boundary, p) + at(boundary + 1, p);
+        out.push_back(0.5f * (band / mean - 4.0f));
+    }
+}
+
+// The mean of the samples within three spreads of their median: nearly as steady as the plain mean
+// under noise, and deaf to the specks and the crossing joins at a line's ends; and how far noise may
+// have moved it (its standard error).
+JoinReading RobustMean(std::vector<float>& values) {
+    JoinReading reading;
+    const size_t n = values.size();
+    if (n == 0) {
+        return reading;
+    }
+    std::sort(values.begin(), values.end());
+    const double median = values[n / 2];
+    const double spread = std::max(1e-6, (values[n - 1 - n / 4] - values[n / 4]) / 1.349);
+    double sum = 0, squares = 0;
+    size_t kept = 0;
+    for (const float v : values) {
+        if (std::fabs(v - median) <= 3 * spread) {
+            sum += v, squares += static_cast<double>(v) * v, ++kept;
+        }
+    }
+    const double mean = sum / static_cast<double>(kept);
+    reading.deviation = static_cast<float>(mean);
+    reading.uncertainty = kept < 4
+                              ? 1.0f
+                              : static_cast<float>(std::sqrt(std::max(0.0, squares / kept - mean * mean) /
+                                                             static_cast<double>(kept - 1)));
+    reading.measured = true;
+    return reading;
+}
+
+// The field lines on either side of a join: as many as the modules hold clear of their other edges, up
+// to six.
+uint32_t FieldLines(uint32_t module_size) {
+    return std::clamp<uint32_t>(module_size / 2, 4, 9) - 3;
+}
+
+} // namespace
+
+JoinReadings MeasureJoins(const WallImage& image, const WallGrid& grid, uint32_t margin) {
+    JoinReadings readings;
+    const size_t modules = static_cast<size_t>(grid.columns) * grid.rows;
+    readings.right.assign(modules, JoinReading{});
+    readings.below.assign(modules, JoinReading{});
+    std::vector<float> samples;
+    samples.reserve(std::max(grid.mod_width, grid.mod_height));
+    for (uint32_t r = 0; r < grid.rows; ++r) {
+        for (uint32_t c = 0; c < grid.columns; ++c) {
+            const size_t m = static_cast<size_t>(r) * grid.columns + c;
+            if (c + 1 < grid.columns) {
+                BandSamples(image, true, (c + 1) * grid.mod_width, FieldLines(grid.mod_width),
+                            r * grid.mod_height + margin, (r + 1) * grid.mod_height - margin, samples);
+                readings.right[m] = RobustMean(samples);
+            }
+            if (r + 1 < grid.rows) {
+                BandSamples(image, false, (r + 1) * grid.mod_height, FieldLines(grid.mod_height),
+                            c * grid.mod_width + margin, (c + 1) * grid.mod_width - margin, samples);
+                readings.below[m] = RobustMean(samples);
+            }
+        }
+    }
+    return readings;
+}
+
+StrayLines FindStrayLines(const WallImage& image, const WallGrid& grid, bool vertical, uint32_t margin,
+                          double threshold) {
+    StrayLines stray;
+    stray.vertical = vertical;
+    const uint32_t size = vertical ? grid.mod_width : grid.mod_height;
+    const uint32_t length = vertical ? grid.mod_height : grid.mod_width;
+    const uint32_t across = vertical ? grid.columns : grid.rows, along = vertical ? grid.rows : grid.columns;
+    // Offset 0 is the join itself (between a module's last line and the next one's first); inside, the
+    // band and its field keep two lines clear of the module's own edge lines, whose joins may show.
+    const uint32_t field = std::max<uint32_t>(1, std::min(FieldLines(size), size > 14 ? (size - 14) / 2 : 0));
+    // Every line read stays three lines clear of the module's edges, whose joins spread two lines far.
+    const uint32_t first = field + 5, last = size - std::min(size, field + 5);
+    if (first > last) {
+        return stray; // no room inside these modules for a line and its field
+    }
+    std::vector<float> samples, sizes, ratios;
+    const auto read = [&](uint32_t a, uint32_t b, uint32_t offset) {
+        BandSamples(image, vertical, a * size + offset, field, b * length + margin, (b + 1) * length - margin,
+                    samples);
+        return RobustMean(samples);
+    };
+    // How far the lines inside the modules stray by the photo's noise and moire alone: from a sample of
+    // at most about 50,000 of them.
+    const uint64_t inside = static_cast<uint64_t>(last + 1 - first) * across * along;
+    const uint32_t stride = static_cast<uint32_t>(std::max<uint64_t>(1, inside / 50000));
+    uint64_t k = 0;
+    for (uint32_t offset = first; offset <= last; ++offset) {
+        for (uint32_t a = 0; a < across; ++a) {
+            for (uint32_t b = 0; b < along; ++b) {
+                if (k++ % stride == 0) {
+                    const JoinReading r = read(a, b, offset);
+                    if (r.measured) {
+                        sizes.push_back(std::fabs(r.deviation));
+                        ratios.push_back(std::fabs(r.deviation) / std::max(r.uncertainty, 1e-6f));
+                    }
+                }
+            }
+        }
+    }
+    if (sizes.empty()) {
+        return stray;
+    }
+    std::sort(sizes.begin(), sizes.end());
+    stray.spread_percent = 100.0 * sizes[sizes.size() / 2];
+    stray.tail_percent = 100.0 * sizes[sizes.size() - 1 - sizes.size() / 100];
+    std::nth_element(ratios.begin(), ratios.begin() + static_cast<std::ptrdiff_t>(ratios.size() / 2),
+                     ratios.end());
+    stray.noise_scale = std::max(1.0, ratios[ratios.size() / 2] / 0.6745); // the median of |normal| is 0.6745
+    // A line counts when it stands out of that and out of the noise of its own samples.
+    const double limit = std::max(threshold, 0.02 * stray.tail_percent);
+    std::vector<float> found;
+    for (uint32_t offset = 0; offset <= last; offset = offset == 0 ? first : offset + 1) {
+        uint32_t count = 0;
+        found.clear();
+        for (uint32_t a = offset == 0 ? 1 : 0; a < across; ++a) {
+            for (uint32_t b = 0; b < along; ++b) {
+                const JoinReading r = read(a, b, offset);
+                const float deviation = std::fabs(r.deviation);
+                if (r.measured && deviation > limit && deviation > 5 * stray.noise_scale * r.uncertainty) {
+                    ++count;
+                    found.push_back(deviation);
+                }
+            }
+        }
+        if (offset == 0) {
+            stray.joins_count = count;
+        } else if (count > stray.worst_count) {
+            stray.worst_count = count;
+            stray.worst_offset = offset;
+            std::nth_element(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(found.size() / 2),
+                             found.end());
+            stray.worst_percent = 100.0 * found[found.size() / 2];
+        }
+    }
+    return stray;
+}
