@@ -6,8 +6,7 @@
 //   ledsim cards [--connect ADDR:PORT]
 //   ledsim export-dat [--connect ADDR:PORT] [--width W --height H] FILE
 //   ledsim render [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png [--width W --height H]
-//   ledsim photo  [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png|FILE.jpg [--camera WxH]
-//                 [--tilt DEG] [--turn DEG] [--roll DEG] [--blur SIGMA] [--noise SIGMA] [--seed N]
+//   ledsim photo  [--connect ADDR:PORT] --gray LEVEL|--input FILE --out FILE.png|FILE.jpg [camera options]
 //
 // serve prints "ledsim: listening on ADDR:PORT" once it accepts connections (port 0 picks a free one).
 #include "hardware/card_layout.h"
@@ -47,27 +46,31 @@ void OnSignal(int) {
 }
 
 int Usage() {
-    std::fprintf(
-        stderr, "usage: ledsim serve [--listen ADDR:PORT] [--topology FILE] [--state DIR] [--journal FILE]\n"
-                "                    [--close-after-writes N] [--delay-ms N] [--refuse]\n"
-                "       ledsim read [--connect ADDR:PORT] PORT CARD ADDRESS LENGTH\n"
-                "       ledsim cards [--connect ADDR:PORT]\n"
-                "       ledsim export-dat [--connect ADDR:PORT] [--width W --height H] FILE\n"
-                "         writes what the cards hold as a coefficient file: one byte per screen pixel,\n"
-                "         row-major, 128 where no card covers a pixel; the screen defaults to the\n"
-                "         extent of the cards\n"
-                "       ledsim render [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png\n"
-                "                     [--width W --height H]\n"
-                "         writes the picture the wall shows for a uniform gray input (its seams, and the\n"
-                "         cards' coefficients where their correction is on) and prints the residual\n"
-                "         seam visibility\n"
-                "       ledsim photo [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png|FILE.jpg\n"
-                "                    [--camera WxH] [--tilt DEG] [--turn DEG] [--roll DEG] [--blur SIGMA]\n"
-                "                    [--noise SIGMA] [--seed N]\n"
-                "         writes what a camera sees of that picture: the wall on a dark surround, turned a\n"
-                "         few degrees (defaults tilt 3, turn -4, roll 1), lens blur (0.8 camera pixels),\n"
-                "         vignetting, sensor noise (1.0 levels), sRGB; without --camera the frame gives\n"
-                "         2.5 camera pixels per wall pixel\n");
+    std::fprintf(stderr,
+                 "usage: ledsim serve [--listen ADDR:PORT] [--topology FILE] [--state DIR] [--journal FILE]\n"
+                 "                    [--close-after-writes N] [--delay-ms N] [--refuse]\n"
+                 "       ledsim read [--connect ADDR:PORT] PORT CARD ADDRESS LENGTH\n"
+                 "       ledsim cards [--connect ADDR:PORT]\n"
+                 "       ledsim export-dat [--connect ADDR:PORT] [--width W --height H] FILE\n"
+                 "         writes what the cards hold as a coefficient file: one byte per screen pixel,\n"
+                 "         row-major, 128 where no card covers a pixel; the screen defaults to the\n"
+                 "         extent of the cards\n"
+                 "       ledsim render [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png\n"
+                 "                     [--width W --height H]\n"
+                 "         writes the picture the wall shows for a uniform gray input (its seams, and the\n"
+                 "         cards' coefficients where their correction is on) and prints the residual\n"
+                 "         seam visibility\n"
+                 "       ledsim photo [--connect ADDR:PORT] --gray LEVEL|--input FILE [--gamma G]\n"
+                 "                    --out FILE.png|FILE.jpg [--camera WxH] [--lit X,Y,W,H] [--ideal]\n"
+                 "                    [--tilt DEG] [--turn DEG] [--roll DEG] [--emitter SHARE] [--k1 K]\n"
+                 "                    [--k2 K] [--blur SIGMA] [--defocus SIGMA] [--vignetting SHARE]\n"
+                 "                    [--room SHARE] [--glare SHARE] [--noise SCALE] [--gray-sensor]\n"
+                 "                    [--white-balance ERROR] [--tone STRENGTH] [--exposure STOPS]\n"
+                 "                    [--sharpen AMOUNT] [--quality Q] [--input-gamma G] [--seed N]\n"
+                 "         writes what a phone's camera records of that picture: emitters as dots,\n"
+                 "         a lens that bends and blurs, a Bayer sensor with noise, automatic exposure,\n"
+                 "         an S-shaped tone curve, sharpening, an RGB JPEG (every option in\n"
+                 "         tools/ledsim/README.md); --ideal: the old ideal camera\n");
     return 2;
 }
 
