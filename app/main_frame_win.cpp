@@ -1,9 +1,7 @@
 #include "app/main_frame.h"
 
 #include "app/traces.h"
-#include "hardware/correction_switch.h"
 #include "lib/baselib/memory_budget.h"
-#include "lib/devicecomm/devicecomm_ini.h"
 #include "lib/sharedui/sharedui.h"
 #include "seam/pattern_window_win.h"
 #include "seam/screen_params_check.h"
@@ -14,6 +12,9 @@
 
 MainFrame* g_mainFrame = nullptr;
 
+namespace {
+
+// Every control name the dispatch relies on; a layout lacking one is refused at start-up.
 const wchar_t* const kMainControlNames[] = {
     L"edt_screen_width",
     L"edt_screen_height",
@@ -50,8 +51,6 @@ const wchar_t* const kMainControlNames[] = {
 };
 const size_t kMainControlCount = sizeof(kMainControlNames) / sizeof(kMainControlNames[0]);
 
-namespace {
-
 std::wstring g_creationError;
 
 struct ParamField {
@@ -73,28 +72,45 @@ void Trace(const char* gbk) {
 
 } // namespace
 
-// Once the main window is gone, handlers still unwinding have nobody to tell.
-void ShowMainMessage(const char* text, const char* caption) {
-    if (g_mainFrame == nullptr) {
+// The window is gone once its final message has come (g_mainFrame is null then).
+void MainFrame::ShowMessage(const char* text, const char* caption) {
+    if (g_mainFrame != this) {
         return;
     }
-    ::MessageBoxExA(g_mainFrame->GetHWND(), text, caption, MB_OK,
-                    MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    ::MessageBoxExA(hwnd_, text, caption, MB_OK, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
 }
 
-void ShowMainMessageW(const std::wstring& text, const wchar_t* caption) {
-    if (g_mainFrame == nullptr) {
+void MainFrame::ShowMessageW(const std::wstring& text, const wchar_t* caption) {
+    if (g_mainFrame != this) {
         return;
     }
-    ::MessageBoxExW(g_mainFrame->GetHWND(), text.c_str(), caption, MB_OK,
-                    MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    ::MessageBoxExW(hwnd_, text.c_str(), caption, MB_OK, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+}
+
+void MainFrame::GridRestored(const ScreenParams& params) {
+    if (g_mainFrame == this) {
+        ShowScreenParams(params);
+    }
+}
+
+void MainFrame::ForwardingLost() {
+    if (g_mainFrame == this) {
+        remote_.DisconnectClient();
+    }
+}
+
+LinkedPattern* MainFrame::Pattern(bool make) {
+    if (make && !EnsurePatternWindowObject(this)) {
+        return nullptr;
+    }
+    return g_patternWindow;
 }
 
 const std::wstring& MainFrame::CreationError() {
     return g_creationError;
 }
 
-MainFrame::MainFrame() : commManager(ReadDeviceSettings()) {}
+MainFrame::MainFrame() = default;
 MainFrame::~MainFrame() = default;
 
 CControlUI* MainFrame::Control(const wchar_t* name) {
@@ -127,7 +143,7 @@ LRESULT MainFrame::OnCreate(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handle
     }
     UpdateCaptionButtons();
     m_pm.AddTranslateAccelerator(this);
-    ShowSelection();
+    SelectionChanged();
     return 0;
 }
 
@@ -141,19 +157,19 @@ bool MainFrame::TranslateAccelerator(const MSG* msg) {
     }
     if (g_patternWindow != nullptr) {
         const bool redo = msg->wParam == 'Y' || ::GetKeyState(VK_SHIFT) < 0;
-        g_patternWindow->UndoStep(redo, isClientConnected ? clientSocket : -1);
+        g_patternWindow->UndoStep(redo, remote_.ForwardSocket());
     }
     return true;
 }
 
-void MainFrame::ShowSelection() {
-    CControlUI* label = Control(L"lab_selection");
+void MainFrame::SelectionChanged() {
+    CControlUI* label = g_mainFrame == this ? Control(L"lab_selection") : nullptr;
     if (label == nullptr) {
         return;
     }
     // The fields give the sizes of the grid held: those it was opened with, or an imported file's.
     label->SetText(g_patternWindow != nullptr
-                       ? SelectionText(g_patternWindow->grid, ReadScreenParams()).c_str()
+                       ? SelectionText(g_patternWindow->Grid(), ReadScreenParams()).c_str()
                        : L"未选择");
 }
 
@@ -192,7 +208,7 @@ void MainFrame::OnFinalMessage(HWND hwnd) {
 }
 
 void MainFrame::Release() {
-    CloseRemoteSockets();
+    remote_.CloseSockets();
     delete g_patternWindow;
     g_patternWindow = nullptr;
     delete this;
@@ -207,31 +223,26 @@ LRESULT MainFrame::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
         // The upload's cards must not be left with their gate open and half their coefficients: the
         // close comes back when the worker has ended.
-        if (workerRunning_) {
-            closePending_ = true;
+        if (hardware_.HoldClose()) {
             return 0;
         }
         break;
     case WM_SEND_SNAPSHOT:
-        AnswerSnapshotRequest();
+        hardware_.AnswerSnapshotRequest();
         return 0;
     case WM_SERVER_STARTED:
-        OnServerStarted(wParam, lParam);
+        remote_.OnServerStarted(wParam, lParam);
         break;
     case WM_CLIENT_ACCEPTED:
-        OnClientAccepted(wParam);
+        remote_.OnClientAccepted(wParam);
         break;
     case WM_REPLAY_WAKE:
-        DrainReplay();
+        remote_.DrainReplay();
         return 0;
     case WM_REPLAY_STATS:
-        return ReplayStatistic(wParam);
+        return remote_.ReplayStatistic(wParam);
     case WM_SEND_RESULT:
-        if (wParam == 1) {
-            ShowMainMessage("device errer", "warnning");
-        } else {
-            ShowMainMessage("send seam data finish", " ");
-        }
+        hardware_.ShowSendResult(wParam);
         break;
     default:
         break;
@@ -251,14 +262,6 @@ void MainFrame::UpdateCaptionButtons() {
     if (CControlUI* restore = Control(L"restorebtn")) {
         restore->SetVisible(zoomed);
     }
-}
-
-bool MainFrame::EnableCorrection(bool on) {
-    if (!SwitchCorrection(commManager, on)) {
-        ShowMainMessage("device errer", "warnning");
-        return false;
-    }
-    return true;
 }
 
 ScreenParams MainFrame::ReadScreenParams() {
@@ -293,7 +296,7 @@ void MainFrame::Notify(TNotifyUI& msg) {
     // here: the server has neither the picture nor anyone to answer its file dialog.
     if (!(msg.sType == L"click" && msg.pSender != nullptr &&
           msg.pSender->GetName() == L"btn_photo_correct")) {
-        MirrorNotification(msg);
+        remote_.MirrorNotification(msg);
     }
     if (msg.sType == L"click") {
         // A notification without a sender (a replayed one may lack it) names no command.
@@ -320,32 +323,33 @@ void MainFrame::OnClickNotify(const std::wstring& sender) {
         ::SendMessageW(hwnd_, WM_SYSCOMMAND, SC_RESTORE, 0);
     } else if (sender == L"btn_reset") {
         if (g_patternWindow != nullptr) {
-            g_patternWindow->ResetGains(isClientConnected ? 1 : 0); // mirrored: the server resets too
+            // A linked client's click is mirrored: the server resets too, one step of its own.
+            g_patternWindow->ResetGains(remote_.IsClientConnected() ? 1 : 0);
         }
     } else if (sender == L"btn_op_instruction") {
         OpenManual();
     } else if (sender == L"btn_screen_ctr") {
         OnScreenControl();
     } else if (sender == L"btn_send_to_hardware") {
-        OnSendToHardware();
+        hardware_.OnSendToHardware();
     } else if (sender == L"btn_read_back") {
-        OnReadBack();
+        hardware_.OnReadBack(files_.CoefficientPath());
     } else if (sender == L"btn_solidify") {
-        OnSolidify();
+        hardware_.OnSolidify();
     } else if (sender == L"btn_import_data") {
-        ImportSeamFile();
+        files_.ImportSeamFile();
     } else if (sender == L"btn_photo_correct") {
-        CorrectFromPhotoCommand();
+        photo_.CorrectFromPhotoCommand(remote_.Replaying(), remote_.IsClientConnected());
     } else if (sender == L"btn_import_coef") {
-        ChooseCoefficientFile();
+        files_.ChooseCoefficientFile();
     } else if (sender == L"btn_save") {
-        SaveSeamFile();
+        files_.SaveSeamFile(remote_.IsServerStarted());
     } else if (sender == L"btn_connect") {
         auto* client = dynamic_cast<COptionUI*>(Control(L"btn_client"));
         if (client != nullptr && client->IsSelected()) {
-            OnClientConnectClick();
+            remote_.OnClientConnectClick();
         } else {
-            StartServer();
+            remote_.StartServer();
         }
     }
 }
@@ -356,31 +360,27 @@ void MainFrame::OnScreenControl() {
     if (auto* enable = dynamic_cast<CCheckBoxUI*>(Control(L"chkbox_Enable"))) {
         enable->SetCheck(false, false);
     }
-    if (!EnableCorrection(false)) {
+    if (!hardware_.EnableCorrection(false)) {
         return;
     }
     const ScreenParams params = ReadScreenParams();
     if (const char* unusable = UnusableScreenParam(params)) {
-        ShowMainMessage(unusable, "warnning");
+        ShowMessage(unusable, "warnning");
         return;
     }
     // A typo (modules of 2 x 2 for 32 x 32) can ask for a grid of many gigabytes; refused before the
     // allocation, the grid held and its tuning stay.
-    const uint64_t grid_bytes = SeamGridBuildBytes(params, ProcessSeamGridCache());
-    if (grid_bytes > MemoryBudget()) {
+    const std::string refusal = MemoryRefusal(SeamGridBuildBytes(params, ProcessSeamGridCache()));
+    if (!refusal.empty()) {
         const std::string text = "The screen of " + std::to_string(params.screen_width) + " x " +
                                  std::to_string(params.screen_height) + " pixels with modules of " +
                                  std::to_string(params.mod_width) + " x " +
-                                 std::to_string(params.mod_height) + " needs " + FormatBytes(grid_bytes) +
-                                 " of memory for its seam grid; " + FormatBytes(MemoryBudget()) +
-                                 " can be used now. Check the screen and module sizes.";
-        ShowMainMessage(text.c_str(), "warnning");
+                                 std::to_string(params.mod_height) + ": its seam grid " + refusal +
+                                 ". Check the screen and module sizes.";
+        ShowMessage(text.c_str(), "warnning");
         return;
     }
-    const int outer = patternReplayDepth_;
-    patternReplayDepth_ = replayDepth_; // the replay goes on inside this window's loop
-    OpenPatternWindow(hwnd_, params, clientSocket);
-    patternReplayDepth_ = outer;
+    remote_.RunPatternLoop([&] { OpenPatternWindow(hwnd_, params, remote_.ForwardSocket(), this); });
 }
 
 void MainFrame::OnSelectChanged(CControlUI* sender, const std::wstring& name) {
@@ -396,7 +396,7 @@ void MainFrame::OnSelectChanged(CControlUI* sender, const std::wstring& name) {
         auto* box = dynamic_cast<CCheckBoxUI*>(sender);
         const bool on = box != nullptr && box->GetCheck();
         Trace(on ? kTraceEnableOn : kTraceEnableOff);
-        EnableCorrection(on);
+        hardware_.EnableCorrection(on);
     } else if (name == L"OnlyBoxInner") {
         auto* box = dynamic_cast<CCheckBoxUI*>(sender);
         Trace(box != nullptr && box->GetCheck() ? kTraceOnlyBoxInner : kTraceOnlyBoxInnerOff);

@@ -1,13 +1,12 @@
 // Start-up: one instance per desktop, the main window, the message loop.
 #include "app/main_frame.h"
 
+#include "lib/baselib/identity.h"
 #include "lib/baselib/path.h"
 
 #include <string>
 
 namespace {
-
-constexpr wchar_t kInstanceMutex[] = L"A751E4CE-5AB2-4987-AFEE-1D6AFFBF164D";
 
 void ShowMainWindow() {
     if (g_mainFrame == nullptr) {

@@ -13,5 +13,3 @@ inline constexpr char kTraceUnselected[] = "\xc8\xa1\xcf\xfb\xd1\xa1\xd4\xf1\n";
 inline constexpr char kTraceEnableOn[] = "\xc6\xf4\xd3\xc3\xb7\xec\xcf\xb6\n";
 // "不修缝\n"
 inline constexpr char kTraceEnableOff[] = "\xb2\xbb\xd0\xde\xb7\xec\n";
-// "修改失败"
-inline constexpr char kTraceNothingSelected[] = "\xd0\xde\xb8\xc4\xca\xa7\xb0\xdc";

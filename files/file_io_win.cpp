@@ -1,6 +1,7 @@
 #include "files/file_io_win.h"
 
 #include "lib/baselib/path.h"
+#include "lib/baselib/raii_win.h"
 
 #include <commdlg.h>
 
@@ -12,27 +13,6 @@ constexpr DWORD kOpenOptions = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEX
 // The save dialog asks before it replaces a file: one click must not lose a day's tuning.
 constexpr DWORD kSaveOptions = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT; // 0x80802
 constexpr DWORD kNameCapacity = 260;
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE h) : h_(h) {}
-    ~FileHandle() { Close(); }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    bool Valid() const { return h_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return h_; }
-    bool Close() {
-        if (h_ == INVALID_HANDLE_VALUE) {
-            return true;
-        }
-        const bool ok = ::CloseHandle(h_) != FALSE;
-        h_ = INVALID_HANDLE_VALUE;
-        return ok;
-    }
-
-private:
-    HANDLE h_;
-};
 
 std::wstring FullPath(const std::wstring& path) {
     const DWORD need = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
@@ -48,14 +28,12 @@ std::wstring FullPath(const std::wstring& path) {
 } // namespace
 
 std::wstring SystemErrorText(DWORD code) {
-    wchar_t* text = nullptr;
+    LocalMemory<wchar_t> text;
     const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                          FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring out = n > 0 && text != nullptr ? std::wstring(text, n) : L"error " + std::to_wstring(code);
-    if (text != nullptr) {
-        ::LocalFree(text);
-    }
+                                     nullptr, code, 0, reinterpret_cast<wchar_t*>(text.out()), 0, nullptr);
+    std::wstring out =
+        n > 0 && text.get() != nullptr ? std::wstring(text.get(), n) : L"error " + std::to_wstring(code);
     while (!out.empty() &&
            (out.back() == L'\n' || out.back() == L'\r' || out.back() == L' ' || out.back() == L'.')) {
         out.pop_back();
@@ -111,7 +89,7 @@ bool ReplaceFileContents(const std::wstring& target, const std::function<bool(co
             return false;
         }
     }
-    FileHandle file(h);
+    UniqueHandle file(h);
     if (!file.Valid()) {
         why = L"no temporary file could be created beside it";
         return false;

@@ -1,50 +1,36 @@
 // "btn_solidify" and "btn_read_back": both run on the dispatching thread and report in message boxes.
-#include "app/main_frame.h"
-#include "files/coefficient_file.h"
 #include "files/file_io_win.h"
+#include "hardware/coefficient_file.h"
+#include "hardware/hardware_commands_win.h"
 #include "hardware/read_back.h"
 #include "hardware/solidify.h"
 #include "lib/baselib/memory_budget.h"
+#include "lib/baselib/raii_win.h"
 #include "seam/pattern_window_win.h"
 
 #include <cstdio>
 #include <memory>
 
-namespace {
-
-// The hourglass while the cards store their data: the window is blocked for two seconds by design.
-class WaitCursor {
-public:
-    WaitCursor() : previous_(::SetCursor(::LoadCursorW(nullptr, IDC_WAIT))) {}
-    ~WaitCursor() { ::SetCursor(previous_); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-private:
-    HCURSOR previous_;
-};
-
-} // namespace
-
-void MainFrame::OnSolidify() {
-    WaitCursor wait;
+void HardwareCommands::OnSolidify() {
+    const WaitCursor wait; // the window is blocked for two seconds by design
     if (!SolidifyCards(commManager, [](int ms) { ::Sleep(static_cast<DWORD>(ms)); })) {
-        ShowMainMessage("device errer", "warnning");
+        host_.ShowMessage("device errer", "warnning");
         return;
     }
-    ShowMainMessage("save seam data finish", " ");
+    host_.ShowMessage("save seam data finish", " ");
 }
 
-void MainFrame::OnReadBack() {
+void HardwareCommands::OnReadBack(const std::wstring& coefficientPath) {
     if (g_patternWindow == nullptr) {
-        ShowMainMessage("ERRER", "WARNING");
+        host_.ShowMessage("ERRER", "WARNING");
         return;
     }
-    const ScreenParams params = ReadScreenParams();
+    const ScreenParams params = host_.ReadScreenParams();
     if (coefficientPath.empty()) {
-        ShowMainMessageW(L"No coefficient file has been chosen: choose one with the coefficient file button "
-                         L"(btn_import_coef) first. The gains are unchanged.",
-                         L"WARNING");
+        host_.ShowMessageW(
+            L"No coefficient file has been chosen: choose one with the coefficient file button "
+            L"(btn_import_coef) first. The gains are unchanged.",
+            L"WARNING");
         return;
     }
     InputFile file = OpenForReading(coefficientPath);
@@ -54,9 +40,9 @@ void MainFrame::OnReadBack() {
         _fseeki64(file.get(), 0, SEEK_SET);
     }
     if (!file || size < 0) {
-        ShowMainMessageW(L"The coefficient file " + Quoted(coefficientPath) +
-                             L" cannot be read. The gains are unchanged.",
-                         L"WARNING");
+        host_.ShowMessageW(L"The coefficient file " + Quoted(coefficientPath) +
+                               L" cannot be read. The gains are unchanged.",
+                           L"WARNING");
         return;
     }
     GainMap map;
@@ -69,27 +55,27 @@ void MainFrame::OnReadBack() {
     case CoefficientFileStatus::WrongSize: {
         const uint64_t cells =
             static_cast<uint64_t>(params.screen_width) * static_cast<uint64_t>(params.screen_height);
-        ShowMainMessageW(L"The coefficient file " + Quoted(coefficientPath) + L" holds " +
-                             std::to_wstring(size) + L" bytes; for a screen of " +
-                             std::to_wstring(params.screen_width) + L" x " +
-                             std::to_wstring(params.screen_height) + L" it must hold " +
-                             std::to_wstring(cells * 4) + L" bytes (a gain per pixel) or " +
-                             std::to_wstring(cells) + L" bytes (the cards' bytes). The gains are unchanged.",
-                         L"WARNING");
+        host_.ShowMessageW(
+            L"The coefficient file " + Quoted(coefficientPath) + L" holds " + std::to_wstring(size) +
+                L" bytes; for a screen of " + std::to_wstring(params.screen_width) + L" x " +
+                std::to_wstring(params.screen_height) + L" it must hold " + std::to_wstring(cells * 4) +
+                L" bytes (a gain per pixel) or " + std::to_wstring(cells) +
+                L" bytes (the cards' bytes). The gains are unchanged.",
+            L"WARNING");
         return;
     }
     case CoefficientFileStatus::ReadFailed:
-        ShowMainMessageW(L"The coefficient file " + Quoted(coefficientPath) +
-                             L" cannot be read. The gains are unchanged.",
-                         L"WARNING");
+        host_.ShowMessageW(L"The coefficient file " + Quoted(coefficientPath) +
+                               L" cannot be read. The gains are unchanged.",
+                           L"WARNING");
         return;
     case CoefficientFileStatus::NoMemory:
         return; // a map that cannot be had ends the command without a message
     }
-    if (static_cast<uint64_t>(g_patternWindow->grid.Size()) * sizeof(SeamSegment) > MemoryBudget()) {
+    if (static_cast<uint64_t>(g_patternWindow->Grid().Size()) * sizeof(SeamSegment) > MemoryBudget()) {
         return; // a copy of the grid cannot be had: as for a map that cannot be had, nothing changes
     }
-    std::vector<SeamSegment> segments = g_patternWindow->grid.CopySeamGrid();
+    std::vector<SeamSegment> segments = g_patternWindow->Grid().CopySeamGrid();
     AverageSegmentGains(map, segments);
     map = GainMap{};
     g_patternWindow->ApplyGridCommand(std::move(segments), 0); // a server reads back its own cards

@@ -1,5 +1,6 @@
 #include "hardware/thread_win.h"
 
+#include <cstdint>
 #include <initializer_list>
 
 ThreadSystemCalls& ThreadCalls() {
@@ -7,22 +8,33 @@ ThreadSystemCalls& ThreadCalls() {
     return calls;
 }
 
+namespace {
+
+// Milliseconds until the calendar clock, read in whole seconds, shows `seconds` more than it shows now:
+// between seconds - 1 and seconds of real time.
+DWORD UntilWholeSecondsPass(int seconds) {
+    FILETIME now_ft;
+    ::GetSystemTimeAsFileTime(&now_ft);
+    const uint64_t now_ms =
+        ((static_cast<uint64_t>(now_ft.dwHighDateTime) << 32) | now_ft.dwLowDateTime) / 10000;
+    const uint64_t deadline_ms = (now_ms / 1000 + static_cast<uint64_t>(seconds)) * 1000;
+    return static_cast<DWORD>(deadline_ms - now_ms);
+}
+
+} // namespace
+
 SimpleMutex::SimpleMutex() {
     Init();
 }
 
-SimpleMutex::~SimpleMutex() {
-    if (initialised_) {
-        ::CloseHandle(handle_);
-    }
-}
+SimpleMutex::~SimpleMutex() = default;
 
 int SimpleMutex::Init() {
     if (initialised_) {
         return -1;
     }
-    handle_ = ThreadCalls().create_mutex(nullptr, FALSE, nullptr);
-    if (handle_ == nullptr) {
+    handle_ = UniqueHandle(ThreadCalls().create_mutex(nullptr, FALSE, nullptr));
+    if (!handle_.Valid()) {
         return -3;
     }
     initialised_ = true;
@@ -34,7 +46,7 @@ int SimpleMutex::Lock() {
         return -2;
     }
     // An abandoned mutex (its owner was terminated) is granted all the same.
-    ::WaitForSingleObject(handle_, INFINITE);
+    ::WaitForSingleObject(handle_.get(), INFINITE);
     return 0;
 }
 
@@ -42,7 +54,7 @@ int SimpleMutex::Unlock() {
     if (!initialised_) {
         return -2;
     }
-    ::ReleaseMutex(handle_);
+    ::ReleaseMutex(handle_.get());
     return 0;
 }
 
@@ -51,85 +63,91 @@ JThread::~JThread() {
 }
 
 bool JThread::IsRunning() {
-    runningMutex_.Lock();
-    const bool running = running_;
-    runningMutex_.Unlock();
-    return running;
+    const ScopedLock<SimpleMutex> lock(runningMutex_);
+    return running_;
 }
 
 int JThread::Result() {
-    runningMutex_.Lock();
-    const int result = result_;
-    runningMutex_.Unlock();
-    return result;
+    const ScopedLock<SimpleMutex> lock(runningMutex_);
+    return result_;
+}
+
+HANDLE JThread::ThreadHandle() {
+    const ScopedLock<SimpleMutex> lock(runningMutex_);
+    return thread_.get();
+}
+
+bool JThread::PrepareSynchronisation() {
+    if (mutexesReady_) {
+        return true;
+    }
+    for (SimpleMutex* m : {&runningMutex_, &continueMutex_, &startedMutex_}) {
+        if (!m->IsInitialized() && m->Init() != 0) {
+            return false;
+        }
+    }
+    if (!runningSignal_.Valid()) {
+        runningSignal_ = UniqueHandle(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        if (!runningSignal_.Valid()) {
+            return false;
+        }
+    }
+    mutexesReady_ = true;
+    return true;
 }
 
 int JThread::Start() {
-    try {
-        if (!mutexesReady_) {
-            for (SimpleMutex* m : {&runningMutex_, &continueMutex_, &startedMutex_}) {
-                if (!m->IsInitialized() && m->Init() != 0) {
-                    return -1;
-                }
-            }
-            mutexesReady_ = true;
-        }
-        runningMutex_.Lock();
+    if (!PrepareSynchronisation()) {
+        return -1;
+    }
+    {
+        const ScopedLock<SimpleMutex> lock(runningMutex_);
         if (running_) {
-            runningMutex_.Unlock();
             return -5;
         }
-        runningMutex_.Unlock();
-
-        continueMutex_.Lock();
-        DWORD id = 0;
-        const HANDLE h = ThreadCalls().create_thread(nullptr, 0, &JThread::Entry, this, 0, &id);
-        if (h == nullptr) {
-            continueMutex_.Unlock();
-            return -2;
-        }
-        runningMutex_.Lock();
-        thread_ = h;
-        threadId_ = id;
-        runningMutex_.Unlock();
-
-        // The handshake: the new thread reports that it runs, is let on, and releases the started mutex
-        // once its body has begun.
-        runningMutex_.Lock();
-        while (!running_) {
-            runningMutex_.Unlock();
-            ::Sleep(1);
-            runningMutex_.Lock();
-        }
-        runningMutex_.Unlock();
-        continueMutex_.Unlock();
-        startedMutex_.Lock();
-        startedMutex_.Unlock();
-        return 0;
-    } catch (...) {
-        return 0;
     }
+    continueMutex_.Lock();
+    DWORD id = 0;
+    const HANDLE h = ThreadCalls().create_thread(nullptr, 0, &JThread::Entry, this, 0, &id);
+    if (h == nullptr) {
+        continueMutex_.Unlock();
+        return -2;
+    }
+    {
+        const ScopedLock<SimpleMutex> lock(runningMutex_);
+        thread_ = UniqueHandle(h); // the handle of a run before goes now
+        threadId_ = id;
+    }
+    // The handshake: the new thread reports that it runs (or ends without doing so), is let on, and
+    // releases the started mutex once its body has begun.
+    const HANDLE waits[2] = {runningSignal_.get(), h};
+    ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    continueMutex_.Unlock();
+    startedMutex_.Lock();
+    startedMutex_.Unlock();
+    return 0;
 }
 
 DWORD WINAPI JThread::Entry(LPVOID param) {
     auto* self = static_cast<JThread*>(param);
-    try {
-        self->startedMutex_.Lock();
-        self->runningMutex_.Lock();
+    self->startedMutex_.Lock();
+    {
+        const ScopedLock<SimpleMutex> lock(self->runningMutex_);
         self->running_ = true;
-        self->runningMutex_.Unlock();
-        self->continueMutex_.Lock();
-        self->continueMutex_.Unlock();
-        const int result = self->Execute();
-        self->runningMutex_.Lock();
-        self->running_ = false;
-        self->result_ = result;
-        // The thread is ours to end from here: its handle goes, and Kill finds nothing to terminate.
-        ::CloseHandle(self->thread_);
-        self->thread_ = nullptr;
-        self->runningMutex_.Unlock();
-    } catch (...) {
     }
+    ::SetEvent(self->runningSignal_.get());
+    self->continueMutex_.Lock();
+    self->continueMutex_.Unlock();
+    int result = -1;
+    try {
+        result = self->Execute();
+    } catch (...) {
+        // An exception must not cross the system's thread start: the run counts as failed.
+        ::OutputDebugStringA("worker thread: its body ended with an exception\n");
+    }
+    const ScopedLock<SimpleMutex> lock(self->runningMutex_);
+    self->running_ = false;
+    self->result_ = result;
     return 0;
 }
 
@@ -140,22 +158,24 @@ void JThread::ReleaseStart() {
 }
 
 int JThread::Kill() {
-    try {
-        if (runningMutex_.Lock() != 0) {
-            return -4;
-        }
-        if (!running_) {
-            runningMutex_.Unlock();
-            return -4;
-        }
-        ::TerminateThread(thread_, 0);
-        ::CloseHandle(thread_);
-        thread_ = nullptr;
-        running_ = false;
-        runningMutex_.Unlock();
-        return 0;
-    } catch (...) {
-        return 0;
+    const ScopedLock<SimpleMutex> lock(runningMutex_);
+    if (!lock.Locked() || !running_) {
+        return -4;
+    }
+    ::TerminateThread(thread_.get(), 0);
+    thread_.Close();
+    running_ = false;
+    return 0;
+}
+
+void JThread::WaitServingSentMessages() {
+    const HANDLE thread = ThreadHandle();
+    if (thread == nullptr) {
+        return; // never started
+    }
+    while (::MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+        MSG sent;
+        ::PeekMessageW(&sent, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
 }
 
@@ -163,9 +183,6 @@ void JThread::StopWithGrace() {
     if (!IsRunning()) {
         return;
     }
-    const std::time_t start = std::time(nullptr);
-    while (IsRunning() && std::time(nullptr) - start < 5) {
-        ::Sleep(50);
-    }
+    ::WaitForSingleObject(ThreadHandle(), UntilWholeSecondsPass(5));
     Kill(); // -4 and nothing done when the body has ended
 }

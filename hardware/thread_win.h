@@ -3,12 +3,10 @@
 // Worker threads for background commands: a mutex with explicit initialisation, a thread with a start
 // handshake and forced termination, and a template that runs one member function of an owner object.
 
+#include "lib/baselib/raii_win.h"
 #include "lib/uilib/base_thread.h"
 
 #include <windows.h>
-
-#include <ctime>
-#include <exception>
 
 // The operating-system calls the classes make, replaceable by tests that need them to fail.
 struct ThreadSystemCalls {
@@ -31,7 +29,7 @@ public:
     bool IsInitialized() const { return initialised_; }
 
 private:
-    HANDLE handle_ = nullptr;
+    UniqueHandle handle_;
     bool initialised_ = false;
 };
 
@@ -48,7 +46,11 @@ public:
     virtual int Execute() = 0;
 
     bool IsRunning();
+    // What Execute returned on the last run; -1 when it ended with an exception.
     int Result();
+    // Waits until the thread of the last run has ended, serving meanwhile the messages that other
+    // threads send to this one: the body may send to a window of this thread and wait for the answer.
+    void WaitServingSentMessages();
 
 protected:
     // Waits for a running body up to the grace period (5 whole seconds of the calendar clock), then
@@ -59,14 +61,19 @@ protected:
 
 private:
     static DWORD WINAPI Entry(LPVOID self);
+    bool PrepareSynchronisation();
+    HANDLE ThreadHandle();
 
     DWORD threadId_ = 0;
-    HANDLE thread_ = nullptr;
+    // Open until the next start, a Kill or the object's end: waiting on it is waiting for the thread.
+    UniqueHandle thread_;
     int result_ = 0;
     bool running_ = false;
     SimpleMutex runningMutex_;
     SimpleMutex continueMutex_;
     SimpleMutex startedMutex_;
+    // Set by the new thread once it runs: the first half of the start handshake.
+    UniqueHandle runningSignal_;
     bool mutexesReady_ = false;
 };
 
@@ -97,13 +104,16 @@ public:
 
     void Stop() override { StopWithGrace(); }
 
+    // -1 when the member function ended with an exception (what it left undone, closing its window,
+    // stays undone), else 0.
     int Execute() override {
         ReleaseStart();
         if (owner_ != nullptr && member_ != nullptr) {
             try {
                 (owner_->*member_)(param_);
             } catch (...) {
-                // The body ends normally; what it left undone (closing its window) stays undone.
+                ::OutputDebugStringA("worker thread: its body ended with an exception\n");
+                return -1;
             }
         }
         return 0;

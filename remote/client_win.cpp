@@ -1,9 +1,8 @@
 // The client role: connect, disconnect, and the mirroring of every notification of the main window.
 #include "remote/client_win.h"
 
-#include "app/main_frame.h"
+#include "remote/remote_link_win.h"
 #include "remote/send_all_win.h"
-#include "seam/pattern_window_win.h"
 #include "remote/wire_format.h"
 
 #include <winsock2.h>
@@ -53,12 +52,13 @@ bool ConnectWithin(SOCKET s, const sockaddr* address, int length) {
 
 } // namespace
 
-int ConnectToServer(int& out, const char* host, const char* port) {
+int ConnectToServer(net::Socket& out, const char* host, const char* port) {
     WSADATA data;
     if (::WSAStartup(MAKEWORD(2, 0), &data) != 0) {
         std::fputs("WSAStartup failed.\n", stderr);
         std::exit(1);
     }
+    // The start-up goes with the connected socket, or is given back here when none connects.
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -70,13 +70,12 @@ int ConnectToServer(int& out, const char* host, const char* port) {
                              FORMAT_MESSAGE_MAX_WIDTH_MASK,
                          nullptr, static_cast<DWORD>(resolved), 0, text, 1024, nullptr);
         std::fwprintf(stderr, L"getaddrinfo: %ls\n", text);
+        ::WSACleanup();
         return 1;
     }
-    out = -1;
     bool connected = false;
     for (addrinfo* a = found; a != nullptr && !connected; a = a->ai_next) {
         const SOCKET s = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
-        out = s == INVALID_SOCKET ? -1 : static_cast<int>(s);
         if (s == INVALID_SOCKET) {
             std::perror("client: socket");
             continue;
@@ -92,58 +91,60 @@ int ConnectToServer(int& out, const char* host, const char* port) {
         const int send_buffer = kSendBufferBytes;
         ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&send_buffer),
                      sizeof(send_buffer));
+        out = net::Socket(static_cast<net::Native>(s));
         connected = true;
     }
     ::freeaddrinfo(found);
     if (!connected) {
+        ::WSACleanup();
         std::fputs("client: failed to connect\n", stderr);
         return 2;
     }
     return 0;
 }
 
-void MainFrame::OnClientConnectClick() {
-    if (clientSocket == -1) {
-        std::string host;
-        std::string port;
-        // Texts that do not convert, or that would not fit with their terminating zero, are refused
-        // before any attempt: a cut address could reach another machine.
-        if (!NarrowWireText(Control(L"edt_ip")->GetText().str(), host) ||
-            !NarrowWireText(Control(L"edt_port")->GetText().str(), port) ||
-            host.size() >= kEndpointTextLimit || port.size() >= kEndpointTextLimit) {
-            Control(L"lab_state")->SetText(L"connect fail");
-            return;
-        }
-        if (ConnectToServer(clientSocket, host.c_str(), port.c_str()) == 0) {
-            Control(L"lab_state")->SetText(L"connected！");
-            isClientConnected = true;
-            Control(L"btn_connect")->SetText(L"unconnected");
-        } else {
-            Control(L"lab_state")->SetText(L"connect fail");
-            clientSocket = -1;
-        }
+void RemoteLink::OnClientConnectClick() {
+    if (clientSocket.Valid()) {
+        DisconnectClient();
         return;
     }
-    DisconnectClient();
+    std::string host;
+    std::string port;
+    // Texts that do not convert, or that would not fit with their terminating zero, are refused before
+    // any attempt: a cut address could reach another machine.
+    if (!NarrowWireText(host_.Control(L"edt_ip")->GetText().str(), host) ||
+        !NarrowWireText(host_.Control(L"edt_port")->GetText().str(), port) ||
+        host.size() >= kEndpointTextLimit || port.size() >= kEndpointTextLimit) {
+        host_.Control(L"lab_state")->SetText(L"connect fail");
+        return;
+    }
+    if (ConnectToServer(clientSocket, host.c_str(), port.c_str()) == 0) {
+        host_.Control(L"lab_state")->SetText(L"connected！");
+        isClientConnected = true;
+        host_.Control(L"btn_connect")->SetText(L"unconnected");
+    } else {
+        host_.Control(L"lab_state")->SetText(L"connect fail");
+    }
 }
 
-// The operator's disconnect, and what a failed or timed-out send does: the link is gone either way.
-void MainFrame::DisconnectClient() {
-    if (clientSocket == -1) {
+int RemoteLink::ForwardSocket() const {
+    return clientSocket.Valid() ? static_cast<int>(clientSocket.Handle()) : -1;
+}
+
+void RemoteLink::DisconnectClient() {
+    if (!clientSocket.Valid()) {
         return;
     }
-    if (g_patternWindow != nullptr && g_patternWindow->forwardSocket == clientSocket) {
-        g_patternWindow->forwardSocket = -1;
+    if (LinkedPattern* pattern = host_.Pattern(false)) {
+        pattern->StopForwardingTo(ForwardSocket());
     }
-    ::closesocket(static_cast<SOCKET>(clientSocket));
-    ::WSACleanup();
-    Control(L"btn_connect")->SetText(L"connect");
-    Control(L"lab_state")->SetText(L"unconnected");
-    clientSocket = -1;
+    clientSocket.Close();
+    host_.Control(L"btn_connect")->SetText(L"connect");
+    host_.Control(L"lab_state")->SetText(L"unconnected");
     isClientConnected = false;
 }
 
-void MainFrame::MirrorNotification(const TNotifyUI& msg) {
+void RemoteLink::MirrorNotification(const TNotifyUI& msg) {
     if (!isClientConnected || msg.pSender == nullptr) {
         return;
     }
@@ -167,7 +168,7 @@ void MainFrame::MirrorNotification(const TNotifyUI& msg) {
         return;
     }
     int length = static_cast<int>(packet.size());
-    if (SendAll(clientSocket, reinterpret_cast<const char*>(packet.data()), &length) != 0) {
+    if (SendAll(ForwardSocket(), reinterpret_cast<const char*>(packet.data()), &length) != 0) {
         std::fprintf(stderr, "client: send failed with error %d: disconnected\n", ::WSAGetLastError());
         DisconnectClient();
     }

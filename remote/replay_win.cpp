@@ -1,15 +1,15 @@
 // The main window's side of the server role: starting the server thread, its reports, and the replay of
 // what clients send, all on the main window's own thread.
-#include "app/main_frame.h"
+#include "remote/remote_link_win.h"
 #include "remote/replay_rules.h"
 #include "remote/server_win.h"
-#include "seam/pattern_window_win.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -25,32 +25,36 @@ std::wstring DottedAddress(WPARAM host_order) {
 
 } // namespace
 
-void MainFrame::StartServer() {
+void RemoteLink::StartServer() {
     if (isServerStarted) {
         return;
     }
-    if (!EnsurePatternWindowObject()) {
-        return;
+    if (host_.Pattern(true) == nullptr) {
+        return; // the server replays into the pattern window object: none, no server
     }
-    std::thread(ServerThreadProc, this, g_patternWindow).detach();
+    std::thread(ServerThreadProc, this, host_.Window()).detach();
 }
 
-void MainFrame::OnServerStarted(WPARAM address, LPARAM port) {
+void RemoteLink::ServerListening(net::Socket listener) {
+    listenSocket = std::move(listener);
+}
+
+void RemoteLink::OnServerStarted(WPARAM address, LPARAM port) {
     isServerStarted = true;
-    Control(L"edt_ip")->SetText(DottedAddress(address).c_str());
+    host_.Control(L"edt_ip")->SetText(DottedAddress(address).c_str());
     wchar_t text[256];
     _snwprintf(text, 256, L"%d", static_cast<int>(port));
     text[255] = L'\0';
-    Control(L"edt_port")->SetText(text);
-    Control(L"lab_state")->SetText(L"已启动！");
-    Control(L"btn_connect")->SetEnabled(false);
+    host_.Control(L"edt_port")->SetText(text);
+    host_.Control(L"lab_state")->SetText(L"已启动！");
+    host_.Control(L"btn_connect")->SetEnabled(false);
 }
 
-void MainFrame::OnClientAccepted(WPARAM address) {
+void RemoteLink::OnClientAccepted(WPARAM address) {
     wchar_t text[256];
     _snwprintf(text, 256, L"客户端 %ls 已连接", DottedAddress(address).c_str());
     text[255] = L'\0';
-    Control(L"lab_state")->SetText(text);
+    host_.Control(L"lab_state")->SetText(text);
 }
 
 // The allow-list writes the numbers out.
@@ -59,42 +63,50 @@ static_assert(WM_SEAM_UNDO == 0x8101 && WM_SEAM_REDO == 0x8102, "undo and redo a
 namespace {
 
 // Marks what the pattern window object records while a client's packet is replayed.
-class Replaying {
+class ReplayingScope {
 public:
-    Replaying() : object_(g_patternWindow) {
+    explicit ReplayingScope(RemoteLinkHost& host) : host_(host), object_(host.Pattern(false)) {
         if (object_ != nullptr) {
-            previous_ = object_->replaying;
-            object_->replaying = true;
+            previous_ = object_->SetReplaying(true);
         }
     }
-    ~Replaying() {
-        if (object_ != nullptr && object_ == g_patternWindow) {
-            object_->replaying = previous_;
+    ~ReplayingScope() {
+        if (object_ != nullptr && object_ == host_.Pattern(false)) {
+            object_->SetReplaying(previous_);
         }
     }
-    Replaying(const Replaying&) = delete;
-    Replaying& operator=(const Replaying&) = delete;
+    ReplayingScope(const ReplayingScope&) = delete;
+    ReplayingScope& operator=(const ReplayingScope&) = delete;
 
 private:
-    CScreenCtrlWnd* object_;
+    RemoteLinkHost& host_;
+    LinkedPattern* object_;
     bool previous_ = false;
 };
 
 } // namespace
 
+void RemoteLink::RunPatternLoop(const std::function<void()>& open) {
+    const int outer = patternReplayDepth_;
+    patternReplayDepth_ = replayDepth_; // the replay goes on inside this window's loop
+    open();
+    patternReplayDepth_ = outer;
+}
+
 // Replays what waits, in stream order. A replayed notification whose handler runs a modal loop of its
 // own (a message box, a dialog, the progress window) is not entered again from that loop: what follows
 // waits until the handler has returned. Inside the pattern window's loop the replay goes on, since the
 // client tunes on that window while it is open.
-void MainFrame::DrainReplay() {
+void RemoteLink::DrainReplay() {
     if (replayDepth_ > 0 && replayDepth_ != patternReplayDepth_) {
         return; // the handler that runs will come back to the queue
     }
     std::vector<WirePacket> packets;
     bool resume = false;
-    while (hwnd_ != nullptr && Replay().Pop(packets, resume)) {
-        if (resume && workerWindow != nullptr) {
-            ::PostMessageW(workerWindow, WM_REPLAY_RESUME, 0, 0);
+    while (host_.Window() != nullptr && Replay().Pop(packets, resume)) {
+        const HWND worker = workerWindow;
+        if (resume && worker != nullptr) {
+            ::PostMessageW(worker, WM_REPLAY_RESUME, 0, 0);
         }
         if (packets.front().is_notification) {
             ++replayDepth_;
@@ -106,12 +118,12 @@ void MainFrame::DrainReplay() {
     }
 }
 
-void MainFrame::ReplayNotification(const NotifyRecord& record) {
-    CControlUI* sender = Control(record.sender_name.c_str());
+void RemoteLink::ReplayNotification(const NotifyRecord& record) {
+    CControlUI* sender = host_.Control(record.sender_name.c_str());
     if (sender == nullptr) {
         return; // names no control here: neither handled nor mirrored
     }
-    const Replaying replaying;
+    const ReplayingScope replaying(host_);
     ++replayStats.notifications;
     if (dynamic_cast<CEditUI*>(sender) != nullptr) {
         sender->SetText(record.sender_text.c_str()); // the client's field, before its notification runs
@@ -139,10 +151,10 @@ void MainFrame::ReplayNotification(const NotifyRecord& record) {
     msg.ptMouse = POINT{record.x, record.y};
     msg.wParam = record.wparam;
     msg.lParam = static_cast<int32_t>(record.lparam);
-    Notify(msg);
+    host_.Notify(msg);
 }
 
-void MainFrame::ReplayInput(const std::vector<WirePacket>& inputs) {
+void RemoteLink::ReplayInput(const std::vector<WirePacket>& inputs) {
     // The server's own cursor follows the client's, over the same point of the pattern. Moves that
     // arrived together take the cursor to the last of them in one step: the pointer cannot be seen at
     // a place it held for microseconds, and each step costs a round trip to the display. A move is
@@ -156,30 +168,26 @@ void MainFrame::ReplayInput(const std::vector<WirePacket>& inputs) {
             moved_over = nullptr;
         }
     };
-    const Replaying replaying;
+    const ReplayingScope replaying(host_);
     for (const WirePacket& input : inputs) {
         uint32_t wparam = input.wparam;
         const bool accepted = AcceptReplayInput(input.message, wparam, input.lparam);
+        LinkedPattern* object = host_.Pattern(false);
         if (accepted && (input.message == WM_SEAM_UNDO || input.message == WM_SEAM_REDO) &&
-            g_patternWindow != nullptr) {
+            object != nullptr) {
             // The client's history, not its window: an undo in the client's main window reaches a
             // server whose pattern window is closed as well.
             move_cursor();
             ++replayStats.inputs;
-            g_patternWindow->ReplayUndo(input.message == WM_SEAM_REDO, wparam);
+            object->ReplayUndo(input.message == WM_SEAM_REDO, wparam);
             continue;
         }
-        const HWND pattern = g_patternWindow != nullptr ? g_patternWindow->GetHWND() : nullptr;
+        const HWND pattern = object != nullptr ? object->ReplayWindow() : nullptr;
         if (pattern == nullptr || !::IsWindow(pattern) || !accepted) {
             ++replayStats.dropped; // nothing for this window to act on, or nothing a client forwards
             continue;
         }
-        ++replayStats.inputs;
-        for (const uint32_t v : {input.message, input.wparam, input.lparam}) {
-            for (int shift = 0; shift < 32; shift += 8) {
-                replayStats.hash = (replayStats.hash ^ ((v >> shift) & 0xFF)) * 1099511628211ull;
-            }
-        }
+        CountInput(input);
         if (input.message == WM_MOUSEMOVE) {
             // x and y are the low and high 16 bits, unsigned: a negative x arrives far to the right.
             cursor = POINT{static_cast<LONG>(input.lparam & 0xFFFF), static_cast<LONG>(input.lparam >> 16)};
@@ -192,7 +200,16 @@ void MainFrame::ReplayInput(const std::vector<WirePacket>& inputs) {
     move_cursor();
 }
 
-LRESULT MainFrame::ReplayStatistic(WPARAM which) {
+void RemoteLink::CountInput(const WirePacket& input) {
+    ++replayStats.inputs;
+    for (const uint32_t v : {input.message, input.wparam, input.lparam}) {
+        for (int shift = 0; shift < 32; shift += 8) {
+            replayStats.hash = (replayStats.hash ^ ((v >> shift) & 0xFF)) * 1099511628211ull;
+        }
+    }
+}
+
+LRESULT RemoteLink::ReplayStatistic(WPARAM which) {
     switch (which) {
     case 0:
         return static_cast<LRESULT>(replayStats.inputs);
@@ -209,15 +226,7 @@ LRESULT MainFrame::ReplayStatistic(WPARAM which) {
     }
 }
 
-void MainFrame::CloseRemoteSockets() {
-    if (listenSocket != -1) {
-        ::closesocket(static_cast<SOCKET>(listenSocket));
-        ::WSACleanup();
-        listenSocket = -1;
-    }
-    if (clientSocket != -1) {
-        ::closesocket(static_cast<SOCKET>(clientSocket));
-        ::WSACleanup();
-        clientSocket = -1;
-    }
+void RemoteLink::CloseSockets() {
+    listenSocket.Close();
+    clientSocket.Close();
 }

@@ -2,11 +2,10 @@
 // main window's thread, which replays it.
 #include "remote/server_win.h"
 
-#include "app/main_frame.h"
 #include "lib/baselib/memory_budget.h"
+#include "remote/remote_link_win.h"
 #include "remote/replay_rules.h"
 #include "remote/wire_format.h"
-#include "seam/pattern_window_win.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -14,6 +13,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -103,7 +103,6 @@ void RemoveSocketInformation(SOCKET s) {
 
 } // namespace
 
-// Never destroyed: the server thread, which is never stopped, may still use it while the process ends.
 ReplayQueue& Replay() {
     static ReplayQueue* queue = new ReplayQueue(kReplayCapacity, kPacketsPerReceive);
     return *queue;
@@ -244,28 +243,42 @@ HWND MakeWorkerWindow() {
 
 } // namespace
 
-void ServerThreadProc(MainFrame* main, CScreenCtrlWnd* pattern) {
-    (void)pattern; // replayed into by the main window's thread
-    g_serverMainWindow = main->GetHWND();
+namespace {
+
+// The listening socket with the Winsock start-up it holds; invalid after saying why.
+net::Socket MakeListener() {
+    WSADATA data;
+    if (::WSAStartup(MAKEWORD(2, 0), &data) != 0) {
+        Say("WSAStartup() failed with error %d\n", ::WSAGetLastError());
+        return net::Socket();
+    }
+    Say("WSAStartup() is OK!\n");
+    const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (listener == INVALID_SOCKET) {
+        Say("socket() failed with error %d\n", ::WSAGetLastError());
+        ::WSACleanup();
+        return net::Socket();
+    }
+    Say("socket() is pretty fine!\n");
+    return net::Socket(static_cast<net::Native>(listener));
+}
+
+} // namespace
+
+void ServerThreadProc(RemoteLink* link, HWND main) {
+    g_serverMainWindow = main;
     const HWND window = MakeWorkerWindow();
     if (window == nullptr) {
         Say("MakeWorkerWindow() failed!\n");
         return;
     }
     Say("MakeWorkerWindow() is OK!\n");
-    main->workerWindow = window;
-    WSADATA data;
-    if (::WSAStartup(MAKEWORD(2, 0), &data) != 0) {
-        Say("WSAStartup() failed with error %d\n", ::WSAGetLastError());
+    link->SetWorkerWindow(window);
+    net::Socket owned = MakeListener();
+    if (!owned.Valid()) {
         return;
     }
-    Say("WSAStartup() is OK!\n");
-    const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (listener == INVALID_SOCKET) {
-        Say("socket() failed with error %d\n", ::WSAGetLastError());
-        return;
-    }
-    Say("socket() is pretty fine!\n");
+    const SOCKET listener = static_cast<SOCKET>(owned.Handle());
     g_listener = listener;
     if (::WSAAsyncSelect(listener, window, WM_SOCKET_EVENT, FD_ACCEPT | FD_CLOSE) == 0) {
         Say("WSAAsyncSelect() is OK lol!\n");
@@ -286,7 +299,7 @@ void ServerThreadProc(MainFrame* main, CScreenCtrlWnd* pattern) {
         return;
     }
     Say("listen() is also OK! I am listening now...\n");
-    main->listenSocket = static_cast<int>(listener);
+    link->ServerListening(std::move(owned)); // closed with the main window
     ::SendMessageW(g_serverMainWindow, WM_SERVER_STARTED, INADDR_ANY, kServerPort);
     MSG msg;
     for (;;) {

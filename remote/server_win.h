@@ -1,13 +1,16 @@
 #pragma once
 
-class MainFrame;
-class CScreenCtrlWnd;
+#include <windows.h>
+
+class RemoteLink;
+class ReplayQueue;
 
 // The body of the server thread: a hidden worker window to which Winsock reports the events of the
 // listening socket (port 6666, every local IPv4 address) and of every accepted connection, and the
-// thread's own message loop. Diagnostics go to standard output.
-void ServerThreadProc(MainFrame* main, CScreenCtrlWnd* pattern);
+// thread's own message loop. It reports to the window `main`; the listening socket goes to `link`.
+// Diagnostics go to standard output.
+void ServerThreadProc(RemoteLink* link, HWND main);
 
-class ReplayQueue;
-// What the server thread received and the main window's thread has not replayed yet.
+// What the server thread received and the main window's thread has not replayed yet. Never destroyed:
+// the server thread, which is never stopped, may still use it while the process ends.
 ReplayQueue& Replay();

@@ -2,28 +2,13 @@
 // blink of a freshly selected seam.
 #include "seam/pattern_window_win.h"
 
-#include "app/traces.h"
+#include "lib/baselib/raii_win.h"
 #include "seam/seam_drawing_win.h"
 
 namespace {
 
-// A device context of the window for one drawing operation.
-class WindowDC {
-public:
-    explicit WindowDC(HWND hwnd) : hwnd_(hwnd), dc_(::GetDC(hwnd)) {}
-    ~WindowDC() {
-        if (dc_ != nullptr) {
-            ::ReleaseDC(hwnd_, dc_);
-        }
-    }
-    WindowDC(const WindowDC&) = delete;
-    WindowDC& operator=(const WindowDC&) = delete;
-    HDC get() const { return dc_; }
-
-private:
-    HWND hwnd_;
-    HDC dc_;
-};
+// "修改失败", in the Chinese code page (GBK) that the developers' tools expect.
+constexpr char kTraceNothingSelected[] = "\xd0\xde\xb8\xc4\xca\xa7\xb0\xdc";
 
 } // namespace
 
@@ -36,14 +21,12 @@ void CScreenCtrlWnd::RefreshGammaTable() {
 }
 
 void CScreenCtrlWnd::Paint() {
-    PAINTSTRUCT ps;
-    HDC dc = ::BeginPaint(hwnd_, &ps);
+    const PaintDC dc(hwnd_);
     RECT client;
     ::GetClientRect(hwnd_, &client);
     RefreshGammaTable();
-    FillField(dc, client, BackgroundLevel(gammaTable, params.gray_scale));
+    FillField(dc.get(), client, BackgroundLevel(gammaTable, params.gray_scale));
     DrawAllSegments();
-    ::EndPaint(hwnd_, &ps);
 }
 
 void CScreenCtrlWnd::DrawAllSegments() {

@@ -1,7 +1,8 @@
 #include "seam/pattern_window_win.h"
 
-#include "app/main_frame.h"
+#include "lib/baselib/identity.h"
 #include "lib/baselib/memory_budget.h"
+#include "lib/baselib/raii_win.h"
 #include "remote/send_all_win.h"
 #include "remote/wire_format.h"
 #include "seam/seam_selection.h"
@@ -9,27 +10,6 @@
 #include <new>
 
 CScreenCtrlWnd* g_patternWindow = nullptr;
-
-namespace {
-
-// Owns a popup menu for the length of one right click.
-class PopupMenu {
-public:
-    PopupMenu() : menu_(::CreatePopupMenu()) {}
-    ~PopupMenu() {
-        if (menu_ != nullptr) {
-            ::DestroyMenu(menu_);
-        }
-    }
-    PopupMenu(const PopupMenu&) = delete;
-    PopupMenu& operator=(const PopupMenu&) = delete;
-    HMENU get() const { return menu_; }
-
-private:
-    HMENU menu_;
-};
-
-} // namespace
 
 LPCWSTR CScreenCtrlWnd::GetWindowClassName() const {
     return kMainWindowClass;
@@ -39,40 +19,51 @@ void CreatePatternWindowObject() {
     g_patternWindow = new (std::nothrow) CScreenCtrlWnd;
 }
 
-bool EnsurePatternWindowObject() {
+bool EnsurePatternWindowObject(PatternWindowOwner* owner) {
     if (g_patternWindow == nullptr) {
         CreatePatternWindowObject();
         if (g_patternWindow == nullptr) {
-            ShowMainMessage("not enough memory for the pattern window", "warnning");
+            if (owner != nullptr) {
+                owner->ShowMessage("not enough memory for the pattern window", "warnning");
+            }
             return false;
         }
+    }
+    if (owner != nullptr) {
+        g_patternWindow->SetOwner(owner);
     }
     return true;
 }
 
-void OpenPatternWindow(HWND parent, const ScreenParams& params, int socket) {
-    if (!EnsurePatternWindowObject()) {
-        return;
+void OpenPatternWindow(HWND parent, const ScreenParams& params, int socket, PatternWindowOwner* owner) {
+    if (EnsurePatternWindowObject(owner)) {
+        g_patternWindow->Open(parent, params, socket);
     }
-    CScreenCtrlWnd& w = *g_patternWindow;
-    if (w.GetHWND() != nullptr) {
+}
+
+void CScreenCtrlWnd::TakeScreen(const ScreenParams& screen) {
+    params = screen;
+    // A refused size keeps the grid held.
+    BuildSeamGridKeepingHistory(grid, history, params);
+}
+
+void CScreenCtrlWnd::Open(HWND parent, const ScreenParams& screen, int socket) {
+    if (hwnd_ != nullptr) {
         // Already open: a server whose operator or client left it open is asked to open it again. One
         // object has one window; the open one stays and takes the input.
         return;
     }
-    w.params = params;
-    // A refused size still opens the window over the grid held.
-    BuildSeamGridKeepingHistory(w.grid, w.history, w.params);
-    w.blinkCounter = -1;
+    TakeScreen(screen); // a refused size still opens the window over the grid held
+    blinkCounter = -1;
     UINT lines = 0;
     if (::SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &lines, 0) && lines != 0) {
         // The all-ones "one page per notch" setting is -1 as a signed number: threshold -120.
-        w.wheelThreshold = 120 / static_cast<int>(lines);
+        wheelThreshold = 120 / static_cast<int>(lines);
     } else {
-        w.wheelThreshold = 0;
+        wheelThreshold = 0;
     }
-    const HWND hwnd = w.Create(parent, L"", 0x96C80000, 0, params.start_x, params.start_y,
-                               params.screen_width, params.screen_height);
+    const HWND hwnd = Create(parent, L"", 0x96C80000, 0, screen.start_x, screen.start_y, screen.screen_width,
+                             screen.screen_height);
     if (hwnd == nullptr) {
         return;
     }
@@ -80,8 +71,8 @@ void OpenPatternWindow(HWND parent, const ScreenParams& params, int socket) {
     // Without its caption and border the whole window is client area: client (0, 0) is the screen's
     // first LED pixel, wherever the window manager put the frame a moment ago.
     ::SetWindowPos(hwnd, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
-    w.forwardSocket = socket;
-    w.ShowModal();
+    forwardSocket = socket;
+    ShowModal();
 }
 
 LRESULT CScreenCtrlWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -149,13 +140,31 @@ void CScreenCtrlWnd::Forward(UINT msg, WPARAM wParam, LPARAM lParam) {
     const InputPacket packet = EncodeInputPacket(msg, wParam, static_cast<uint64_t>(lParam));
     int length = static_cast<int>(packet.size());
     if (SendAll(forwardSocket, reinterpret_cast<const char*>(packet.data()), &length) != 0) {
-        // A lost or stalled link (the send waited its time out): forwarding stops, and the main window
+        // A lost or stalled link (the send waited its time out): forwarding stops, and the owner
         // shows the client disconnected.
         forwardSocket = -1;
-        if (g_mainFrame != nullptr) {
-            g_mainFrame->DisconnectClient();
+        if (owner_ != nullptr) {
+            owner_->ForwardingLost();
         }
     }
+}
+
+void CScreenCtrlWnd::StopForwardingTo(int socket) {
+    if (forwardSocket == socket) {
+        forwardSocket = -1;
+    }
+}
+
+bool CScreenCtrlWnd::SetReplaying(bool on) {
+    const bool previous = replaying;
+    replaying = on;
+    return previous;
+}
+
+// The history may hold a quarter of what one allocation may take now: the rest is for the grid itself
+// and the copies that the commands take of it.
+void CScreenCtrlWnd::LimitHistory() {
+    history.SetByteLimit(MemoryBudget() / 4);
 }
 
 void CScreenCtrlWnd::OnLeftButtonUp(LPARAM lParam) {
@@ -180,7 +189,7 @@ void CScreenCtrlWnd::OnWheel(WPARAM wParam) {
     }
     const int delta = static_cast<short>(HIWORD(wParam));
     const int steps = (LOWORD(wParam) & MK_SHIFT) != 0 ? 10 : 1;
-    history.SetByteLimit(MemoryBudget() / 4);
+    LimitHistory();
     const GainSnapshot before = history.SnapshotSelected(grid.Segments());
     for (int i = 0; i < steps; ++i) {
         grid.StepSelectedGains(delta >= wheelThreshold);
@@ -245,7 +254,7 @@ void CScreenCtrlWnd::Record(StepKind kind, const GainSnapshot& before, uint32_t 
 }
 
 void CScreenCtrlWnd::ResetGains(uint32_t peer_steps) {
-    history.SetByteLimit(MemoryBudget() / 4);
+    LimitHistory();
     const GainSnapshot before = history.SnapshotAll(grid.Segments());
     grid.ResetGains();
     Record(StepKind::Command, before, peer_steps);
@@ -254,7 +263,7 @@ void CScreenCtrlWnd::ResetGains(uint32_t peer_steps) {
 void CScreenCtrlWnd::ApplyGridCommand(std::vector<SeamSegment>&& next, uint32_t peer_steps,
                                       const ScreenState* screens) {
     const size_t size_before = grid.Size();
-    history.SetByteLimit(MemoryBudget() / 4);
+    LimitHistory();
     history.RecordReplace(
         StepInfo{StepKind::Command, static_cast<int64_t>(::GetTickCount64()), peer_steps, replaying},
         grid.Segments(), next, screens);
@@ -300,8 +309,8 @@ void CScreenCtrlWnd::Undone(const HistoryStep& step, bool redo) {
     }
     const ScreenState& state = redo ? step.screen_after : step.screen_before;
     ProcessSeamGridCache() = state.cache;
-    if (g_mainFrame != nullptr) {
-        g_mainFrame->ShowScreenParams(state.params);
+    if (owner_ != nullptr) {
+        owner_->GridRestored(state.params);
     }
 }
 
@@ -318,8 +327,8 @@ void CScreenCtrlWnd::Redraw(size_t size_before) {
 }
 
 void CScreenCtrlWnd::SelectionChanged() {
-    if (g_mainFrame != nullptr) {
-        g_mainFrame->ShowSelection();
+    if (owner_ != nullptr) {
+        owner_->SelectionChanged();
     }
 }
 
@@ -336,7 +345,7 @@ void CScreenCtrlWnd::ShowMenu(LPARAM lParam) {
 }
 
 void CScreenCtrlWnd::StepAllGains(int direction) {
-    history.SetByteLimit(MemoryBudget() / 4);
+    LimitHistory();
     const GainSnapshot before = history.SnapshotAll(grid.Segments());
     grid.StepAllGains(direction);
     DrawAllSegments();

@@ -1,15 +1,17 @@
 #pragma once
 
 #include "lib/uilib/uilib.h"
+#include "remote/linked_pattern_win.h"
 #include "seam/gain_history.h"
 #include "seam/gamma_table.h"
 #include "seam/screen_params.h"
 #include "seam/seam_grid.h"
+#include "seam/window_owner_win.h"
 
 // The borderless window over the LED screen on which the operator tunes the seams. One object per
 // process: it exists before its window, outlives it, and keeps the grid, gains and gamma table from
-// one opening to the next.
-class CScreenCtrlWnd : public WindowImplBase {
+// one opening to the next. What it has to tell the main window goes to the owner set on it.
+class CScreenCtrlWnd : public WindowImplBase, public LinkedPattern {
 public:
     CScreenCtrlWnd() = default;
     ~CScreenCtrlWnd() override = default;
@@ -47,19 +49,23 @@ public:
     // Ctrl+Z / Ctrl+Y: the latest step undone or redone; when it had travelled, the server is asked to
     // do the same through `socket` (-1: not linked).
     void UndoStep(bool redo, int socket);
-    // A client's undo or redo replayed: `count` steps, as the client counted the server's.
-    void ReplayUndo(bool redo, uint32_t count);
 
-    SeamGrid grid;
-    int blinkCounter = 0;
-    ScreenParams params{};
-    GammaTable gammaTable{};
-    int wheelThreshold = 0;
-    int forwardSocket = -1;
-    GainHistory history{0};
-    // Set while a linked client's input or notification is replayed here: those steps are kept one
-    // by one, as the client counts them.
-    bool replaying = false;
+    // Takes the screen description and builds its grid as an opening does (the grid and its history
+    // stay when the sizes are those of the last build).
+    void TakeScreen(const ScreenParams& screen);
+    // Opens the window over the screen and returns once it has been closed.
+    void Open(HWND parent, const ScreenParams& screen, int socket);
+    void SetOwner(PatternWindowOwner* owner) { owner_ = owner; }
+
+    const SeamGrid& Grid() const { return grid; }
+    int BlinkCounter() const { return blinkCounter; }
+    int WheelThreshold() const { return wheelThreshold; }
+
+    // The remote link's side.
+    HWND ReplayWindow() const override { return hwnd_; }
+    void ReplayUndo(bool redo, uint32_t count) override;
+    bool SetReplaying(bool on) override;
+    void StopForwardingTo(int socket) override;
 
 private:
     void OnWheel(WPARAM wParam);
@@ -73,6 +79,19 @@ private:
     void ShowMenu(LPARAM lParam);
     void Forward(UINT msg, WPARAM wParam, LPARAM lParam);
     void RefreshGammaTable();
+    void LimitHistory();
+
+    SeamGrid grid;
+    int blinkCounter = 0;
+    ScreenParams params{};
+    GammaTable gammaTable{};
+    int wheelThreshold = 0;
+    int forwardSocket = -1;
+    GainHistory history{0};
+    // Set while a linked client's input or notification is replayed here: those steps are kept one
+    // by one, as the client counts them.
+    bool replaying = false;
+    PatternWindowOwner* owner_ = nullptr;
 };
 
 // The single pattern window object; null until first needed.
@@ -80,16 +99,13 @@ extern CScreenCtrlWnd* g_patternWindow;
 
 // Makes the object on first need; g_patternWindow stays null when it cannot be had.
 void CreatePatternWindowObject();
-// The object, made now if there is none; false, after telling the operator, when it cannot be had.
-bool EnsurePatternWindowObject();
+// The object, made now if there is none, with `owner` (when given) as the one it tells; false, after
+// telling the owner, when it cannot be had.
+bool EnsurePatternWindowObject(PatternWindowOwner* owner);
 
 // Opens the window over the screen the parameters describe and returns once it has been closed.
-void OpenPatternWindow(HWND parent, const ScreenParams& params, int socket);
+void OpenPatternWindow(HWND parent, const ScreenParams& params, int socket,
+                       PatternWindowOwner* owner = nullptr);
 
 constexpr UINT kPatternMenuExit = 100;
-// Undo and redo travel to a linked server as input messages of their own (wParam: how many of the
-// server's steps). A server that knows nothing of them hands them to its pattern window, which ignores
-// messages it does not know.
-constexpr UINT WM_SEAM_UNDO = WM_APP + 0x101;
-constexpr UINT WM_SEAM_REDO = WM_APP + 0x102;
 constexpr UINT_PTR kBlinkTimer = 1;

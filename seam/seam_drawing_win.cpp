@@ -1,34 +1,23 @@
 #include "seam/seam_drawing_win.h"
 
-PenCache::~PenCache() {
-    if (original_ != nullptr) {
-        ::SelectObject(dc_, original_);
-    }
-    for (HPEN pen : pens_) {
-        if (pen != nullptr) {
-            ::DeleteObject(pen);
-        }
-    }
-}
-
 void PenCache::Use(uint8_t level) {
     if (current_ == level) {
         return;
     }
-    if (pens_[level] == nullptr) {
-        pens_[level] = ::CreatePen(PS_SOLID, 1, GrayColor(level));
+    if (pens_[level].get() == nullptr) {
+        pens_[level].Reset(::CreatePen(PS_SOLID, 1, GrayColor(level)));
     }
-    const HGDIOBJ previous = ::SelectObject(dc_, pens_[level]);
-    if (original_ == nullptr) {
-        original_ = previous;
+    if (!original_) {
+        original_.emplace(dc_, pens_[level].get());
+    } else {
+        ::SelectObject(dc_, pens_[level].get());
     }
     current_ = level;
 }
 
 void FillField(HDC dc, const RECT& rect, uint8_t level) {
-    HBRUSH brush = ::CreateSolidBrush(GrayColor(level));
-    ::FillRect(dc, &rect, brush);
-    ::DeleteObject(brush);
+    const GdiObject<HBRUSH> brush(::CreateSolidBrush(GrayColor(level)));
+    ::FillRect(dc, &rect, brush.get());
 }
 
 namespace {

@@ -3,11 +3,13 @@
 // GDI drawing of the seam pattern on any device context: the pattern window paints through these, and
 // so does the benchmark.
 
+#include "lib/baselib/raii_win.h"
 #include "seam/gamma_table.h"
 #include "seam/seam_grid.h"
 
 #include <windows.h>
 
+#include <optional>
 #include <vector>
 
 // Solid one-pixel pens of the gray levels, created on first use and selected only when the level
@@ -15,15 +17,14 @@
 class PenCache {
 public:
     explicit PenCache(HDC dc) : dc_(dc) {}
-    ~PenCache();
     PenCache(const PenCache&) = delete;
     PenCache& operator=(const PenCache&) = delete;
     void Use(uint8_t level);
 
 private:
     HDC dc_;
-    HPEN pens_[256] = {};
-    HGDIOBJ original_ = nullptr;
+    GdiObject<HPEN> pens_[256];
+    std::optional<SelectedObject> original_; // gives the context its pen back before the pens go
     int current_ = -1;
 };
 

@@ -22,6 +22,17 @@ std::string FormatBytes(uint64_t bytes) {
     return text;
 }
 
+std::string MemoryRefusal(uint64_t bytes, uint64_t budget) {
+    if (bytes <= budget) {
+        return std::string();
+    }
+    return "needs " + FormatBytes(bytes) + "; " + FormatBytes(budget) + " can be used now";
+}
+
+std::string MemoryRefusal(uint64_t bytes) {
+    return MemoryRefusal(bytes, MemoryBudget());
+}
+
 bool MultiplyBytes(uint64_t a, uint64_t b, uint64_t& product) {
     if (a != 0 && b > UINT64_MAX / a) {
         return false;

@@ -17,5 +17,12 @@ uint64_t MemoryBudget();
 // "25.2 GB", "512.0 MB", "4.0 KB", "12 bytes": sizes for messages to the operator.
 std::string FormatBytes(uint64_t bytes);
 
+// Why `bytes` are refused against `budget`: "needs X; Y can be used now", or "" when they fit. Read the
+// budget once per decision and pass that same number to the decision and to this text, so the message
+// names the number that refused.
+std::string MemoryRefusal(uint64_t bytes, uint64_t budget);
+// The same against the budget as it is now, read once.
+std::string MemoryRefusal(uint64_t bytes);
+
 // Multiplies two counts, false (and the result untouched) when the product overflows 64 bits.
 bool MultiplyBytes(uint64_t a, uint64_t b, uint64_t& product);

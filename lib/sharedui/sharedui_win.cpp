@@ -1,5 +1,7 @@
 #include "lib/sharedui/sharedui.h"
 
+#include "lib/baselib/raii_win.h"
+
 void CHorGroupLayoutUI::PaintBackground(HDC dc) {
     CHorizontalLayoutUI::PaintBackground(dc);
     if (!visible_ || pos_.Width() <= 0) {
@@ -7,13 +9,13 @@ void CHorGroupLayoutUI::PaintBackground(HDC dc) {
     }
     const int title_height = manager_->Scale(20);
     RECT frame{pos_.left, pos_.top + title_height / 2, pos_.right, pos_.bottom};
-    HPEN pen = ::CreatePen(PS_SOLID, 1, RGB(0xC3, 0xCD, 0xD8));
-    HGDIOBJ old_pen = ::SelectObject(dc, pen);
-    HGDIOBJ old_brush = ::SelectObject(dc, ::GetStockObject(NULL_BRUSH));
-    ::RoundRect(dc, frame.left, frame.top, frame.right, frame.bottom, manager_->Scale(6), manager_->Scale(6));
-    ::SelectObject(dc, old_brush);
-    ::SelectObject(dc, old_pen);
-    ::DeleteObject(pen);
+    {
+        const GdiObject<HPEN> pen(::CreatePen(PS_SOLID, 1, RGB(0xC3, 0xCD, 0xD8)));
+        const SelectedObject with_pen(dc, pen.get());
+        const SelectedObject with_brush(dc, ::GetStockObject(NULL_BRUSH));
+        ::RoundRect(dc, frame.left, frame.top, frame.right, frame.bottom, manager_->Scale(6),
+                    manager_->Scale(6));
+    }
 
     if (!text_.empty()) {
         const uint32_t bk = manager_->BackgroundBehind(this);

@@ -1,26 +1,25 @@
 #include "lib/uilib/uilib.h"
 
+#include "lib/baselib/raii_win.h"
 #include "lib/uilib/xml_reader.h"
 
 namespace {
 
 bool ReadWholeFile(const std::wstring& path, std::string& out) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
         return false;
     }
     LARGE_INTEGER size{};
-    bool ok = ::GetFileSizeEx(file, &size) != FALSE && size.QuadPart < (16 << 20);
-    if (ok) {
-        out.resize(static_cast<size_t>(size.QuadPart));
-        DWORD got = 0;
-        ok = out.empty() ||
-             (::ReadFile(file, &out[0], static_cast<DWORD>(out.size()), &got, nullptr) != FALSE &&
-              got == out.size());
+    if (::GetFileSizeEx(file.get(), &size) == FALSE || size.QuadPart >= (16 << 20)) {
+        return false;
     }
-    ::CloseHandle(file);
-    return ok;
+    out.resize(static_cast<size_t>(size.QuadPart));
+    DWORD got = 0;
+    return out.empty() ||
+           (::ReadFile(file.get(), &out[0], static_cast<DWORD>(out.size()), &got, nullptr) != FALSE &&
+            got == out.size());
 }
 
 CControlUI* BuiltinControl(const std::wstring& tag) {

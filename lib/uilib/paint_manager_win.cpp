@@ -28,13 +28,12 @@ int CALLBACK FontExists(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found
 }
 
 bool HasFontFamily(const wchar_t* face) {
-    HDC dc = ::GetDC(nullptr);
+    const WindowDC screen(nullptr);
     LOGFONTW lf{};
     lf.lfCharSet = DEFAULT_CHARSET;
     wcsncpy(lf.lfFaceName, face, LF_FACESIZE - 1);
     bool found = false;
-    ::EnumFontFamiliesExW(dc, &lf, FontExists, reinterpret_cast<LPARAM>(&found), 0);
-    ::ReleaseDC(nullptr, dc);
+    ::EnumFontFamiliesExW(screen.get(), &lf, FontExists, reinterpret_cast<LPARAM>(&found), 0);
     return found;
 }
 
@@ -47,10 +46,7 @@ CPaintManagerUI::~CPaintManagerUI() {
         std::lock_guard<std::mutex> lock(g_managers_lock);
         g_managers.erase(std::remove(g_managers.begin(), g_managers.end(), this), g_managers.end());
     }
-    root_.reset();
-    for (auto& b : brushes_) {
-        ::DeleteObject(b.second);
-    }
+    root_.reset(); // the controls go before the brushes they were painted with
 }
 
 void CPaintManagerUI::SetInstance(HINSTANCE instance) {
@@ -109,9 +105,8 @@ int CPaintManagerUI::DpiForWindow(HWND window) {
         dpi = get_dpi_for_window(window);
     }
     if (dpi == 0) {
-        HDC dc = ::GetDC(nullptr);
-        dpi = static_cast<UINT>(::GetDeviceCaps(dc, LOGPIXELSX));
-        ::ReleaseDC(nullptr, dc);
+        const WindowDC screen(nullptr);
+        dpi = static_cast<UINT>(::GetDeviceCaps(screen.get(), LOGPIXELSX));
     }
     return dpi >= 48 && dpi <= 960 ? static_cast<int>(dpi) : 96;
 }
@@ -280,9 +275,9 @@ void CPaintManagerUI::NeedUpdate() {
 HBRUSH CPaintManagerUI::BrushFor(uint32_t color) {
     auto it = brushes_.find(color);
     if (it == brushes_.end()) {
-        it = brushes_.emplace(color, ::CreateSolidBrush(ToColorRef(color))).first;
+        it = brushes_.emplace(color, GdiObject<HBRUSH>(::CreateSolidBrush(ToColorRef(color)))).first;
     }
-    return it->second;
+    return it->second.get();
 }
 
 uint32_t CPaintManagerUI::BackgroundBehind(const CControlUI* control) const {
@@ -292,6 +287,57 @@ uint32_t CPaintManagerUI::BackgroundBehind(const CControlUI* control) const {
         }
     }
     return bk_color_;
+}
+
+// Sent before the children go: the last moment their properties can be taken back. The name atoms are
+// global, so each is released exactly once here.
+void CPaintManagerUI::ForgetChildNames() {
+    ::RemovePropW(window_, kWindowReadyProperty);
+    for (const auto& entry : by_window_) {
+        const HANDLE atom = ::RemovePropW(entry.first, kControlNameProperty);
+        if (atom != nullptr) {
+            ::GlobalDeleteAtom(static_cast<ATOM>(reinterpret_cast<UINT_PTR>(atom)));
+        }
+    }
+}
+
+void CPaintManagerUI::PaintWindow() {
+    const PaintDC dc(window_);
+    RECT rc;
+    ::GetClientRect(window_, &rc);
+    ::FillRect(dc.get(), &rc, BrushFor(bk_color_));
+    ::SelectObject(dc.get(), GetFont());
+    root_->PaintBackground(dc.get());
+}
+
+// An owner-drawn button of the layout; false when the item is no control of this window.
+bool CPaintManagerUI::DrawButton(const DRAWITEMSTRUCT& item) {
+    CControlUI* control = FindControl(item.hwndItem);
+    if (control == nullptr) {
+        return false;
+    }
+    const bool disabled = (item.itemState & ODS_DISABLED) != 0;
+    const bool pressed = (item.itemState & ODS_SELECTED) != 0;
+    uint32_t bk = control->HasBkColor() ? control->GetBkColor() : 0xE4E8EC;
+    if (disabled) {
+        bk = 0xD5DAE0;
+    } else if (pressed) {
+        bk = ((bk >> 1) & 0x7F7F7F) + ((0x101010 >> 1) & 0x7F7F7F);
+    }
+    ::FillRect(item.hDC, &item.rcItem, BrushFor(bk));
+    ::SetBkMode(item.hDC, TRANSPARENT);
+    ::SetTextColor(item.hDC, ToColorRef(disabled ? 0x7B8794 : control->GetTextColor()));
+    ::SelectObject(item.hDC, GetFont());
+    const std::wstring text = control->GetText().str();
+    RECT r = item.rcItem;
+    ::DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &r,
+                DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    if ((item.itemState & ODS_FOCUS) != 0) {
+        RECT f = item.rcItem;
+        ::InflateRect(&f, -Scale(3), -Scale(3));
+        ::DrawFocusRect(item.hDC, &f);
+    }
+    return true;
 }
 
 bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
@@ -308,15 +354,7 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
     }
     switch (msg) {
     case WM_DESTROY:
-        // Sent before the children go: the last moment their properties can be taken back. The name
-        // atoms are global, so each is released exactly once here.
-        ::RemovePropW(window_, kWindowReadyProperty);
-        for (const auto& entry : by_window_) {
-            const HANDLE atom = ::RemovePropW(entry.first, kControlNameProperty);
-            if (atom != nullptr) {
-                ::GlobalDeleteAtom(static_cast<ATOM>(reinterpret_cast<UINT_PTR>(atom)));
-            }
-        }
+        ForgetChildNames();
         return false;
     case WM_SIZE:
         if (wParam != SIZE_MINIMIZED) {
@@ -326,18 +364,10 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
     case WM_ERASEBKGND:
         result = 1; // everything is painted in WM_PAINT, without flicker
         return true;
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = ::BeginPaint(window_, &ps);
-        RECT rc;
-        ::GetClientRect(window_, &rc);
-        ::FillRect(dc, &rc, BrushFor(bk_color_));
-        ::SelectObject(dc, GetFont());
-        root_->PaintBackground(dc);
-        ::EndPaint(window_, &ps);
+    case WM_PAINT:
+        PaintWindow();
         result = 0;
         return true;
-    }
     case WM_COMMAND: {
         CControlUI* control = FindControl(reinterpret_cast<HWND>(lParam));
         if (control == nullptr) {
@@ -361,36 +391,12 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
         result = reinterpret_cast<LRESULT>(BrushFor(bk));
         return true;
     }
-    case WM_DRAWITEM: {
-        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-        CControlUI* control = FindControl(item->hwndItem);
-        if (control == nullptr) {
+    case WM_DRAWITEM:
+        if (!DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))) {
             return false;
-        }
-        const bool disabled = (item->itemState & ODS_DISABLED) != 0;
-        const bool pressed = (item->itemState & ODS_SELECTED) != 0;
-        uint32_t bk = control->HasBkColor() ? control->GetBkColor() : 0xE4E8EC;
-        if (disabled) {
-            bk = 0xD5DAE0;
-        } else if (pressed) {
-            bk = ((bk >> 1) & 0x7F7F7F) + ((0x101010 >> 1) & 0x7F7F7F);
-        }
-        ::FillRect(item->hDC, &item->rcItem, BrushFor(bk));
-        ::SetBkMode(item->hDC, TRANSPARENT);
-        ::SetTextColor(item->hDC, ToColorRef(disabled ? 0x7B8794 : control->GetTextColor()));
-        ::SelectObject(item->hDC, GetFont());
-        const std::wstring text = control->GetText().str();
-        RECT r = item->rcItem;
-        ::DrawTextW(item->hDC, text.c_str(), static_cast<int>(text.size()), &r,
-                    DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-        if ((item->itemState & ODS_FOCUS) != 0) {
-            RECT f = item->rcItem;
-            ::InflateRect(&f, -Scale(3), -Scale(3));
-            ::DrawFocusRect(item->hDC, &f);
         }
         result = TRUE;
         return true;
-    }
     default:
         break;
     }

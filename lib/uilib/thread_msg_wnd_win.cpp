@@ -1,5 +1,6 @@
 #include "lib/uilib/thread_msg_wnd.h"
 
+#include "lib/baselib/raii_win.h"
 #include "lib/uilib/uilib.h"
 
 #include <cstdarg>
@@ -204,9 +205,8 @@ void CTreadMsgWndUI::PaintBar(HWND hwnd, HDC dc) {
     done.right = inner.left + (inner.right - inner.left) * permille / 1000;
     RECT rest = inner;
     rest.left = done.right;
-    HBRUSH fill = ::CreateSolidBrush(RGB(0x2F, 0x6F, 0xAE));
-    ::FillRect(dc, &done, fill);
-    ::DeleteObject(fill);
+    const GdiObject<HBRUSH> fill(::CreateSolidBrush(RGB(0x2F, 0x6F, 0xAE)));
+    ::FillRect(dc, &done, fill.get());
     ::FillRect(dc, &rest, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
 }
 
@@ -271,10 +271,8 @@ LRESULT CTreadMsgWndUI::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
         return 0;
     }
     case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = ::BeginPaint(hwnd, &ps);
-        PaintBar(hwnd, dc);
-        ::EndPaint(hwnd, &ps);
+        const PaintDC dc(hwnd);
+        PaintBar(hwnd, dc.get());
         return 0;
     }
     case WM_DESTROY: {

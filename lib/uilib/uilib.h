@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "lib/baselib/raii_win.h"
 #include "lib/uilib/layout.h"
 
 #include <map>
@@ -310,6 +311,9 @@ public:
 
 private:
     void Collect(CControlUI* control, std::vector<CControlUI*>& out) const;
+    void ForgetChildNames();
+    void PaintWindow();
+    bool DrawButton(const DRAWITEMSTRUCT& item);
 
     HWND window_ = nullptr;
     std::unique_ptr<CControlUI> root_;
@@ -318,7 +322,7 @@ private:
     std::vector<INotifyUI*> notifiers_;
     std::vector<IMessageFilterUI*> filters_;
     std::vector<ITranslateAccelerator*> accelerators_;
-    std::map<uint32_t, HBRUSH> brushes_;
+    std::map<uint32_t, GdiObject<HBRUSH>> brushes_;
     int next_id_ = 1000;
     SIZE init_size_{0, 0};
     SIZE min_size_{0, 0};

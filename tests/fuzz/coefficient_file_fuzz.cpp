@@ -1,6 +1,6 @@
 // A coefficient file as the read-back reads it: the first two bytes choose the screen (up to 15 x 15),
 // the rest is the file. Nothing may crash or read past the data.
-#include "files/coefficient_file.h"
+#include "hardware/coefficient_file.h"
 
 #include <algorithm>
 #include <cstddef>

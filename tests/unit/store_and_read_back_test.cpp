@@ -1,5 +1,5 @@
 // Storing in the cards, and the read-back of gains from a coefficient file.
-#include "files/coefficient_file.h"
+#include "hardware/coefficient_file.h"
 #include "hardware/read_back.h"
 #include "hardware/solidify.h"
 #include "tests/unit/fake_device.h"

@@ -46,7 +46,7 @@ void Wheel(HWND w, int delta) {
 }
 
 float Gain(size_t i) {
-    return g_patternWindow->grid.Segments()[i].gain;
+    return g_patternWindow->Grid().Segments()[i].gain;
 }
 
 class PatternWindowTest : public ::testing::Test {
@@ -85,7 +85,7 @@ TEST_F(PatternWindowTest, WheelThresholdFollowsTheScrollLines) {
         ProcessSeamGridCache() = SeamGridCache{};
         ::SystemParametersInfoW(SPI_SETWHEELSCROLLLINES, c.lines, nullptr, 0);
         WhileOpen(128, 64, 64, 32, [&](HWND w) {
-            EXPECT_EQ(c.threshold, g_patternWindow->wheelThreshold);
+            EXPECT_EQ(c.threshold, g_patternWindow->WheelThreshold());
             ::SendMessageW(w, WM_LBUTTONUP, 0, Point(70, 10)); // selects records 9 and 12
             Wheel(w, c.delta);
             EXPECT_EQ(c.raises ? 1.005f : 0.995f, Gain(9));
@@ -98,7 +98,7 @@ TEST_F(PatternWindowTest, WheelThresholdFollowsTheScrollLines) {
 TEST_F(PatternWindowTest, NoScrollLinesDisablesTheWheel) {
     ::SystemParametersInfoW(SPI_SETWHEELSCROLLLINES, 0, nullptr, 0);
     WhileOpen(128, 64, 64, 32, [](HWND w) {
-        EXPECT_EQ(0, g_patternWindow->wheelThreshold);
+        EXPECT_EQ(0, g_patternWindow->WheelThreshold());
         ::SendMessageW(w, WM_LBUTTONUP, 0, Point(70, 10));
         Wheel(w, 120);
         EXPECT_EQ(1.0f, Gain(9));
@@ -107,18 +107,18 @@ TEST_F(PatternWindowTest, NoScrollLinesDisablesTheWheel) {
 
 TEST_F(PatternWindowTest, ClicksDuringABlinkAreRefusedAndReopeningKeepsGains) {
     WhileOpen(128, 64, 64, 32, [](HWND w) {
-        EXPECT_EQ(-1, g_patternWindow->blinkCounter);
+        EXPECT_EQ(-1, g_patternWindow->BlinkCounter());
         ::SendMessageW(w, WM_LBUTTONUP, 0, Point(70, 10));
-        EXPECT_EQ(0, g_patternWindow->blinkCounter);
-        EXPECT_EQ(9, g_patternWindow->grid.FirstSelectedIndex());
+        EXPECT_EQ(0, g_patternWindow->BlinkCounter());
+        EXPECT_EQ(9, g_patternWindow->Grid().FirstSelectedIndex());
         ::SendMessageW(w, WM_LBUTTONUP, 0, Point(100, 30)); // during the blink: nothing
-        EXPECT_EQ(9, g_patternWindow->grid.FirstSelectedIndex());
+        EXPECT_EQ(9, g_patternWindow->Grid().FirstSelectedIndex());
         for (int tick = 0; tick < 6; ++tick) {
             ::SendMessageW(w, WM_TIMER, kBlinkTimer, 0);
         }
-        EXPECT_EQ(6, g_patternWindow->blinkCounter);
+        EXPECT_EQ(6, g_patternWindow->BlinkCounter());
         ::SendMessageW(w, WM_LBUTTONUP, 0, Point(100, 30));
-        EXPECT_EQ(3, g_patternWindow->grid.FirstSelectedIndex());
+        EXPECT_EQ(3, g_patternWindow->Grid().FirstSelectedIndex());
         ::SendMessageW(w, WM_CHAR, 'Z', 0);
         ::SendMessageW(w, WM_CHAR, 'z', 0);
         ::SendMessageW(w, WM_CHAR, 'X', 0);
@@ -128,7 +128,7 @@ TEST_F(PatternWindowTest, ClicksDuringABlinkAreRefusedAndReopeningKeepsGains) {
     const auto key = [](float g, double step) { return static_cast<float>(static_cast<double>(g) + step); };
     EXPECT_EQ(key(key(key(1.0f, 0.005), 0.005), -0.005), stepped); // Z, z, X; "q" changes nothing
     WhileOpen(128, 64, 64, 32, [&](HWND) {
-        EXPECT_EQ(-1, g_patternWindow->blinkCounter);
+        EXPECT_EQ(-1, g_patternWindow->BlinkCounter());
         EXPECT_EQ(stepped, Gain(0));
     });
     WhileOpen(128, 64, 32, 32, [](HWND) { EXPECT_EQ(1.0f, Gain(0)); }); // other sizes: rebuilt
@@ -137,14 +137,14 @@ TEST_F(PatternWindowTest, ClicksDuringABlinkAreRefusedAndReopeningKeepsGains) {
 TEST_F(PatternWindowTest, AClickThatSelectsNothingStopsTheBlinkCounter) {
     WhileOpen(100, 64, 64, 32, [](HWND w) { // sizes that do not divide: an empty grid
         ::SendMessageW(w, WM_LBUTTONUP, 0, Point(10, 10));
-        EXPECT_EQ(0, g_patternWindow->blinkCounter);
+        EXPECT_EQ(0, g_patternWindow->BlinkCounter());
         for (int tick = 0; tick < 8; ++tick) {
             ::SendMessageW(w, WM_TIMER, kBlinkTimer, 0);
         }
-        EXPECT_EQ(0, g_patternWindow->blinkCounter);
+        EXPECT_EQ(0, g_patternWindow->BlinkCounter());
         Wheel(w, 120); // nothing selected: nothing drawn, a trace
     });
-    EXPECT_EQ(0u, g_patternWindow->grid.Size());
+    EXPECT_EQ(0u, g_patternWindow->Grid().Size());
 }
 
 TEST_F(PatternWindowTest, ForwardsMouseInputButNeverKeys) {

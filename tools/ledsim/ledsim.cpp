@@ -134,10 +134,8 @@ int Serve(const std::vector<std::string>& args) {
     }
     // Cards of up to 64 MiB each, thousands of them, or a wall of 1 x 1 modules: a topology file can ask
     // for more memory than the machine has, and the allocation would not fail where it should.
-    if (ledsim::TopologyMemory(topology) > MemoryBudget()) {
-        std::fprintf(stderr, "ledsim: the topology needs %s of memory; %s can be used now\n",
-                     FormatBytes(ledsim::TopologyMemory(topology)).c_str(),
-                     FormatBytes(MemoryBudget()).c_str());
+    if (const std::string refusal = MemoryRefusal(ledsim::TopologyMemory(topology)); !refusal.empty()) {
+        std::fprintf(stderr, "ledsim: the topology %s\n", refusal.c_str());
         return 1;
     }
     ledsim::Controller controller(topology, options);
@@ -339,9 +337,8 @@ int ExportDat(std::vector<std::string> args) {
         CardsExtent(cards, width, height);
     }
     const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-    if (bytes > MemoryBudget()) {
-        std::fprintf(stderr, "ledsim: a screen of %lld x %lld needs %s; %s can be used now\n", width, height,
-                     FormatBytes(bytes).c_str(), FormatBytes(MemoryBudget()).c_str());
+    if (const std::string refusal = MemoryRefusal(bytes); !refusal.empty()) {
+        std::fprintf(stderr, "ledsim: a screen of %lld x %lld %s\n", width, height, refusal.c_str());
         return 1;
     }
     std::vector<uint8_t> screen(static_cast<size_t>(bytes), 128);
@@ -504,6 +501,53 @@ bool EndsWith(const std::string& text, const char* tail) {
            });
 }
 
+// The wall model the controller holds, if any (without one the wall has no seams); false after saying
+// why a model it holds cannot be had.
+bool ReadWallModel(ICommInterface& device, ledsim::Wall& wall) {
+    uint8_t head[16] = {};
+    std::vector<uint8_t> model;
+    if (device.ReadSenderRegister(ledsim::reg::kWallModel, head, 4) == 0) {
+        const uint64_t modules = static_cast<uint64_t>(GetBE32(head + 8)) * GetBE32(head + 12);
+        // The count is the controller's word: a model larger than a frame or the budget is refused.
+        if (modules > (devproto::kMaxData - 16) / 8 || 16 + 8 * modules > MemoryBudget()) {
+            std::fprintf(stderr, "ledsim: the controller's wall model of %llu modules is too large\n",
+                         static_cast<unsigned long long>(modules));
+            return false;
+        }
+        model.resize(static_cast<size_t>(16 + 8 * modules));
+        if (device.ReadSenderRegister(ledsim::reg::kWallModel, model.data(),
+                                      static_cast<uint32_t>(model.size() / 4)) != 0) {
+            model.clear();
+        }
+    }
+    if (!model.empty() && !ledsim::DecodeWall(model, wall)) {
+        std::fprintf(stderr, "ledsim: the controller's wall model cannot be read\n");
+        return false;
+    }
+    return true;
+}
+
+// Each card's place, switch and (when its correction is on) coefficients; false when a card's memory
+// cannot be read.
+bool ReadCardPictures(ICommInterface& device, const std::vector<PlacedCard>& cards,
+                      std::vector<ledsim::CardPicture>& pictures) {
+    for (const PlacedCard& c : cards) {
+        ledsim::CardPicture p;
+        p.first_row = c.rect.first_row;
+        p.first_column = c.rect.first_column;
+        p.rows = c.rect.rows;
+        p.columns = c.rect.columns;
+        uint8_t on[4] = {};
+        p.correction_on = device.ReadCardRegister(c.port, c.address, ledsim::reg::kSwitch, on, 4) == 0 &&
+                          on[0] == 0 && on[1] == 0 && on[2] == 0 && on[3] == 0xA8;
+        if (p.correction_on && !ReadCardMemory(device, c, p.memory)) {
+            return false;
+        }
+        pictures.push_back(std::move(p));
+    }
+    return true;
+}
+
 // The desktop's picture of the wall (any PNG, JPEG or BMP, taken as gray) as the levels the wall's
 // processor makes of it: the desktop's values decoded with the processor's gamma.
 bool ReadInput(const RenderOptions& o, std::vector<float>& levels) {
@@ -535,6 +579,24 @@ bool ReadInput(const RenderOptions& o, std::vector<float>& levels) {
     return true;
 }
 
+// Writes the picture, or the camera's photo of it, as `o` asks; false when it cannot.
+bool WriteOutput(const RenderOptions& o, const ledsim::Picture& picture, bool photo) {
+    if (!photo) {
+        return WritePng(o.out, picture.width, picture.height, 1, picture.pixels);
+    }
+    const ledsim::CameraPicture shot =
+        ledsim::TakePhoto(picture.levels, picture.width, picture.height, o.camera);
+    const int quality = o.camera.ideal ? 95 : o.camera.quality;
+    const bool written = EndsWith(o.out, ".png")
+                             ? WritePng(o.out, shot.width, shot.height, shot.channels, shot.pixels)
+                             : WriteJpeg(o.out, shot.width, shot.height, shot.channels, shot.pixels, quality);
+    if (written) {
+        std::printf("ledsim: photo of %u x %u camera pixels, %.2f per wall pixel\n", shot.width, shot.height,
+                    shot.pixels_per_wall_pixel);
+    }
+    return written;
+}
+
 int Render(std::vector<std::string> args, bool photo) {
     CCommInstMan manager;
     Device device = Open(args, manager);
@@ -551,25 +613,8 @@ int Render(std::vector<std::string> args, bool photo) {
     if (!ListCards(*device, cards)) {
         return 1;
     }
-    uint8_t head[16] = {};
-    std::vector<uint8_t> model;
-    if (device->ReadSenderRegister(ledsim::reg::kWallModel, head, 4) == 0) {
-        const uint64_t modules = static_cast<uint64_t>(GetBE32(head + 8)) * GetBE32(head + 12);
-        // The count is the controller's word: a model larger than a frame or the budget is refused.
-        if (modules > (devproto::kMaxData - 16) / 8 || 16 + 8 * modules > MemoryBudget()) {
-            std::fprintf(stderr, "ledsim: the controller's wall model of %llu modules is too large\n",
-                         static_cast<unsigned long long>(modules));
-            return 1;
-        }
-        model.resize(static_cast<size_t>(16 + 8 * modules));
-        if (device->ReadSenderRegister(ledsim::reg::kWallModel, model.data(),
-                                       static_cast<uint32_t>(model.size() / 4)) != 0) {
-            model.clear();
-        }
-    }
     ledsim::Wall wall;
-    if (!model.empty() && !ledsim::DecodeWall(model, wall)) {
-        std::fprintf(stderr, "ledsim: the controller's wall model cannot be read\n");
+    if (!ReadWallModel(*device, wall)) {
         return 1;
     }
     std::vector<float> input;
@@ -600,38 +645,13 @@ int Render(std::vector<std::string> args, bool photo) {
         }
     }
     std::vector<ledsim::CardPicture> pictures;
-    for (const PlacedCard& c : cards) {
-        ledsim::CardPicture p;
-        p.first_row = c.rect.first_row;
-        p.first_column = c.rect.first_column;
-        p.rows = c.rect.rows;
-        p.columns = c.rect.columns;
-        uint8_t on[4] = {};
-        p.correction_on = device->ReadCardRegister(c.port, c.address, ledsim::reg::kSwitch, on, 4) == 0 &&
-                          on[0] == 0 && on[1] == 0 && on[2] == 0 && on[3] == 0xA8;
-        if (p.correction_on && !ReadCardMemory(*device, c, p.memory)) {
-            return 1;
-        }
-        pictures.push_back(std::move(p));
+    if (!ReadCardPictures(*device, cards, pictures)) {
+        return 1;
     }
-    ledsim::Picture picture =
+    const ledsim::Picture picture =
         ledsim::RenderWall(wall, pictures, static_cast<uint32_t>(o.width), static_cast<uint32_t>(o.height),
                            o.gray < 0 ? 128 : o.gray, o.gamma, input.empty() ? nullptr : &input);
-    bool written = false;
-    if (photo) {
-        const ledsim::CameraPicture shot =
-            ledsim::TakePhoto(picture.levels, picture.width, picture.height, o.camera);
-        const int quality = o.camera.ideal ? 95 : o.camera.quality;
-        written = EndsWith(o.out, ".png")
-                      ? WritePng(o.out, shot.width, shot.height, shot.channels, shot.pixels)
-                      : WriteJpeg(o.out, shot.width, shot.height, shot.channels, shot.pixels, quality);
-        if (written) {
-            std::printf("ledsim: photo of %u x %u camera pixels, %.2f per wall pixel\n", shot.width,
-                        shot.height, shot.pixels_per_wall_pixel);
-        }
-    } else {
-        written = WritePng(o.out, picture.width, picture.height, 1, picture.pixels);
-    }
+    const bool written = WriteOutput(o, picture, photo);
     if (!written) {
         std::fprintf(stderr, "ledsim: cannot write %s\n", o.out.c_str());
         return 1;

@@ -147,13 +147,11 @@ bool DecodeWall(const std::vector<uint8_t>& bytes, Wall& wall) {
     return true;
 }
 
-Picture RenderWall(const Wall& wall, const std::vector<CardPicture>& cards, uint32_t width, uint32_t height,
-                   double gray, double gamma, const std::vector<float>* input) {
-    if (input != nullptr && input->size() != static_cast<size_t>(width) * height) {
-        input = nullptr;
-    }
-    const auto fed = [&](size_t i) { return input != nullptr ? static_cast<double>((*input)[i]) : gray; };
-    // The coefficient of every pixel, 128 where no card covers it or its correction is off.
+namespace {
+
+// The coefficient of every pixel, 128 where no card covers it or its correction is off.
+std::vector<uint8_t> PixelCoefficients(const std::vector<CardPicture>& cards, uint32_t width,
+                                       uint32_t height) {
     std::vector<uint8_t> coefficient(static_cast<size_t>(width) * height, 128);
     for (const CardPicture& card : cards) {
         if (!card.correction_on) {
@@ -170,6 +168,70 @@ Picture RenderWall(const Wall& wall, const std::vector<CardPicture>& cards, uint
             }
         }
     }
+    return coefficient;
+}
+
+// The largest deviation of a join's edge line, each a whole module edge inside the picture, from what
+// the input asks of the same pixels (`asked`, the level each pixel would show without seams or cards).
+template <typename Asked>
+void MeasureResidual(const Wall& wall, const std::vector<double>& levels, uint32_t width, uint32_t height,
+                     Asked asked, Picture& picture) {
+    const auto line_mean = [&](uint32_t x0, uint32_t y0, bool vertical, double& wanted) {
+        double sum = 0, want = 0;
+        uint32_t n = 0;
+        for (uint32_t k = 0; k < (vertical ? wall.module_height : wall.module_width); ++k) {
+            const uint32_t x = vertical ? x0 : x0 + k;
+            const uint32_t y = vertical ? y0 + k : y0;
+            if (x < width && y < height) {
+                sum += levels[static_cast<size_t>(y) * width + x];
+                want += asked(static_cast<size_t>(y) * width + x);
+                ++n;
+            }
+        }
+        wanted = n == 0 ? 0 : want / n;
+        return n == 0 ? 0 : sum / n;
+    };
+    for (uint32_t r = 0; r < wall.rows; ++r) {
+        for (uint32_t c = 0; c < wall.columns; ++c) {
+            const uint32_t left = c * wall.module_width;
+            const uint32_t top = r * wall.module_height;
+            const struct {
+                bool present;
+                uint32_t x0, y0, x1, y1;
+                bool vertical;
+                const char* side;
+            } joins[2] = {{c + 1 < wall.columns, left + wall.module_width - 1, top, left + wall.module_width,
+                           top, true, "right of"},
+                          {r + 1 < wall.rows, left, top + wall.module_height - 1, left,
+                           top + wall.module_height, false, "below"}};
+            for (const auto& j : joins) {
+                for (int k = 0; k < 2 && j.present; ++k) {
+                    double wanted = 0;
+                    const double mean =
+                        line_mean(k == 0 ? j.x0 : j.x1, k == 0 ? j.y0 : j.y1, j.vertical, wanted);
+                    const double deviation = wanted > 0 ? std::fabs(mean - wanted) / wanted * 100.0 : 0;
+                    if (deviation > picture.residual_percent) {
+                        picture.residual_percent = deviation;
+                        picture.residual_brighter = mean > wanted;
+                        char name[96];
+                        std::snprintf(name, sizeof(name), "the join %s module (%u, %u)", j.side, c, r);
+                        picture.residual_join = name;
+                    }
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
+Picture RenderWall(const Wall& wall, const std::vector<CardPicture>& cards, uint32_t width, uint32_t height,
+                   double gray, double gamma, const std::vector<float>* input) {
+    if (input != nullptr && input->size() != static_cast<size_t>(width) * height) {
+        input = nullptr;
+    }
+    const auto fed = [&](size_t i) { return input != nullptr ? static_cast<double>((*input)[i]) : gray; };
+    const std::vector<uint8_t> coefficient = PixelCoefficients(cards, width, height);
     Picture picture;
     picture.width = width;
     picture.height = height;
@@ -185,60 +247,8 @@ Picture RenderWall(const Wall& wall, const std::vector<CardPicture>& cards, uint
             picture.pixels[i] = static_cast<uint8_t>(std::lround(level));
         }
     }
-    // Each join's two facing lines, each a whole module edge inside the picture, against what the input
-    // asks of the same pixels.
-    const double field = Mapped(gray, gamma);
-    const auto line_mean = [&](uint32_t x0, uint32_t y0, bool vertical, double& asked) {
-        double sum = 0, wanted = 0;
-        uint32_t n = 0;
-        for (uint32_t k = 0; k < (vertical ? wall.module_height : wall.module_width); ++k) {
-            const uint32_t x = vertical ? x0 : x0 + k;
-            const uint32_t y = vertical ? y0 + k : y0;
-            if (x < width && y < height) {
-                sum += levels[static_cast<size_t>(y) * width + x];
-                wanted += Mapped(fed(static_cast<size_t>(y) * width + x), gamma);
-                ++n;
-            }
-        }
-        asked = n == 0 ? field : wanted / n;
-        return n == 0 ? field : sum / n;
-    };
-    for (uint32_t r = 0; r < wall.rows && (field > 0 || input != nullptr); ++r) {
-        for (uint32_t c = 0; c < wall.columns; ++c) {
-            const uint32_t left = c * wall.module_width;
-            const uint32_t top = r * wall.module_height;
-            const struct {
-                bool present;
-                uint32_t x0, y0, x1, y1;
-                bool vertical;
-                const char* side;
-            } joins[2] = {{c + 1 < wall.columns, left + wall.module_width - 1, top, left + wall.module_width,
-                           top, true, "right of"},
-                          {r + 1 < wall.rows, left, top + wall.module_height - 1, left,
-                           top + wall.module_height, false, "below"}};
-            for (const auto& j : joins) {
-                if (!j.present) {
-                    continue;
-                }
-                double asked[2] = {};
-                const double means[2] = {line_mean(j.x0, j.y0, j.vertical, asked[0]),
-                                         line_mean(j.x1, j.y1, j.vertical, asked[1])};
-                for (int k = 0; k < 2; ++k) {
-                    if (asked[k] <= 0) {
-                        continue;
-                    }
-                    const double deviation = std::fabs(means[k] - asked[k]) / asked[k] * 100.0;
-                    if (deviation > picture.residual_percent) {
-                        picture.residual_percent = deviation;
-                        picture.residual_brighter = means[k] > asked[k];
-                        char name[96];
-                        std::snprintf(name, sizeof(name), "the join %s module (%u, %u)", j.side, c, r);
-                        picture.residual_join = name;
-                    }
-                }
-            }
-        }
-    }
+    MeasureResidual(
+        wall, levels, width, height, [&](size_t i) { return Mapped(fed(i), gamma); }, picture);
     return picture;
 }
 

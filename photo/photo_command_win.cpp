@@ -1,6 +1,7 @@
 // The main window's correction from a photo: the picture chosen, every module edge measured, the
 // pattern window object's grid given the gains that cancel what the photo shows.
-#include "app/main_frame.h"
+#include "photo/photo_command_win.h"
+
 #include "files/file_io_win.h"
 #include "lib/baselib/memory_budget.h"
 #include "lib/uilib/utf8.h"
@@ -34,9 +35,8 @@ bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes, std::w
         why = Quoted(path) + L" cannot be read.";
         return false;
     }
-    if (static_cast<uint64_t>(size) > MemoryBudget()) {
-        why = Quoted(path) + L" holds " + Wide(FormatBytes(static_cast<uint64_t>(size))) + L"; " +
-              Wide(FormatBytes(MemoryBudget())) + L" can be used now.";
+    if (const std::string refusal = MemoryRefusal(static_cast<uint64_t>(size)); !refusal.empty()) {
+        why = L"Reading " + Quoted(path) + L" " + Wide(refusal) + L".";
         return false;
     }
     bytes.resize(static_cast<size_t>(size));
@@ -57,8 +57,8 @@ std::vector<SeamSegment> GridForParams(const ScreenParams& params) {
                       cache.mod_height == static_cast<uint32_t>(params.mod_height);
     const uint64_t records = 4ull * static_cast<uint64_t>(params.screen_width / params.mod_width) *
                              static_cast<uint64_t>(params.screen_height / params.mod_height);
-    if (same && g_patternWindow != nullptr && g_patternWindow->grid.Size() == records) {
-        return g_patternWindow->grid.CopySeamGrid();
+    if (same && g_patternWindow != nullptr && g_patternWindow->Grid().Size() == records) {
+        return g_patternWindow->Grid().CopySeamGrid();
     }
     SeamGrid fresh;
     SeamGridCache scratch;
@@ -70,15 +70,14 @@ std::vector<SeamSegment> GridForParams(const ScreenParams& params) {
 
 // The one place where a photo's gains enter the grid: built as opening the pattern window would build
 // it, then every gain set.
-void InstallPhotoGains(const ScreenParams& params, const std::vector<float>& gains) {
-    if (!EnsurePatternWindowObject()) {
+void PhotoCommand::InstallPhotoGains(const ScreenParams& params, const std::vector<float>& gains) {
+    if (!EnsurePatternWindowObject(&host_)) {
         return;
     }
     CScreenCtrlWnd& w = *g_patternWindow;
-    w.params = params;
-    BuildSeamGridKeepingHistory(w.grid, w.history, w.params);
+    w.TakeScreen(params);
     std::vector<SeamSegment> segments =
-        w.grid.Size() == gains.size() ? w.grid.CopySeamGrid() : GridForParams(params);
+        w.Grid().Size() == gains.size() ? w.Grid().CopySeamGrid() : GridForParams(params);
     if (segments.size() != gains.size()) {
         SeamGrid fresh;
         SeamGridCache scratch;
@@ -91,48 +90,51 @@ void InstallPhotoGains(const ScreenParams& params, const std::vector<float>& gai
     w.ApplyGridCommand(std::move(segments), 0); // one step, undone with Ctrl+Z; the server has no photo
 }
 
-void MainFrame::CorrectFromPhotoCommand() {
-    if (replayDepth_ > 0) {
+void PhotoCommand::CorrectFromPhotoCommand(bool replayed, bool linked) {
+    if (replayed) {
         return; // asked by a client: nobody sits at this screen to choose a picture, and no client mirrors it
     }
-    if (isClientConnected) {
+    if (linked) {
         // The server's grid would not follow gains set here; the pair would drift apart unseen.
-        ShowMainMessageW(L"This instance is linked to a server as its client: disconnect first, then correct "
-                         L"from the photo.");
+        host_.ShowMessageW(
+            L"This instance is linked to a server as its client: disconnect first, then correct "
+            L"from the photo.",
+            L"warnning");
         return;
     }
-    const ScreenParams params = ReadScreenParams();
+    const ScreenParams params = host_.ReadScreenParams();
     if (const char* unusable = UnusableScreenParam(params)) {
-        ShowMainMessage(unusable, "warnning");
+        host_.ShowMessage(unusable, "warnning");
         return;
     }
     const uint64_t grid_bytes = SeamGridBuildBytes(params, SeamGridCache{});
     if (grid_bytes == 0 || grid_bytes > MemoryBudget()) {
-        ShowMainMessageW(
+        host_.ShowMessageW(
             L"The screen of " + std::to_wstring(params.screen_width) + L" x " +
-            std::to_wstring(params.screen_height) + L" pixels with modules of " +
-            std::to_wstring(params.mod_width) + L" x " + std::to_wstring(params.mod_height) +
-            L" has no seam grid a photo can be measured against. Check the screen and module sizes.");
+                std::to_wstring(params.screen_height) + L" pixels with modules of " +
+                std::to_wstring(params.mod_width) + L" x " + std::to_wstring(params.mod_height) +
+                L" has no seam grid a photo can be measured against. Check the screen and module sizes.",
+            L"warnning");
         return;
     }
     std::wstring path;
-    if (!RunFileDialog(hwnd_, kPhotoDialog, path)) {
+    if (!RunFileDialog(host_.Window(), kPhotoDialog, path)) {
         return;
     }
     std::vector<uint8_t> bytes;
     std::wstring why;
     if (!ReadWholeFile(path, bytes, why)) {
-        ShowMainMessageW(why);
+        host_.ShowMessageW(why, L"warnning");
         return;
     }
-    auto* enable = dynamic_cast<CCheckBoxUI*>(Control(L"chkbox_Enable"));
+    auto* enable = dynamic_cast<CCheckBoxUI*>(host_.Control(L"chkbox_Enable"));
     const bool refine = enable != nullptr && enable->GetCheck();
     const std::vector<SeamSegment> current = GridForParams(params);
     const uint64_t budget = MemoryBudget();
     const PhotoCorrection result = CorrectFromPhotoFile(bytes.data(), bytes.size(), params, current, refine,
                                                         budget > bytes.size() ? budget - bytes.size() : 0);
     if (result.outcome != PhotoOutcome::Corrected) {
-        ShowMainMessageW(Wide(result.why));
+        host_.ShowMessageW(Wide(result.why), L"warnning");
         return;
     }
     InstallPhotoGains(params, result.gains);
@@ -148,5 +150,5 @@ void MainFrame::CorrectFromPhotoCommand() {
             result.largest_column, result.largest_row, result.largest_below ? L"下方" : L"右侧");
     }
     text[511] = L'\0';
-    ShowMainMessageW(text, kCaption);
+    host_.ShowMessageW(text, kCaption);
 }

@@ -1,14 +1,17 @@
-// "btn_send_to_hardware": the upload runs on a worker thread behind the modal progress window.
-#include "app/main_frame.h"
+// "btn_send_to_hardware": the upload runs on a worker thread behind the modal progress window. The
+// switch lives here too; the store and the read-back are in store_and_read_back_win.cpp.
+#include "hardware/hardware_commands_win.h"
+
+#include "hardware/correction_switch.h"
 #include "hardware/send_seam_data.h"
 #include "hardware/thread_win.h"
 #include "lib/baselib/memory_budget.h"
-#include "lib/uilib/thread_msg_wnd.h"
+#include "lib/devicecomm/devicecomm_ini.h"
 #include "seam/pattern_window_win.h"
 
 namespace {
 
-using SendThread = CEasyUseThread<MainFrame, ExtendUILib::CTreadMsgWndUI*>;
+using SendThread = CEasyUseThread<HardwareCommands, ExtendUILib::CTreadMsgWndUI*>;
 
 class WindowProgress final : public SendProgress {
 public:
@@ -22,30 +25,51 @@ private:
 
 } // namespace
 
-void MainFrame::OnSendToHardware() {
+HardwareCommands::HardwareCommands(CommandHost& host) : commManager(ReadDeviceSettings()), host_(host) {}
+
+bool HardwareCommands::EnableCorrection(bool on) {
+    if (!SwitchCorrection(commManager, on)) {
+        host_.ShowMessage("device errer", "warnning");
+        return false;
+    }
+    return true;
+}
+
+void HardwareCommands::OnSendToHardware() {
     ExtendUILib::CTreadMsgWndUI progress;
     progress.SetwParam(0);
     progress.SetlParam(0);
-    auto* thread = new SendThread(this, &MainFrame::SendToHardwareProc, &progress);
+    auto* thread = new SendThread(this, &HardwareCommands::SendToHardwareProc, &progress);
     progress.SetThread(static_cast<IBaseThread*>(thread));
     workerRunning_ = true;
-    progress.Domodal(hwnd_);
+    progress.Domodal(host_.Window());
     // The worker is never killed: it may hold a lock, and its cards their open gates. It ends on its
     // own (every device call has a deadline); until then its requests for the snapshot are answered.
-    while (thread->IsRunning()) {
-        MSG sent;
-        ::PeekMessageW(&sent, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        ::Sleep(5);
-    }
+    thread->WaitServingSentMessages();
     delete thread;
     workerRunning_ = false;
     if (closePending_) {
         closePending_ = false;
-        ::PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+        ::PostMessageW(host_.Window(), WM_CLOSE, 0, 0);
     }
 }
 
-void MainFrame::AnswerSnapshotRequest() {
+bool HardwareCommands::HoldClose() {
+    if (workerRunning_) {
+        closePending_ = true;
+    }
+    return workerRunning_;
+}
+
+void HardwareCommands::ShowSendResult(WPARAM outcome) {
+    if (outcome == 1) {
+        host_.ShowMessage("device errer", "warnning");
+    } else {
+        host_.ShowMessage("send seam data finish", " ");
+    }
+}
+
+void HardwareCommands::AnswerSnapshotRequest() {
     {
         std::lock_guard<std::mutex> guard(snapshotLock_);
         if (!snapshotWanted_) {
@@ -60,26 +84,26 @@ void MainFrame::AnswerSnapshotRequest() {
 
 // The edit fields and the grid belong to the main window's thread: the worker asks that thread for its
 // copy instead of reading them while they may change.
-void MainFrame::TakeSendSnapshot(SendSnapshot& snapshot) {
+void HardwareCommands::TakeSendSnapshot(SendSnapshot& snapshot) {
     snapshot.has_pattern = g_patternWindow != nullptr;
     if (!snapshot.has_pattern) {
         return;
     }
-    snapshot.params = ReadScreenParams();
-    const uint64_t bytes = static_cast<uint64_t>(g_patternWindow->grid.Size()) * sizeof(SeamSegment);
+    snapshot.params = host_.ReadScreenParams();
+    const uint64_t bytes = static_cast<uint64_t>(g_patternWindow->Grid().Size()) * sizeof(SeamSegment);
     snapshot.too_large = bytes > MemoryBudget();
     if (!snapshot.too_large) {
-        snapshot.segments = g_patternWindow->grid.CopySeamGrid();
+        snapshot.segments = g_patternWindow->Grid().CopySeamGrid();
     }
 }
 
-void MainFrame::SendToHardwareProc(ExtendUILib::CTreadMsgWndUI* progress) {
+void HardwareCommands::SendToHardwareProc(ExtendUILib::CTreadMsgWndUI* progress) {
     {
         std::lock_guard<std::mutex> guard(snapshotLock_);
         snapshotWanted_ = true;
         snapshot_ = SendSnapshot{};
     }
-    ::SendMessageW(hwnd_, WM_SEND_SNAPSHOT, 0, 0);
+    ::SendMessageW(host_.Window(), WM_SEND_SNAPSHOT, 0, 0);
     SendSnapshot snapshot;
     {
         std::lock_guard<std::mutex> guard(snapshotLock_);
@@ -101,6 +125,6 @@ void MainFrame::SendToHardwareProc(ExtendUILib::CTreadMsgWndUI* progress) {
         SendSeamData(commManager, snapshot.params, snapshot.segments, MemoryBudget(), shown);
     progress->Close(true);
     if (outcome != SendOutcome::MemoryError) {
-        ::PostMessageW(hwnd_, WM_SEND_RESULT, outcome == SendOutcome::DeviceError ? 1 : 0, 0);
+        ::PostMessageW(host_.Window(), WM_SEND_RESULT, outcome == SendOutcome::DeviceError ? 1 : 0, 0);
     }
 }

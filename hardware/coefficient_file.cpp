@@ -1,4 +1,4 @@
-#include "files/coefficient_file.h"
+#include "hardware/coefficient_file.h"
 
 #include "lib/baselib/byte_order.h"
 

@@ -1,5 +1,6 @@
 // The main window's file commands: save the seam file, import one, choose the coefficient file.
-#include "app/main_frame.h"
+#include "files/file_commands_win.h"
+
 #include "files/file_io_win.h"
 #include "files/seam_file.h"
 #include "lib/baselib/memory_budget.h"
@@ -23,7 +24,7 @@ std::wstring Widen(const std::string& ascii) {
     return std::wstring(ascii.begin(), ascii.end());
 }
 
-std::wstring HeaderProblem(SeamFileStatus status, const SeamFileContents& file) {
+std::wstring HeaderProblem(SeamFileStatus status, const SeamFileContents& file, uint64_t budget) {
     switch (status) {
     case SeamFileStatus::TooShort:
         return L"it is shorter than the 48 bytes of a seam file's header.";
@@ -34,8 +35,7 @@ std::wstring HeaderProblem(SeamFileStatus status, const SeamFileContents& file) 
         return L"its header (screen " + std::to_wstring(h.screen_width) + L" x " +
                std::to_wstring(h.screen_height) + L", modules " + std::to_wstring(h.mod_width) + L" x " +
                std::to_wstring(h.mod_height) + L") announces " + std::to_wstring(file.record_count) +
-               L" records, which need " + Widen(FormatBytes(file.record_bytes)) + L" of memory; " +
-               Widen(FormatBytes(MemoryBudget())) + L" can be used now.";
+               L" records; reading them " + Widen(MemoryRefusal(file.record_bytes, budget)) + L".";
     }
     case SeamFileStatus::Ok:
         break;
@@ -73,25 +73,24 @@ std::wstring MismatchOfHeaderAndGrid(const ScreenParams& header, size_t records)
 
 // A server's operator sits at another desk: what goes wrong is said on standard output, where a box
 // would stop the replay until someone at the wall answered it.
-void ReportSaveProblem(bool server, const std::wstring& text) {
+void ReportSaveProblem(CommandHost& host, bool server, const std::wstring& text) {
     if (server) {
         std::printf("btn_save: %ls\n", text.c_str());
         std::fflush(stdout);
     } else {
-        ShowMainMessageW(text);
+        host.ShowMessageW(text, L"warnning");
     }
 }
 
 } // namespace
 
-void MainFrame::SaveSeamFile() {
-    const bool server = isServerStarted;
+void FileCommands::SaveSeamFile(bool server) {
     std::wstring target;
     if (server) {
         target = kServerSeamFile;
     } else {
         std::wstring chosen;
-        if (!RunFileDialog(hwnd_, kSaveDialog, chosen)) {
+        if (!RunFileDialog(host_.Window(), kSaveDialog, chosen)) {
             return;
         }
         const std::wstring folder = Util::Path::GetFileFolder(chosen);
@@ -100,28 +99,30 @@ void MainFrame::SaveSeamFile() {
         }
         target = folder + L"\\" + Util::Path::GetFileName(chosen) + L".chk";
     }
-    const ScreenParams header = ReadScreenParams(); // the fields as they read now, not the pattern's copy
+    const ScreenParams header =
+        host_.ReadScreenParams(); // the fields as they read now, not the pattern's copy
     static const std::vector<SeamSegment> kNoRecords;
     // The save runs on the thread that owns the grid, so it writes from the grid in place: an 8K wall's
     // two million records need no second copy.
     const std::vector<SeamSegment>& records =
-        g_patternWindow != nullptr ? g_patternWindow->grid.Segments() : kNoRecords;
+        g_patternWindow != nullptr ? g_patternWindow->Grid().Segments() : kNoRecords;
     const std::wstring mismatch = MismatchOfHeaderAndGrid(header, records.size());
     if (!mismatch.empty()) {
-        ReportSaveProblem(server, L"Not saved to " + Quoted(target) + L": " + mismatch);
+        ReportSaveProblem(host_, server, L"Not saved to " + Quoted(target) + L": " + mismatch);
         return;
     }
     std::wstring why;
     if (!ReplaceFileContents(
             target, [&](const ByteSink& sink) { return WriteSeamFile(header, records, sink); }, why)) {
-        ReportSaveProblem(server, L"The seam file could not be saved to " + Quoted(target) + L": " + why +
-                                      L". A file that was there keeps its contents.");
+        ReportSaveProblem(host_, server,
+                          L"The seam file could not be saved to " + Quoted(target) + L": " + why +
+                              L". A file that was there keeps its contents.");
     }
 }
 
-void MainFrame::ImportSeamFile() {
+void FileCommands::ImportSeamFile() {
     std::wstring path;
-    if (!RunFileDialog(hwnd_, kImportDialog, path)) {
+    if (!RunFileDialog(host_.Window(), kImportDialog, path)) {
         return;
     }
     InputFile file = OpenForReading(path);
@@ -129,22 +130,25 @@ void MainFrame::ImportSeamFile() {
         return; // as a cancelled dialog: the file is gone or held by another program
     }
     SeamFileContents contents;
+    const uint64_t budget = MemoryBudget();
     const SeamFileStatus status =
         ReadSeamFile([&](uint8_t* buffer, size_t size) { return std::fread(buffer, 1, size, file.get()); },
-                     MemoryBudget(), contents);
+                     budget, contents);
     file.reset();
     if (status != SeamFileStatus::Ok) {
         // Nothing is installed and the fields keep what the operator typed.
-        ShowMainMessageW(Quoted(path) + L" is not a usable seam file: " + HeaderProblem(status, contents));
+        host_.ShowMessageW(Quoted(path) + L" is not a usable seam file: " +
+                               HeaderProblem(status, contents, budget),
+                           L"warnning");
         return;
     }
-    if (!EnsurePatternWindowObject()) {
+    if (!EnsurePatternWindowObject(&host_)) {
         return;
     }
     // The grid now belongs to the header's sizes: opening the pattern window with them must keep it,
     // not rebuild it with every gain back at 1.0.
     const ScreenParams& h = contents.header;
-    const ScreenState screens[2] = {ScreenState{ReadScreenParams(), ProcessSeamGridCache()},
+    const ScreenState screens[2] = {ScreenState{host_.ReadScreenParams(), ProcessSeamGridCache()},
                                     ScreenState{h, SeamGridCache{static_cast<uint32_t>(h.screen_width),
                                                                  static_cast<uint32_t>(h.screen_height),
                                                                  static_cast<uint32_t>(h.mod_width),
@@ -152,20 +156,20 @@ void MainFrame::ImportSeamFile() {
     // The server, if linked, imports a file of its own choosing: the step stays local.
     g_patternWindow->ApplyGridCommand(std::move(contents.records), 0, screens);
     ProcessSeamGridCache() = screens[1].cache;
-    ShowScreenParams(h);
-    ShowSelection();
+    host_.ShowScreenParams(h);
+    host_.SelectionChanged();
 }
 
-void MainFrame::ChooseCoefficientFile() {
+void FileCommands::ChooseCoefficientFile() {
     std::wstring chosen;
-    if (RunFileDialog(hwnd_, kCoefficientDialog, chosen)) {
+    if (RunFileDialog(host_.Window(), kCoefficientDialog, chosen)) {
         coefficientPath = chosen;
     }
     // A cancelled dialog keeps an earlier choice.
     if (!coefficientPath.empty()) {
         hasCoefficientFile = true;
     }
-    if (CControlUI* label = Control(L"lab_coef_file")) {
+    if (CControlUI* label = host_.Control(L"lab_coef_file")) {
         const size_t cut = coefficientPath.find_last_of(L"\\/");
         const std::wstring name =
             cut == std::wstring::npos ? coefficientPath : coefficientPath.substr(cut + 1);

@@ -1,0 +1,31 @@
+#pragma once
+
+// What the remote link needs of a pattern window: the window that takes a client's replayed input, the
+// client's undo and redo, and the socket it forwards its own input to. The link knows no window class
+// of the tool; the pattern window implements this.
+
+#include <windows.h>
+
+#include <cstdint>
+
+// Undo and redo travel to a linked server as input messages of their own (wParam: how many of the
+// server's steps). A server that knows nothing of them hands them to its pattern window, which ignores
+// messages it does not know.
+constexpr UINT WM_SEAM_UNDO = WM_APP + 0x101;
+constexpr UINT WM_SEAM_REDO = WM_APP + 0x102;
+
+class LinkedPattern {
+public:
+    // The open window that takes replayed input; null while it is closed.
+    virtual HWND ReplayWindow() const = 0;
+    // A client's undo or redo replayed: `count` steps, as the client counted the server's.
+    virtual void ReplayUndo(bool redo, uint32_t count) = 0;
+    // While set, the steps recorded are a client's, kept one by one as it counts them. Returns the
+    // previous state.
+    virtual bool SetReplaying(bool on) = 0;
+    // The link to `socket` is gone: input is no longer forwarded there.
+    virtual void StopForwardingTo(int socket) = 0;
+
+protected:
+    ~LinkedPattern() = default;
+};
