@@ -140,30 +140,52 @@ StrayLines FindStrayLines(const WallImage& image, const WallGrid& grid, bool ver
     std::nth_element(ratios.begin(), ratios.begin() + static_cast<std::ptrdiff_t>(ratios.size() / 2),
                      ratios.end());
     stray.noise_scale = std::max(1.0, ratios[ratios.size() / 2] / 0.6745); // the median of |normal| is 0.6745
-    // A line counts when it stands out of that and out of the noise of its own samples.
-    const double limit = std::max(threshold, 0.02 * stray.tail_percent);
-    std::vector<float> found;
+    // Per line inside the modules (and the join itself), the two largest deviations among the modules
+    // that stand out of their own noise. Moire is uneven at every line alike; a join the grid does not
+    // know stands out at its own line, in several modules, or far out in one.
+    struct Top {
+        uint32_t offset;
+        float first = 0, second = 0;
+        uint32_t count = 0; // lines beyond the threshold
+    };
+    std::vector<Top> tops;
     for (uint32_t offset = 0; offset <= last; offset = offset == 0 ? first : offset + 1) {
-        uint32_t count = 0;
-        found.clear();
+        Top top{offset};
         for (uint32_t a = offset == 0 ? 1 : 0; a < across; ++a) {
             for (uint32_t b = 0; b < along; ++b) {
                 const JoinReading r = read(a, b, offset);
                 const float deviation = std::fabs(r.deviation);
-                if (r.measured && deviation > limit && deviation > 5 * stray.noise_scale * r.uncertainty) {
-                    ++count;
-                    found.push_back(deviation);
+                if (!r.measured || deviation <= 5 * stray.noise_scale * r.uncertainty) {
+                    continue;
                 }
+                top.count += deviation > threshold ? 1 : 0;
+                top.second = std::max(top.second, std::min(top.first, deviation));
+                top.first = std::max(top.first, deviation);
             }
         }
         if (offset == 0) {
-            stray.joins_count = count;
-        } else if (count > stray.worst_count) {
-            stray.worst_count = count;
-            stray.worst_offset = offset;
-            std::nth_element(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(found.size() / 2),
-                             found.end());
-            stray.worst_percent = 100.0 * found[found.size() / 2];
+            stray.joins_count = top.count;
+        } else {
+            tops.push_back(top);
+        }
+    }
+    std::vector<float> seconds;
+    for (const Top& t : tops) {
+        seconds.push_back(t.second);
+    }
+    if (seconds.empty()) {
+        return stray;
+    }
+    std::nth_element(seconds.begin(), seconds.begin() + static_cast<std::ptrdiff_t>(seconds.size() / 2),
+                     seconds.end());
+    const double typical = seconds[seconds.size() / 2];
+    for (const Top& t : tops) {
+        const bool repeated = t.second > std::max(2 * threshold, 3 * typical);
+        const bool alone = t.first > std::max(3 * threshold, 5 * typical);
+        if ((repeated || alone) && t.first > stray.worst_percent / 100) {
+            stray.worst_offset = t.offset;
+            stray.worst_count = std::max<uint32_t>(t.count, 1);
+            stray.worst_percent = 100.0 * t.first;
         }
     }
     return stray;

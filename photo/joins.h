@@ -40,15 +40,15 @@ JoinReadings MeasureJoins(const WallImage& image, const WallGrid& grid, uint32_t
 
 // Lines inside the modules that show like a join. A wall whose modules are not the sizes the grid says
 // shows its real joins inside the modules, at the same place in each module where a join shows; moire
-// and noise show everywhere a little. A line counts when it differs from the field by more than
-// `threshold`, by more than twice what one inside line in a hundred reaches, and by more than five
-// times its own noise.
+// and noise show everywhere a little. A line counts when it stands out of its own noise, and at its
+// place inside the modules either two modules show it beyond twice `threshold` and three times what
+// is usual at any place, or one shows it beyond three times the threshold and five times that.
 struct StrayLines {
     bool vertical = false;
-    uint32_t worst_offset = 0; // the line inside the modules (from a module's first) most often counted
-    uint32_t worst_count = 0;  // modules where it counts
+    uint32_t worst_offset = 0; // the line inside the modules (from a module's first) that counts most
+    uint32_t worst_count = 0;  // modules where it shows beyond the threshold; 0 when no line counts
     uint32_t joins_count = 0;  // modules whose real join counts by the same rule
-    double worst_percent = 0;  // the median size of the lines counted there
+    double worst_percent = 0;  // the largest deviation there
     double spread_percent = 0; // the median size of every inside line's deviation: the moire's level
     double tail_percent = 0;   // the size that one inside line in a hundred exceeds
     // How much larger the inside lines' deviations are than their own noise estimates say (at least 1):

@@ -130,6 +130,42 @@ void YccToRgb(int y, int cb, int cr, uint8_t rgb[3]) {
     rgb[2] = static_cast<uint8_t>(std::clamp(std::lround(b), 0L, 255L));
 }
 
+// The wall's white from the planes at the chroma's own resolution.
+void ObserveWhite(const stbi__jpeg& z, bool is_rgb, ColourBalance& balance) {
+    const auto* planes = z.img_comp;
+    const int hs = z.img_h_max / planes[1].h, vs = z.img_v_max / planes[1].v;
+    for (int j = 0; j < planes[1].y; ++j) {
+        for (int i = 0; i < planes[1].x; ++i) {
+            const int y =
+                planes[0].data[static_cast<size_t>(j * vs) * planes[0].w2 + static_cast<size_t>(i * hs)];
+            const int a = planes[1].data[static_cast<size_t>(j) * planes[1].w2 + i];
+            const int b = planes[2].data[static_cast<size_t>(j) * planes[2].w2 + i];
+            uint8_t rgb[3] = {static_cast<uint8_t>(y), static_cast<uint8_t>(a), static_cast<uint8_t>(b)};
+            if (!is_rgb) {
+                YccToRgb(y, a, b, rgb);
+            }
+            balance.Observe(rgb[0], rgb[1], rgb[2]);
+        }
+    }
+}
+
+// Component k's row upsampler, as the decoder sets it up for its own output.
+bool SetUpResampler(stbi__jpeg& z, int k, uint32_t w, stbi__resample& r) {
+    z.img_comp[k].linebuf = static_cast<stbi_uc*>(stbi__malloc(w + 3));
+    r.hs = z.img_h_max / z.img_comp[k].h;
+    r.vs = z.img_v_max / z.img_comp[k].v;
+    r.ystep = r.vs >> 1;
+    r.w_lores = (static_cast<int>(w) + r.hs - 1) / r.hs;
+    r.ypos = 0;
+    r.line0 = r.line1 = z.img_comp[k].data;
+    r.resample = r.hs == 1 && r.vs == 1   ? resample_row_1
+                 : r.hs == 1 && r.vs == 2 ? stbi__resample_row_v_2
+                 : r.hs == 2 && r.vs == 1 ? stbi__resample_row_h_2
+                 : r.hs == 2 && r.vs == 2 ? z.resample_row_hv_2_kernel
+                                          : stbi__resample_row_generic;
+    return z.img_comp[k].linebuf != nullptr;
+}
+
 // A three-component JPEG decoded straight into balanced gray: its planes are upsampled a row at a
 // time, so that the picture never exists as full-size RGB (a 24-megapixel photo would need 72 MB more).
 // Null when the file is not such a JPEG, or is damaged.
@@ -151,22 +187,7 @@ uint8_t* DecodeJpegBalanced(const uint8_t* bytes, size_t size, int& width, int& 
     const bool is_rgb = z->rgb == 3 || (z->app14_color_transform == 0 && !z->jfif);
     const uint32_t w = z->s->img_x, h = z->s->img_y;
     ColourBalance balance;
-    // The white from the planes at the chroma's own resolution.
-    const auto* planes = z->img_comp;
-    const int hs = z->img_h_max / planes[1].h, vs = z->img_v_max / planes[1].v;
-    for (int j = 0; j < planes[1].y; ++j) {
-        for (int i = 0; i < planes[1].x; ++i) {
-            const int y =
-                planes[0].data[static_cast<size_t>(j * vs) * planes[0].w2 + static_cast<size_t>(i * hs)];
-            const int a = planes[1].data[static_cast<size_t>(j) * planes[1].w2 + i];
-            const int b = planes[2].data[static_cast<size_t>(j) * planes[2].w2 + i];
-            uint8_t rgb[3] = {static_cast<uint8_t>(y), static_cast<uint8_t>(a), static_cast<uint8_t>(b)};
-            if (!is_rgb) {
-                YccToRgb(y, a, b, rgb);
-            }
-            balance.Observe(rgb[0], rgb[1], rgb[2]);
-        }
-    }
+    ObserveWhite(*z, is_rgb, balance);
     balance.Settle();
     auto* gray = static_cast<uint8_t*>(stbi__malloc_mad2(static_cast<int>(w), static_cast<int>(h), 0));
     std::vector<uint8_t> row(3 * static_cast<size_t>(w) +
@@ -174,20 +195,7 @@ uint8_t* DecodeJpegBalanced(const uint8_t* bytes, size_t size, int& width, int& 
     stbi__resample res[3];
     bool ok = gray != nullptr;
     for (int k = 0; k < 3 && ok; ++k) {
-        stbi__resample* r = &res[k];
-        z->img_comp[k].linebuf = static_cast<stbi_uc*>(stbi__malloc(w + 3));
-        ok = z->img_comp[k].linebuf != nullptr;
-        r->hs = z->img_h_max / z->img_comp[k].h;
-        r->vs = z->img_v_max / z->img_comp[k].v;
-        r->ystep = r->vs >> 1;
-        r->w_lores = (static_cast<int>(w) + r->hs - 1) / r->hs;
-        r->ypos = 0;
-        r->line0 = r->line1 = z->img_comp[k].data;
-        r->resample = r->hs == 1 && r->vs == 1   ? resample_row_1
-                      : r->hs == 1 && r->vs == 2 ? stbi__resample_row_v_2
-                      : r->hs == 2 && r->vs == 1 ? stbi__resample_row_h_2
-                      : r->hs == 2 && r->vs == 2 ? z->resample_row_hv_2_kernel
-                                                 : stbi__resample_row_generic;
+        ok = SetUpResampler(*z, k, w, res[k]);
     }
     for (uint32_t j = 0; j < h && ok; ++j) {
         stbi_uc* line[3];
@@ -315,21 +323,20 @@ PictureStatus DecodePhoto(const uint8_t* bytes, size_t size, uint64_t budget, Gr
     uint32_t header_width = 0, header_height = 0;
     int header_channels = 0;
     if (!ReadPictureHeader(bytes, size, header_width, header_height, header_channels)) {
-        why = "The file is not a PNG, JPEG or BMP picture.";
+        why = "这个文件不是 PNG、JPEG 或 BMP 图片。";
         return PictureStatus::NotAPicture;
     }
     const uint64_t need = PhotoDecodeBytes(size, header_width, header_height, header_channels);
     if (need > budget) {
-        why = "The picture of " + std::to_string(header_width) + " x " + std::to_string(header_height) +
-              " pixels needs " + FormatBytes(need) + " of memory to be read; " + FormatBytes(budget) +
-              " can be used now.";
+        why = "读入 " + std::to_string(header_width) + " x " + std::to_string(header_height) +
+              " 像素的照片需要 " + FormatBytes(need) + " 内存；现在只能用 " + FormatBytes(budget) + "。";
         return PictureStatus::TooLarge;
     }
     int width = 0, height = 0, channels = 0;
     if (size > static_cast<size_t>(INT_MAX) || (bytes[0] == 0xFF && !JpegTablesFit(bytes, size)) ||
         !stbi_info_from_memory(bytes, static_cast<int>(size), &width, &height, &channels) || width <= 0 ||
         height <= 0) {
-        why = "The picture cannot be read: the file is damaged or uses a form that is not supported.";
+        why = "图片读不出来：文件已损坏，或用了不支持的格式。";
         return PictureStatus::NotAPicture;
     }
     int w = 0, h = 0, n = 0;
@@ -343,7 +350,7 @@ PictureStatus DecodePhoto(const uint8_t* bytes, size_t size, uint64_t budget, Gr
     }
     if (gray == nullptr || w != width || h != height) {
         std::free(gray);
-        why = "The picture cannot be read: the file is damaged or uses a form that is not supported.";
+        why = "图片读不出来：文件已损坏，或用了不支持的格式。";
         return PictureStatus::NotAPicture;
     }
     photo = GrayPhoto();

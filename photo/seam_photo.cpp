@@ -187,19 +187,15 @@ std::string MoireAdvice(double percent) {
 // Stage 4: a wall whose modules are not the fields' sizes, or a photo whose moire drowns the joins.
 bool CheckInsideModules(const WallImage& image, const WallGrid& grid, uint32_t margin, InsideLines& inside,
                         PhotoCorrection& refusal) {
+    StrayLines strays[2];
     for (const bool vertical : {false, true}) {
-        const StrayLines stray = FindStrayLines(image, grid, vertical, margin, kStraySeam);
+        const StrayLines& stray = strays[vertical ? 1 : 0] =
+            FindStrayLines(image, grid, vertical, margin, kStraySeam);
         inside.noise_scale[vertical ? 1 : 0] = stray.noise_scale;
         inside.tail[vertical ? 1 : 0] = stray.tail_percent / 100;
-        if (stray.spread_percent > kMoirePercent || stray.tail_percent > kMoireTail) {
-            refusal = Refuse(PhotoOutcome::Moire,
-                             MoireAdvice(std::max(stray.spread_percent, stray.tail_percent / 3)));
-            return false;
-        }
-        // One line alone may be a speck of moire; one that stands far out, or the same line in several
-        // modules, is a join.
-        if (stray.worst_count > 1 ||
-            (stray.worst_count == 1 && stray.worst_percent > std::max(3.0, 4 * stray.tail_percent))) {
+        // Joins inside the modules also make the inside lines uneven: they are named first, before any
+        // moire is blamed.
+        if (stray.worst_count > 0) {
             refusal = Refuse(
                 PhotoOutcome::GridMismatch,
                 Text("照片里的缝隙不在参数描述的模组边缘上：%u 个模组内部的第 %u %s像素显出像缝隙的线"
@@ -207,6 +203,13 @@ bool CheckInsideModules(const WallImage& image, const WallGrid& grid, uint32_t m
                      "请检查屏幕尺寸和模组尺寸。",
                      stray.worst_count, stray.worst_offset + 1, vertical ? "列" : "行", stray.worst_percent,
                      grid.mod_width, grid.mod_height, grid.width, grid.height, grid.columns, grid.rows));
+            return false;
+        }
+    }
+    for (const StrayLines& stray : strays) {
+        if (stray.spread_percent > kMoirePercent || stray.tail_percent > kMoireTail) {
+            refusal = Refuse(PhotoOutcome::Moire,
+                             MoireAdvice(std::max(stray.spread_percent, stray.tail_percent / 3)));
             return false;
         }
     }

@@ -222,26 +222,9 @@ double QuadArea(const PointF c[4]) {
     return 0.5 * area;
 }
 
-} // namespace
-
-bool FindWall(const GrayPhoto& photo, uint32_t columns, uint32_t rows, WallView& view, std::string& why) {
-    why = "照片里找不到屏：照片应拍下整块点亮的屏，屏比周围亮。";
-    if (photo.Width() < 16 || photo.Height() < 16 || columns == 0 || rows == 0) {
-        return false;
-    }
-    const Reduced r = Reduce(photo);
-    double dark = 0, bright = 0;
-    const int threshold = OtsuThreshold(r.pixels, dark, bright);
-    if (bright - dark < 24) {
-        return false;
-    }
-    const std::vector<uint32_t> region = LargestRegion(r, threshold);
-    if (region.size() < r.pixels.size() / 50 || region.size() < 64) {
-        return false;
-    }
-    // Rough corners: the region's extremes along the two diagonals.
+// Rough corners: the region's extremes along the two diagonals; false when it touches the frame's edge.
+bool RoughCorners(const Reduced& r, const std::vector<uint32_t>& region, PointF rough[4]) {
     double best[4] = {1e18, -1e18, -1e18, 1e18}; // min x+y, max x-y, max x+y, min x-y
-    PointF rough[4];
     bool touches_edge = false;
     for (uint32_t i : region) {
         const uint32_t xi = i % r.width, yi = i / r.width;
@@ -261,7 +244,46 @@ bool FindWall(const GrayPhoto& photo, uint32_t columns, uint32_t rows, WallView&
             best[3] = difference, rough[3] = {x, y};
         }
     }
-    if (touches_edge) {
+    return !touches_edge;
+}
+
+// What the lens does not explain, over every edge point but the strays: the points the sides' lines
+// left out for straying a pixel or so count here.
+double Bending(const std::vector<std::vector<PointF>>& sides, const Lens& lens, const Line lines[4],
+               double pitch) {
+    double squares = 0;
+    size_t count = 0;
+    for (int i = 0; i < 4; ++i) {
+        for (const PointF& q : sides[static_cast<size_t>(i)]) {
+            const PointF p = lens.Undistort(q);
+            const double e = lines[i].nx * p.x + lines[i].ny * p.y - lines[i].d;
+            if (std::fabs(e) <= 3 + pitch) {
+                squares += e * e, ++count;
+            }
+        }
+    }
+    return count == 0 ? 0 : std::sqrt(squares / static_cast<double>(count));
+}
+
+} // namespace
+
+bool FindWall(const GrayPhoto& photo, uint32_t columns, uint32_t rows, WallView& view, std::string& why) {
+    why = "照片里找不到屏：照片应拍下整块点亮的屏，屏比周围亮。";
+    if (photo.Width() < 16 || photo.Height() < 16 || columns == 0 || rows == 0) {
+        return false;
+    }
+    const Reduced r = Reduce(photo);
+    double dark = 0, bright = 0;
+    const int threshold = OtsuThreshold(r.pixels, dark, bright);
+    if (bright - dark < 24) {
+        return false;
+    }
+    const std::vector<uint32_t> region = LargestRegion(r, threshold);
+    if (region.size() < r.pixels.size() / 50 || region.size() < 64) {
+        return false;
+    }
+    PointF rough[4];
+    if (!RoughCorners(r, region, rough)) {
         why = "屏碰到了照片的边缘：拍照时让整块屏都在画面里，四周留出一些暗的背景。";
         return false;
     }
@@ -305,20 +327,7 @@ bool FindWall(const GrayPhoto& photo, uint32_t columns, uint32_t rows, WallView&
         }
         lines[i] = FitLine(straightened);
     }
-    // What the lens does not explain, over every edge point but the strays: the points the sides'
-    // lines left out for straying a pixel or so count here.
-    double squares = 0;
-    size_t count = 0;
-    for (int i = 0; i < 4; ++i) {
-        for (const PointF& q : sides[static_cast<size_t>(i)]) {
-            const PointF p = view.lens.Undistort(q);
-            const double e = lines[i].nx * p.x + lines[i].ny * p.y - lines[i].d;
-            if (std::fabs(e) <= 3 + pitch) {
-                squares += e * e, ++count;
-            }
-        }
-    }
-    view.bending = count == 0 ? view.bending : std::sqrt(squares / static_cast<double>(count));
+    view.bending = Bending(sides, view.lens, lines, pitch);
     for (int i = 0; i < 4; ++i) {
         if (!Intersect(lines[(i + 3) % 4], lines[i], view.corners[i])) {
             return false;

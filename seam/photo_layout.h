@@ -11,6 +11,26 @@
 #include <cstdint>
 #include <vector>
 
+// One region of the wall photographed alone, in wall pixels: whole modules.
+struct PhotoRegion {
+    uint32_t x = 0;
+    uint32_t y = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+};
+
+// How many photo pixels a wall pixel wants, and how much of a photo's frame the region may fill: a
+// technician frames the lit part with some dark around it.
+constexpr double kPhotoPixelsPerWallPixel = 2.5;
+constexpr double kFramedShare = 0.85;
+
+// The regions a wall is photographed in with a camera whose photos are `camera_width` pixels wide (and
+// three quarters as high): as few as fit one photo each at kPhotoPixelsPerWallPixel, each a whole
+// number of modules overlapping its neighbours by at least one module, row by row from the top left.
+// One region, the whole wall, when it fits; none when the sizes describe no grid or one module alone
+// does not fit.
+std::vector<PhotoRegion> PhotoRegions(const ScreenParams& params, uint32_t camera_width);
+
 // The calibration lines' step: large enough to stand out of a photo's noise on every join, small
 // enough to stay within the gains' range.
 constexpr float kCalibrationStep = 0.04f;

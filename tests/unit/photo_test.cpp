@@ -383,7 +383,7 @@ TEST(Photo, PicturesAreDecodedWithinTheBudgetOrRefused) {
     EXPECT_EQ(1u, photo.Height());
     const uint64_t need = PhotoDecodeBytes(png.size(), 2, 1, 3);
     EXPECT_EQ(PictureStatus::TooLarge, DecodePhoto(png.data(), png.size(), need - 1, photo, why));
-    EXPECT_NE(std::string::npos, why.find("can be used now")) << why;
+    EXPECT_NE(std::string::npos, why.find("现在只能用")) << why;
     EXPECT_EQ(PictureStatus::Ok, DecodePhoto(png.data(), png.size(), need, photo, why));
     EXPECT_EQ(UINT64_MAX, PhotoDecodeBytes(0, 0xFFFFFFFFu, 0xFFFFFFFFu, 4));
     // A header announcing 16,000,000 x 16,000,000 pixels is refused from the header, before any decoding.

@@ -357,6 +357,220 @@ private:
     std::vector<double> cx_, sx_, kx_, cy_, sy_, ky_;
 };
 
+// The frame being taken: its size, the pose and lens, and the options.
+struct Frame {
+    const Pose& pose;
+    const CameraOptions& options;
+    uint32_t width;
+    uint32_t height;
+    double Vignette(double u, double v) const {
+        const double rr =
+            ((u - pose.cx) * (u - pose.cx) + (v - pose.cy) * (v - pose.cy)) / (pose.radius * pose.radius);
+        return 1 - options.vignetting * rr;
+    }
+};
+
+// The room and the wall's dark face, as the lens brings them onto the frame.
+std::vector<float> RoomAndFace(const Frame& f, const uint32_t lit[4], uint32_t width, uint32_t height) {
+    const uint32_t fw = f.width, fh = f.height;
+    std::vector<float> light(static_cast<size_t>(fw) * fh);
+    const WallOutline outline(f.pose, lit, width, height);
+    const Room room(fw, fh, f.options.room);
+    const double face = kFaceReflection * f.options.room;
+    for (uint32_t v = 0; v < fh; ++v) {
+        double from[2], to[2];
+        outline.Span(v + 0.25, from[0], to[0]);
+        outline.Span(v + 0.75, from[1], to[1]);
+        for (uint32_t u = 0; u < fw; ++u) {
+            // The share of the pixel the wall covers, from its two half rows.
+            double inside = 0;
+            for (int h = 0; h < 2; ++h) {
+                inside +=
+                    0.5 * std::clamp(std::min<double>(u + 1, to[h]) - std::max<double>(u, from[h]), 0.0, 1.0);
+            }
+            light[static_cast<size_t>(v) * fw + u] = static_cast<float>(
+                f.Vignette(u + 0.5, v + 0.5) * (inside * face + (1 - inside) * room.At(u, v)));
+        }
+    }
+    return light;
+}
+
+// Every lit emitter's light, spread by the lens over the sensor's pixels.
+void AddEmitters(const Frame& f, const std::vector<float>& levels, uint32_t width, const uint32_t lit[4],
+                 std::vector<float>& light) {
+    const Pose& pose = f.pose;
+    const CameraOptions& options = f.options;
+    const uint32_t fw = f.width, fh = f.height;
+    const auto vignette = [&](double u, double v) { return f.Vignette(u, v); };
+    const Footprint footprint;
+    std::vector<double> wx, wy;
+    const double ox = -0.5 * lit[2] - lit[0], oy = -0.5 * lit[3] - lit[1];
+    const double e = std::clamp(options.emitter, 0.02, 1.0);
+    for (uint32_t y = lit[1]; y < lit[1] + lit[3]; ++y) {
+        for (uint32_t x = lit[0]; x < lit[0] + lit[2]; ++x) {
+            const double level = levels[static_cast<size_t>(y) * width + x] / 255.0;
+            if (level <= 0) {
+                continue;
+            }
+            // The emitter's centre and the camera pixels one wall pixel moves it, for its size there.
+            double u = 0, v = 0, ux = 0, vx = 0, uy = 0, vy = 0;
+            pose.Map(x + 0.5 + ox, y + 0.5 + oy, u, v);
+            pose.Map(x + 1.0 + ox, y + 0.5 + oy, ux, vx);
+            pose.Map(x + 0.5 + ox, y + 1.0 + oy, uy, vy);
+            const double jxx = 2 * (ux - u), jyx = 2 * (vx - v), jxy = 2 * (uy - u), jyy = 2 * (vy - v);
+            // An axis-aligned box with the spread of the emitter's turned picture.
+            const double bw = e * std::hypot(jxx, jxy), bh = e * std::hypot(jyx, jyy);
+            const double rr =
+                ((u - pose.cx) * (u - pose.cx) + (v - pose.cy) * (v - pose.cy)) / (pose.radius * pose.radius);
+            const double sigma = std::max(0.25, options.blur + options.defocus * rr);
+            // The wall pixel's light over its cell in the frame: the mean light of the cell is the level.
+            const double flux = level * std::fabs(jxx * jyy - jxy * jyx) * vignette(u, v);
+            int64_t fx = 0, fy = 0;
+            footprint.Weights(u, bw, sigma, fx, wx);
+            footprint.Weights(v, bh, sigma, fy, wy);
+            for (size_t j = 0; j < wy.size(); ++j) {
+                const int64_t py = fy + static_cast<int64_t>(j);
+                if (py < 0 || py >= static_cast<int64_t>(fh) || wy[j] < 1e-7) {
+                    continue;
+                }
+                float* row = &light[static_cast<size_t>(py) * fw];
+                const double fj = flux * wy[j];
+                for (size_t i = 0; i < wx.size(); ++i) {
+                    const int64_t px = fx + static_cast<int64_t>(i);
+                    if (px >= 0 && px < static_cast<int64_t>(fw)) {
+                        row[px] += static_cast<float>(fj * wx[i]);
+                    }
+                }
+            }
+        }
+    }
+}
+
+// The exposure the camera chooses for what it sees, and the veiling glare over the frame.
+double ChooseExposure(const Frame& f, const std::vector<float>& light, float& veil) {
+    const CameraOptions& options = f.options;
+    const uint32_t fw = f.width, fh = f.height;
+    const auto vignette = [&](double u, double v) { return f.Vignette(u, v); };
+    double sum = 0, weights = 0;
+    for (uint32_t v = 0; v < fh; v += 2) {
+        for (uint32_t u = 0; u < fw; u += 2) {
+            const double w = 0.5 + 0.5 * vignette(u + 0.5, v + 0.5);
+            sum += w * light[static_cast<size_t>(v) * fw + u];
+            weights += w;
+        }
+    }
+    const double mean = weights > 0 ? sum / weights : 0;
+    veil = static_cast<float>(options.glare * mean);
+    std::vector<float> sample;
+    for (size_t i = 0; i < light.size(); i += 7) {
+        sample.push_back(light[i] + veil);
+    }
+    const size_t high = sample.size() - 1 - sample.size() / 100;
+    std::nth_element(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(high), sample.end());
+    double exposure = mean > 0 ? kExposureTarget / (mean + veil) : 1.0;
+    if (sample[high] > 0) {
+        exposure = std::min(exposure, 0.97 / (sample[high] * kSensitivity[1])); // at most 1 % clipped
+    }
+    exposure *= std::pow(2.0, options.exposure);
+
+    return exposure;
+}
+
+// The sensor: each pixel behind its colour filter (red, green / green, blue), its electrons with their
+// shot noise and the read noise; raw values 0..1 in place of the light.
+void Sense(const Frame& f, double exposure, float veil, std::vector<float>& light) {
+    const CameraOptions& options = f.options;
+    const uint32_t fw = f.width, fh = f.height;
+    Noise noise(options.seed);
+    const auto filter = [&](uint32_t u, uint32_t v) { return options.colour ? (v % 2) + (u % 2) : 1; };
+    for (uint32_t v = 0; v < fh; ++v) {
+        for (uint32_t u = 0; u < fw; ++u) {
+            float& raw = light[static_cast<size_t>(v) * fw + u];
+            const double signal = (raw + veil) * exposure * kSensitivity[filter(u, v)];
+            double electrons = std::max(0.0, signal) * kFullWell;
+            if (options.noise > 0) {
+                electrons +=
+                    options.noise * std::sqrt(electrons + kReadNoise * kReadNoise) * noise.Gaussian();
+            }
+            raw = static_cast<float>(std::clamp(electrons / kFullWell, 0.0, 1.0));
+        }
+    }
+}
+
+// White balance, demosaicing (the mean of the nearest pixels behind each filter), the tone curve.
+void Develop(const Frame& f, const std::vector<float>& light, CameraPicture& picture) {
+    const CameraOptions& options = f.options;
+    const uint32_t fw = f.width, fh = f.height;
+    const double balance[3] = {(1 + options.white_balance) / kSensitivity[0], 1.0,
+                               (1 - options.white_balance) / kSensitivity[2]};
+    picture.channels = options.colour ? 3 : 1;
+    picture.pixels.assign(static_cast<size_t>(fw) * fh * picture.channels, 0);
+    const auto at = [&](int64_t u, int64_t v) {
+        u = std::clamp<int64_t>(u, 0, fw - 1), v = std::clamp<int64_t>(v, 0, fh - 1);
+        return light[static_cast<size_t>(v) * fw + static_cast<size_t>(u)];
+    };
+    for (uint32_t v = 0; v < fh; ++v) {
+        for (uint32_t u = 0; u < fw; ++u) {
+            double rgb[3] = {at(u, v), at(u, v), at(u, v)};
+            if (options.colour) {
+                double sums[3] = {}, counts[3] = {};
+                for (int dv = -1; dv <= 1; ++dv) {
+                    for (int du = -1; du <= 1; ++du) {
+                        const int64_t pu = static_cast<int64_t>(u) + du, pv = static_cast<int64_t>(v) + dv;
+                        const int c = static_cast<int>(((pv % 2 + 2) % 2) + ((pu % 2 + 2) % 2));
+                        const int channel = c == 2 ? 2 : c == 0 ? 0 : 1;
+                        const double weight = (du == 0 && dv == 0) ? 4.0 : (du == 0 || dv == 0) ? 2.0 : 1.0;
+                        sums[channel] += weight * at(pu, pv);
+                        counts[channel] += weight;
+                    }
+                }
+                for (int c = 0; c < 3; ++c) {
+                    rgb[c] = sums[c] / counts[c] * balance[c];
+                }
+            }
+            for (uint32_t c = 0; c < picture.channels; ++c) {
+                const double encoded = ToneCurve(Srgb(rgb[c]), options.tone);
+                picture.pixels[(static_cast<size_t>(v) * fw + u) * picture.channels + c] =
+                    static_cast<uint8_t>(std::lround(255 * encoded));
+            }
+        }
+    }
+}
+
+// Sharpening of the stored values, as the camera does before it compresses them.
+void Sharpen(double amount, CameraPicture& picture) {
+    const uint32_t fw = picture.width, fh = picture.height;
+    if (amount > 0) {
+        const size_t stride = static_cast<size_t>(fw) * picture.channels;
+        std::vector<uint8_t> rows(3 * stride);
+        const auto copy_row = [&](uint32_t v) {
+            std::copy_n(&picture.pixels[static_cast<size_t>(std::min(v, fh - 1)) * stride], stride,
+                        &rows[(v % 3) * stride]);
+        };
+        copy_row(0);
+        copy_row(1);
+        for (uint32_t v = 0; v < fh; ++v) {
+            copy_row(v + 1);
+            const uint8_t* above = &rows[((v == 0 ? 0 : v - 1) % 3) * stride];
+            const uint8_t* here = &rows[(v % 3) * stride];
+            const uint8_t* below = &rows[((v + 1 < fh ? v + 1 : v) % 3) * stride];
+            for (uint32_t u = 0; u < fw; ++u) {
+                for (uint32_t c = 0; c < picture.channels; ++c) {
+                    const size_t l = (u == 0 ? u : u - 1) * picture.channels + c,
+                                 m = u * picture.channels + c,
+                                 r = (u + 1 < fw ? u + 1 : u) * picture.channels + c;
+                    const double smooth = (4.0 * here[m] + 2.0 * (here[l] + here[r] + above[m] + below[m]) +
+                                           above[l] + above[r] + below[l] + below[r]) /
+                                          16.0;
+                    const double sharp = here[m] + amount * (here[m] - smooth);
+                    picture.pixels[static_cast<size_t>(v) * stride + m] =
+                        static_cast<uint8_t>(std::clamp(std::lround(sharp), 0L, 255L));
+                }
+            }
+        }
+    }
+}
+
 } // namespace
 
 double IntegratedNormal(double x) {
@@ -420,182 +634,14 @@ CameraPicture TakePhoto(const std::vector<float>& levels, uint32_t width, uint32
     pose.radius = std::hypot(pose.cx, pose.cy);
     pose.k1 = options.k1;
     pose.k2 = options.k2;
-    const uint32_t fw = picture.width, fh = picture.height;
-    const auto vignette = [&](double u, double v) {
-        const double rr =
-            ((u - pose.cx) * (u - pose.cx) + (v - pose.cy) * (v - pose.cy)) / (pose.radius * pose.radius);
-        return 1 - options.vignetting * rr;
-    };
-
-    // The room and the wall's dark face, then the emitters' light on top.
-    std::vector<float> light(static_cast<size_t>(fw) * fh);
-    const WallOutline outline(pose, lit, width, height);
-    const Room room(fw, fh, options.room);
-    const double face = kFaceReflection * options.room;
-    for (uint32_t v = 0; v < fh; ++v) {
-        double from[2], to[2];
-        outline.Span(v + 0.25, from[0], to[0]);
-        outline.Span(v + 0.75, from[1], to[1]);
-        for (uint32_t u = 0; u < fw; ++u) {
-            // The share of the pixel the wall covers, from its two half rows.
-            double inside = 0;
-            for (int h = 0; h < 2; ++h) {
-                inside +=
-                    0.5 * std::clamp(std::min<double>(u + 1, to[h]) - std::max<double>(u, from[h]), 0.0, 1.0);
-            }
-            light[static_cast<size_t>(v) * fw + u] = static_cast<float>(
-                vignette(u + 0.5, v + 0.5) * (inside * face + (1 - inside) * room.At(u, v)));
-        }
-    }
-    const Footprint footprint;
-    std::vector<double> wx, wy;
-    const double ox = -0.5 * lit[2] - lit[0], oy = -0.5 * lit[3] - lit[1];
-    const double e = std::clamp(options.emitter, 0.02, 1.0);
-    for (uint32_t y = lit[1]; y < lit[1] + lit[3]; ++y) {
-        for (uint32_t x = lit[0]; x < lit[0] + lit[2]; ++x) {
-            const double level = levels[static_cast<size_t>(y) * width + x] / 255.0;
-            if (level <= 0) {
-                continue;
-            }
-            // The emitter's centre and the camera pixels one wall pixel moves it, for its size there.
-            double u = 0, v = 0, ux = 0, vx = 0, uy = 0, vy = 0;
-            pose.Map(x + 0.5 + ox, y + 0.5 + oy, u, v);
-            pose.Map(x + 1.0 + ox, y + 0.5 + oy, ux, vx);
-            pose.Map(x + 0.5 + ox, y + 1.0 + oy, uy, vy);
-            const double jxx = 2 * (ux - u), jyx = 2 * (vx - v), jxy = 2 * (uy - u), jyy = 2 * (vy - v);
-            // An axis-aligned box with the spread of the emitter's turned picture.
-            const double bw = e * std::hypot(jxx, jxy), bh = e * std::hypot(jyx, jyy);
-            const double rr =
-                ((u - pose.cx) * (u - pose.cx) + (v - pose.cy) * (v - pose.cy)) / (pose.radius * pose.radius);
-            const double sigma = std::max(0.25, options.blur + options.defocus * rr);
-            // The wall pixel's light over its cell in the frame: the mean light of the cell is the level.
-            const double flux = level * std::fabs(jxx * jyy - jxy * jyx) * vignette(u, v);
-            int64_t fx = 0, fy = 0;
-            footprint.Weights(u, bw, sigma, fx, wx);
-            footprint.Weights(v, bh, sigma, fy, wy);
-            for (size_t j = 0; j < wy.size(); ++j) {
-                const int64_t py = fy + static_cast<int64_t>(j);
-                if (py < 0 || py >= static_cast<int64_t>(fh) || wy[j] < 1e-7) {
-                    continue;
-                }
-                float* row = &light[static_cast<size_t>(py) * fw];
-                const double fj = flux * wy[j];
-                for (size_t i = 0; i < wx.size(); ++i) {
-                    const int64_t px = fx + static_cast<int64_t>(i);
-                    if (px >= 0 && px < static_cast<int64_t>(fw)) {
-                        row[px] += static_cast<float>(fj * wx[i]);
-                    }
-                }
-            }
-        }
-    }
-
-    // Veiling glare over the frame; then the exposure the camera chooses for what it sees.
-    double sum = 0, weights = 0;
-    for (uint32_t v = 0; v < fh; v += 2) {
-        for (uint32_t u = 0; u < fw; u += 2) {
-            const double w = 0.5 + 0.5 * vignette(u + 0.5, v + 0.5);
-            sum += w * light[static_cast<size_t>(v) * fw + u];
-            weights += w;
-        }
-    }
-    const double mean = weights > 0 ? sum / weights : 0;
-    const float veil = static_cast<float>(options.glare * mean);
-    std::vector<float> sample;
-    for (size_t i = 0; i < light.size(); i += 7) {
-        sample.push_back(light[i] + veil);
-    }
-    const size_t high = sample.size() - 1 - sample.size() / 100;
-    std::nth_element(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(high), sample.end());
-    double exposure = mean > 0 ? kExposureTarget / (mean + veil) : 1.0;
-    if (sample[high] > 0) {
-        exposure = std::min(exposure, 0.97 / (sample[high] * kSensitivity[1])); // at most 1 % clipped
-    }
-    exposure *= std::pow(2.0, options.exposure);
-
-    // The sensor: each pixel behind its colour filter (red, green / green, blue), its electrons with
-    // their shot noise and the read noise.
-    Noise noise(options.seed);
-    const auto filter = [&](uint32_t u, uint32_t v) { return options.colour ? (v % 2) + (u % 2) : 1; };
-    for (uint32_t v = 0; v < fh; ++v) {
-        for (uint32_t u = 0; u < fw; ++u) {
-            float& raw = light[static_cast<size_t>(v) * fw + u];
-            const double signal = (raw + veil) * exposure * kSensitivity[filter(u, v)];
-            double electrons = std::max(0.0, signal) * kFullWell;
-            if (options.noise > 0) {
-                electrons +=
-                    options.noise * std::sqrt(electrons + kReadNoise * kReadNoise) * noise.Gaussian();
-            }
-            raw = static_cast<float>(std::clamp(electrons / kFullWell, 0.0, 1.0));
-        }
-    }
-
-    // White balance, demosaicing (the mean of the nearest pixels behind each filter), the tone curve.
-    const double balance[3] = {(1 + options.white_balance) / kSensitivity[0], 1.0,
-                               (1 - options.white_balance) / kSensitivity[2]};
-    picture.channels = options.colour ? 3 : 1;
-    picture.pixels.assign(static_cast<size_t>(fw) * fh * picture.channels, 0);
-    const auto at = [&](int64_t u, int64_t v) {
-        u = std::clamp<int64_t>(u, 0, fw - 1), v = std::clamp<int64_t>(v, 0, fh - 1);
-        return light[static_cast<size_t>(v) * fw + static_cast<size_t>(u)];
-    };
-    for (uint32_t v = 0; v < fh; ++v) {
-        for (uint32_t u = 0; u < fw; ++u) {
-            double rgb[3] = {at(u, v), at(u, v), at(u, v)};
-            if (options.colour) {
-                double sums[3] = {}, counts[3] = {};
-                for (int dv = -1; dv <= 1; ++dv) {
-                    for (int du = -1; du <= 1; ++du) {
-                        const int64_t pu = static_cast<int64_t>(u) + du, pv = static_cast<int64_t>(v) + dv;
-                        const int c = static_cast<int>(((pv % 2 + 2) % 2) + ((pu % 2 + 2) % 2));
-                        const int channel = c == 2 ? 2 : c == 0 ? 0 : 1;
-                        const double weight = (du == 0 && dv == 0) ? 4.0 : (du == 0 || dv == 0) ? 2.0 : 1.0;
-                        sums[channel] += weight * at(pu, pv);
-                        counts[channel] += weight;
-                    }
-                }
-                for (int c = 0; c < 3; ++c) {
-                    rgb[c] = sums[c] / counts[c] * balance[c];
-                }
-            }
-            for (uint32_t c = 0; c < picture.channels; ++c) {
-                const double encoded = ToneCurve(Srgb(rgb[c]), options.tone);
-                picture.pixels[(static_cast<size_t>(v) * fw + u) * picture.channels + c] =
-                    static_cast<uint8_t>(std::lround(255 * encoded));
-            }
-        }
-    }
-
-    // Sharpening of the stored values, as the camera does before it compresses them.
-    if (options.sharpen > 0) {
-        const size_t stride = static_cast<size_t>(fw) * picture.channels;
-        std::vector<uint8_t> rows(3 * stride);
-        const auto copy_row = [&](uint32_t v) {
-            std::copy_n(&picture.pixels[static_cast<size_t>(std::min(v, fh - 1)) * stride], stride,
-                        &rows[(v % 3) * stride]);
-        };
-        copy_row(0);
-        copy_row(1);
-        for (uint32_t v = 0; v < fh; ++v) {
-            copy_row(v + 1);
-            const uint8_t* above = &rows[((v == 0 ? 0 : v - 1) % 3) * stride];
-            const uint8_t* here = &rows[(v % 3) * stride];
-            const uint8_t* below = &rows[((v + 1 < fh ? v + 1 : v) % 3) * stride];
-            for (uint32_t u = 0; u < fw; ++u) {
-                for (uint32_t c = 0; c < picture.channels; ++c) {
-                    const size_t l = (u == 0 ? u : u - 1) * picture.channels + c,
-                                 m = u * picture.channels + c,
-                                 r = (u + 1 < fw ? u + 1 : u) * picture.channels + c;
-                    const double smooth = (4.0 * here[m] + 2.0 * (here[l] + here[r] + above[m] + below[m]) +
-                                           above[l] + above[r] + below[l] + below[r]) /
-                                          16.0;
-                    const double sharp = here[m] + options.sharpen * (here[m] - smooth);
-                    picture.pixels[static_cast<size_t>(v) * stride + m] =
-                        static_cast<uint8_t>(std::clamp(std::lround(sharp), 0L, 255L));
-                }
-            }
-        }
-    }
+    const Frame frame{pose, options, picture.width, picture.height};
+    std::vector<float> light = RoomAndFace(frame, lit, width, height);
+    AddEmitters(frame, levels, width, lit, light);
+    float veil = 0;
+    const double exposure = ChooseExposure(frame, light, veil);
+    Sense(frame, exposure, veil, light);
+    Develop(frame, light, picture);
+    Sharpen(options.sharpen, picture);
     return picture;
 }
 
