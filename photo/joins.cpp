@@ -92,47 +92,50 @@ JoinReadings MeasureJoins(const WallImage& image, const WallGrid& grid, uint32_t
     return readings;
 }
 
-StrayLines FindStrayLines(const WallImage& image, const WallGrid& grid, bool vertical, uint32_t margin,
-                          double threshold) {
-    StrayLines stray;
-    stray.vertical = vertical;
-    const uint32_t size = vertical ? grid.mod_width : grid.mod_height;
-    const uint32_t length = vertical ? grid.mod_height : grid.mod_width;
-    const uint32_t across = vertical ? grid.columns : grid.rows, along = vertical ? grid.rows : grid.columns;
-    // Offset 0 is the join itself (between a module's last line and the next one's first); inside, the
-    // band and its field keep two lines clear of the module's own edge lines, whose joins may show.
-    const uint32_t field = std::max<uint32_t>(1, std::min(FieldLines(size), size > 14 ? (size - 14) / 2 : 0));
-    // Every line read stays three lines clear of the module's edges, whose joins spread two lines far.
-    const uint32_t first = field + 5, last = size - std::min(size, field + 5);
-    if (first > last) {
-        return stray; // no room inside these modules for a line and its field
-    }
-    std::vector<float> samples, sizes, ratios;
-    const auto read = [&](uint32_t a, uint32_t b, uint32_t offset) {
+namespace {
+
+// The lines inside the modules across one direction, and what the band reads at each.
+struct InsideLines {
+    const WallImage& image;
+    bool vertical;
+    uint32_t margin, size, length, across, along, field, first, last;
+    mutable std::vector<float> samples;
+
+    InsideLines(const WallImage& i, const WallGrid& grid, bool v, uint32_t m)
+        : image(i), vertical(v), margin(m), size(v ? grid.mod_width : grid.mod_height),
+          length(v ? grid.mod_height : grid.mod_width), across(v ? grid.columns : grid.rows),
+          along(v ? grid.rows : grid.columns),
+          // Every line read stays three lines clear of the module's edges, whose joins spread two lines
+          // far; offset 0 is the join itself.
+          field(std::max<uint32_t>(1, std::min(FieldLines(size), size > 14 ? (size - 14) / 2 : 0))),
+          first(field + 5), last(size - std::min(size, field + 5)) {}
+    JoinReading Read(uint32_t a, uint32_t b, uint32_t offset) const {
         BandSamples(image, vertical, a * size + offset, field, b * length + margin, (b + 1) * length - margin,
                     samples);
         return RobustMean(samples);
-    };
-    // How far the lines inside the modules stray by the photo's noise and moire alone: from a sample of
-    // at most about 50,000 of them.
-    const uint64_t inside = static_cast<uint64_t>(last + 1 - first) * across * along;
+    }
+};
+
+// How far the lines inside the modules stray by the photo's noise and moire alone: from a sample of at
+// most about 50,000 of them. False when there is none.
+bool Spread(const InsideLines& lines, StrayLines& stray) {
+    std::vector<float> sizes, ratios;
+    const uint64_t inside = static_cast<uint64_t>(lines.last + 1 - lines.first) * lines.across * lines.along;
     const uint32_t stride = static_cast<uint32_t>(std::max<uint64_t>(1, inside / 50000));
     uint64_t k = 0;
-    for (uint32_t offset = first; offset <= last; ++offset) {
-        for (uint32_t a = 0; a < across; ++a) {
-            for (uint32_t b = 0; b < along; ++b) {
-                if (k++ % stride == 0) {
-                    const JoinReading r = read(a, b, offset);
-                    if (r.measured) {
-                        sizes.push_back(std::fabs(r.deviation));
-                        ratios.push_back(std::fabs(r.deviation) / std::max(r.uncertainty, 1e-6f));
-                    }
+    for (uint32_t offset = lines.first; offset <= lines.last; ++offset) {
+        for (uint32_t a = 0; a < lines.across; ++a) {
+            for (uint32_t b = 0; b < lines.along; ++b) {
+                const JoinReading r = k++ % stride == 0 ? lines.Read(a, b, offset) : JoinReading{};
+                if (r.measured) {
+                    sizes.push_back(std::fabs(r.deviation));
+                    ratios.push_back(std::fabs(r.deviation) / std::max(r.uncertainty, 1e-6f));
                 }
             }
         }
     }
     if (sizes.empty()) {
-        return stray;
+        return false;
     }
     std::sort(sizes.begin(), sizes.end());
     stray.spread_percent = 100.0 * sizes[sizes.size() / 2];
@@ -140,6 +143,19 @@ StrayLines FindStrayLines(const WallImage& image, const WallGrid& grid, bool ver
     std::nth_element(ratios.begin(), ratios.begin() + static_cast<std::ptrdiff_t>(ratios.size() / 2),
                      ratios.end());
     stray.noise_scale = std::max(1.0, ratios[ratios.size() / 2] / 0.6745); // the median of |normal| is 0.6745
+    return true;
+}
+
+} // namespace
+
+StrayLines FindStrayLines(const WallImage& image, const WallGrid& grid, bool vertical, uint32_t margin,
+                          double threshold) {
+    StrayLines stray;
+    stray.vertical = vertical;
+    const InsideLines lines(image, grid, vertical, margin);
+    if (lines.first > lines.last || !Spread(lines, stray)) {
+        return stray; // no room inside these modules for a line and its field
+    }
     // Per line inside the modules (and the join itself), the two largest deviations among the modules
     // that stand out of their own noise. Moire is uneven at every line alike; a join the grid does not
     // know stands out at its own line, in several modules, or far out in one.
@@ -149,11 +165,11 @@ StrayLines FindStrayLines(const WallImage& image, const WallGrid& grid, bool ver
         uint32_t count = 0; // lines beyond the threshold
     };
     std::vector<Top> tops;
-    for (uint32_t offset = 0; offset <= last; offset = offset == 0 ? first : offset + 1) {
+    for (uint32_t offset = 0; offset <= lines.last; offset = offset == 0 ? lines.first : offset + 1) {
         Top top{offset};
-        for (uint32_t a = offset == 0 ? 1 : 0; a < across; ++a) {
-            for (uint32_t b = 0; b < along; ++b) {
-                const JoinReading r = read(a, b, offset);
+        for (uint32_t a = offset == 0 ? 1 : 0; a < lines.across; ++a) {
+            for (uint32_t b = 0; b < lines.along; ++b) {
+                const JoinReading r = lines.Read(a, b, offset);
                 const float deviation = std::fabs(r.deviation);
                 if (!r.measured || deviation <= 5 * stray.noise_scale * r.uncertainty) {
                     continue;
