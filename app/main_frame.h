@@ -54,6 +54,8 @@ public:
     void ShowMessage(const char* text, const char* caption) override;
     void ShowMessageW(const std::wstring& text, const wchar_t* caption) override;
     LinkedPattern* Pattern(bool make) override;
+    uint32_t PhotoCameraWidth() override;
+    void PhotoRegionShown(size_t number, size_t count) override;
 
 private:
     friend class BusyScope;
@@ -66,7 +68,7 @@ private:
     RemoteLink remote_{*this};
     HardwareCommands hardware_{*this};
     FileCommands files_{*this};
-    PhotoCommand photo_{*this};
+    PhotoCommand photo_{*this, hardware_.commManager};
     // Frames of this window's message handling on the stack: the object outlives the last of them.
     int busyDepth_ = 0;
     bool finalPending_ = false;

@@ -173,6 +173,23 @@ void MainFrame::SelectionChanged() {
                        : L"未选择");
 }
 
+// "edt_camera_width": the camera's photos are this many pixels wide; 4000, a phone's, when the field
+// is missing, empty or out of reason.
+uint32_t MainFrame::PhotoCameraWidth() {
+    CControlUI* field = Control(L"edt_camera_width");
+    const long width = field != nullptr ? std::wcstol(field->GetText().GetData(), nullptr, 10) : 0;
+    return width >= 400 && width <= 100000 ? static_cast<uint32_t>(width) : 4000u;
+}
+
+void MainFrame::PhotoRegionShown(size_t number, size_t count) {
+    CControlUI* label = g_mainFrame == this ? Control(L"lab_selection") : nullptr;
+    if (label == nullptr || count == 0) {
+        SelectionChanged();
+        return;
+    }
+    label->SetText((L"照片分区 " + std::to_wstring(number) + L" / " + std::to_wstring(count)).c_str());
+}
+
 LRESULT MainFrame::OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) {
     ::PostQuitMessage(0);
     return WindowImplBase::OnDestroy(msg, wParam, lParam, handled);

@@ -1,6 +1,7 @@
-// Correction from a photo of a full-HD wall taken with a 24-megapixel camera (6000 x 4000, an RGB JPEG
-// with its colour at half resolution, as cameras store them): decoding, finding the wall, measuring
-// every module edge, choosing the gains.
+// Correction from a photo of a full-HD wall taken with a 24-megapixel camera (6000 x 4000) as the
+// simulator's camera records it (emitters as dots, a lens that bends and blurs, a Bayer sensor, an RGB
+// JPEG with its colour at half resolution): decoding, finding the wall and its lens, reading every
+// wall pixel, measuring every join, choosing the gains.
 // 1080 rows take no module 32 high, so the modules are 64 x 30 (30 x 36 of them, 2,106 joins).
 #include "photo/seam_photo.h"
 #include "tools/ledsim/camera.h"
@@ -44,10 +45,6 @@ const Shot& TheShot() {
         ledsim::CameraOptions camera;
         camera.width = 6000, camera.height = 4000;
         const ledsim::CameraPicture photo = ledsim::TakePhoto(picture.levels, 1920, 1080, camera);
-        std::vector<uint8_t> rgb(photo.pixels.size() * 3);
-        for (size_t i = 0; i < photo.pixels.size(); ++i) {
-            rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = photo.pixels[i];
-        }
         Shot s;
         s.width = photo.width, s.height = photo.height;
         stbi_write_jpg_to_func(
@@ -55,7 +52,8 @@ const Shot& TheShot() {
                 auto* out = static_cast<std::vector<uint8_t>*>(context);
                 out->insert(out->end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
             },
-            &s.jpeg, static_cast<int>(photo.width), static_cast<int>(photo.height), 3, rgb.data(), 90);
+            &s.jpeg, static_cast<int>(photo.width), static_cast<int>(photo.height),
+            static_cast<int>(photo.channels), photo.pixels.data(), camera.quality);
         SeamGrid grid;
         SeamGridCache cache;
         grid.BuildSeamGrid(p, cache);
@@ -63,6 +61,14 @@ const Shot& TheShot() {
         return s;
     }();
     return shot;
+}
+
+PhotoInput Input(const Shot& shot) {
+    PhotoInput input;
+    input.params = FullHd();
+    input.grid = shot.grid;
+    input.budget = 1ull << 34;
+    return input;
 }
 
 long ResidentBytes() {
@@ -86,8 +92,7 @@ double PeakBytes(const Shot& shot) {
     const pid_t child = fork();
     if (child == 0) {
         const long before = ResidentBytes();
-        const PhotoCorrection r =
-            CorrectFromPhotoFile(shot.jpeg.data(), shot.jpeg.size(), FullHd(), shot.grid, false, 1ull << 34);
+        const PhotoCorrection r = CorrectFromPhotoFile(shot.jpeg.data(), shot.jpeg.size(), Input(shot));
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
         const double peak = r.outcome == PhotoOutcome::Corrected ? usage.ru_maxrss * 1024.0 - before : -1;
@@ -104,9 +109,10 @@ double PeakBytes(const Shot& shot) {
 
 void BM_CorrectFrom24MegapixelPhoto(benchmark::State& state) {
     const Shot& shot = TheShot();
+    const PhotoInput input = Input(shot);
     PhotoCorrection r;
     for (auto _ : state) {
-        r = CorrectFromPhotoFile(shot.jpeg.data(), shot.jpeg.size(), FullHd(), shot.grid, false, 1ull << 34);
+        r = CorrectFromPhotoFile(shot.jpeg.data(), shot.jpeg.size(), input);
         benchmark::DoNotOptimize(r.gains.data());
     }
     if (r.outcome != PhotoOutcome::Corrected) {

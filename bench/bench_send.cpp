@@ -6,6 +6,8 @@
 // P3: the same upload to the simulated controller over loopback, through the device library, against
 //     raw loopback TCP carrying the same bytes.
 #include "hardware/card_layout.h"
+#include "hardware/correction_switch.h"
+#include "hardware/edge_gains.h"
 #include "hardware/coefficient_block.h"
 #include "hardware/send_seam_data.h"
 #include "lib/devicecomm/net.h"
@@ -253,3 +255,34 @@ void BM_P3_RawLoopback(benchmark::State& state) {
 BENCHMARK(BM_P3_RawLoopback)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 } // namespace
+
+// The cards hold the tuned grid and their correction is on; every edge's coefficient is read back.
+void BM_P4_ReadEdgeGainsFromSimulator(benchmark::State& state) {
+    SimulatorOnLoopback simulator;
+    DeviceSettings settings;
+    settings.port = simulator.Port();
+    CCommInstMan manager(settings);
+    Quiet quiet;
+    if (SendSeamData(manager, Wall8K(), TunedGrid(), 1ull << 40, quiet) != SendOutcome::Finished ||
+        !SwitchCorrection(manager, true)) {
+        state.SkipWithError("the upload failed");
+        return;
+    }
+    CardEdgeGains read;
+    for (auto _ : state) {
+        read = ReadCardEdgeGains(manager, TunedGrid(), 1ull << 30);
+    }
+    if (read.correction != CardsCorrection::On || read.gains.size() != TunedGrid().size()) {
+        state.SkipWithError("the cards could not be read");
+        return;
+    }
+    // The middle of an edge holds that edge's own coefficient.
+    for (size_t i = 0; i < read.gains.size(); i += 997) {
+        if (QuantiseGain(read.gains[i]) != QuantiseGain(TunedGrid()[i].gain)) {
+            state.SkipWithError("an edge read back another coefficient");
+            return;
+        }
+    }
+    state.counters["edges"] = static_cast<double>(read.gains.size());
+}
+BENCHMARK(BM_P4_ReadEdgeGainsFromSimulator)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();

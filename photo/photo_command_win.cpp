@@ -3,6 +3,8 @@
 #include "photo/photo_command_win.h"
 
 #include "files/file_io_win.h"
+#include "hardware/edge_gains.h"
+#include "lib/baselib/raii_win.h"
 #include "lib/baselib/memory_budget.h"
 #include "lib/uilib/utf8.h"
 #include "photo/seam_photo.h"
@@ -27,21 +29,21 @@ std::wstring Wide(const std::string& utf8) {
 bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes, std::wstring& why) {
     InputFile file = OpenForReading(path);
     if (!file || _fseeki64(file.get(), 0, SEEK_END) != 0) {
-        why = Quoted(path) + L" cannot be read.";
+        why = Quoted(path) + L" 读不出来。";
         return false;
     }
     const long long size = _ftelli64(file.get());
     if (size < 0 || _fseeki64(file.get(), 0, SEEK_SET) != 0) {
-        why = Quoted(path) + L" cannot be read.";
+        why = Quoted(path) + L" 读不出来。";
         return false;
     }
     if (const std::string refusal = MemoryRefusal(static_cast<uint64_t>(size)); !refusal.empty()) {
-        why = L"Reading " + Quoted(path) + L" " + Wide(refusal) + L".";
+        why = L"读 " + Quoted(path) + L"：" + Wide(refusal) + L"。";
         return false;
     }
     bytes.resize(static_cast<size_t>(size));
     if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-        why = Quoted(path) + L" cannot be read.";
+        why = Quoted(path) + L" 读不出来。";
         return false;
     }
     return true;
@@ -90,16 +92,77 @@ void PhotoCommand::InstallPhotoGains(const ScreenParams& params, const std::vect
     w.ApplyGridCommand(std::move(segments), 0); // one step, undone with Ctrl+Z; the server has no photo
 }
 
+PhotoInput PhotoCommand::WhatTheWallShowed(const ScreenParams& params, std::wstring& cards) {
+    PhotoInput input;
+    input.params = params;
+    input.grid = GridForParams(params);
+    input.budget = MemoryBudget();
+    input.remembered_slope = calibrated_slope_;
+    input.previous = previous_.measured.empty() ? nullptr : &previous_;
+    const CardEdgeGains read = ReadCardEdgeGains(devices_, input.grid, MemoryBudget() / 4);
+    const auto* enable = dynamic_cast<CCheckBoxUI*>(host_.Control(L"chkbox_Enable"));
+    const bool ticked = enable != nullptr && enable->GetCheck();
+    cards = read.correction == CardsCorrection::On ? L"已启用"
+            : read.correction == CardsCorrection::Off
+                ? L"未启用"
+                : (ticked ? L"无法读取（按已勾选的启用处理）" : L"无法读取（按未勾选的启用处理）");
+    if (read.correction == CardsCorrection::On) {
+        input.shown = ShownBy::Cards;
+        input.applied = read.gains;
+        return input;
+    }
+    if (read.correction == CardsCorrection::Unreadable && ticked) {
+        input.shown = ShownBy::Cards; // as the check box says: the cards hold the grid's gains
+        return input;
+    }
+    // The cards show nothing of their own: the photo is of the pattern window, in its photo mode when
+    // that was last shown for these sizes.
+    const CScreenCtrlWnd::PhotoModeRecord* mode =
+        g_patternWindow != nullptr ? &g_patternWindow->LastPhotoMode() : nullptr;
+    if (mode != nullptr && mode->shown && mode->gains.size() == input.grid.size() &&
+        mode->params.screen_width == params.screen_width &&
+        mode->params.screen_height == params.screen_height && mode->params.mod_width == params.mod_width &&
+        mode->params.mod_height == params.mod_height) {
+        input.shown = ShownBy::PhotoMode;
+        input.applied = mode->gains;
+    }
+    return input;
+}
+
+std::wstring PhotoCommand::Describe(const PhotoCorrection& result, const std::wstring& cards) const {
+    std::wstring text;
+    if (result.outcome == PhotoOutcome::Corrected) {
+        text = L"照片校正完成：改动了 " + std::to_wstring(result.changed_seams) + L" 条缝隙。";
+    } else {
+        text = Wide(result.why);
+    }
+    wchar_t line[256];
+    if (result.largest_where.empty()) {
+        _snwprintf(line, 256, L"\n照片上的模组边缘与底色没有可测的偏差。");
+    } else {
+        _snwprintf(
+            line, 256,
+            L"\n测得的最大偏差为 %.2f %%（%ls），在模组 (%u, %u) %ls的缝隙；校正后预计不超过 %.2f %%。",
+            result.largest_percent, result.largest_brighter ? L"偏亮" : L"偏暗", result.largest_column,
+            result.largest_row, result.largest_below ? L"下方" : L"右侧", result.predicted_percent);
+    }
+    line[255] = L'\0';
+    text += line;
+    const wchar_t* sources[] = {L"没有已知的对比，按 sRGB 估计", L"由照片模式的校准线测得",
+                                L"由上次改动的系数与照片的变化测得", L"沿用上一张照片模式照片的测量"};
+    _snwprintf(line, 256, L"\n相机响应：%ls（%.2f）。\n接收卡校正：%ls。",
+               sources[static_cast<int>(result.response)], result.slope, cards.c_str());
+    line[255] = L'\0';
+    return text + line;
+}
+
 void PhotoCommand::CorrectFromPhotoCommand(bool replayed, bool linked) {
     if (replayed) {
         return; // asked by a client: nobody sits at this screen to choose a picture, and no client mirrors it
     }
     if (linked) {
         // The server's grid would not follow gains set here; the pair would drift apart unseen.
-        host_.ShowMessageW(
-            L"This instance is linked to a server as its client: disconnect first, then correct "
-            L"from the photo.",
-            L"warnning");
+        host_.ShowMessageW(L"本机正作为客户端连接服务端：请先断开连接，再做照片校正。", L"warnning");
         return;
     }
     const ScreenParams params = host_.ReadScreenParams();
@@ -109,46 +172,37 @@ void PhotoCommand::CorrectFromPhotoCommand(bool replayed, bool linked) {
     }
     const uint64_t grid_bytes = SeamGridBuildBytes(params, SeamGridCache{});
     if (grid_bytes == 0 || grid_bytes > MemoryBudget()) {
-        host_.ShowMessageW(
-            L"The screen of " + std::to_wstring(params.screen_width) + L" x " +
-                std::to_wstring(params.screen_height) + L" pixels with modules of " +
-                std::to_wstring(params.mod_width) + L" x " + std::to_wstring(params.mod_height) +
-                L" has no seam grid a photo can be measured against. Check the screen and module sizes.",
-            L"warnning");
+        host_.ShowMessageW(L"屏幕参数（" + std::to_wstring(params.screen_width) + L" x " +
+                               std::to_wstring(params.screen_height) + L"，模组 " +
+                               std::to_wstring(params.mod_width) + L" x " +
+                               std::to_wstring(params.mod_height) +
+                               L"）描述的不是能用照片测量的缝隙网格。请检查屏幕尺寸和模组尺寸。",
+                           L"warnning");
         return;
     }
     std::wstring path;
     if (!RunFileDialog(host_.Window(), kPhotoDialog, path)) {
         return;
     }
+    const WaitCursor busy;
     std::vector<uint8_t> bytes;
     std::wstring why;
     if (!ReadWholeFile(path, bytes, why)) {
         host_.ShowMessageW(why, L"warnning");
         return;
     }
-    auto* enable = dynamic_cast<CCheckBoxUI*>(host_.Control(L"chkbox_Enable"));
-    const bool refine = enable != nullptr && enable->GetCheck();
-    const std::vector<SeamSegment> current = GridForParams(params);
-    const uint64_t budget = MemoryBudget();
-    const PhotoCorrection result = CorrectFromPhotoFile(bytes.data(), bytes.size(), params, current, refine,
-                                                        budget > bytes.size() ? budget - bytes.size() : 0);
-    if (result.outcome != PhotoOutcome::Corrected) {
-        host_.ShowMessageW(Wide(result.why), L"warnning");
+    std::wstring cards;
+    PhotoInput input = WhatTheWallShowed(params, cards);
+    input.budget = input.budget > bytes.size() ? input.budget - bytes.size() : 0;
+    const PhotoCorrection result = CorrectFromPhotoFile(bytes.data(), bytes.size(), input);
+    if (result.outcome == PhotoOutcome::Corrected) {
+        InstallPhotoGains(params, result.gains);
+    }
+    if (result.outcome == PhotoOutcome::Corrected || result.outcome == PhotoOutcome::NoImprovement) {
+        previous_ = result.readings;
+        calibrated_slope_ = result.response == ResponseSource::Calibrated ? result.slope : calibrated_slope_;
+        host_.ShowMessageW(Describe(result, cards), kCaption);
         return;
     }
-    InstallPhotoGains(params, result.gains);
-    wchar_t text[512];
-    if (result.largest_where.empty()) {
-        _snwprintf(text, 512, L"照片校正完成：改动了 %u 条缝隙。照片上的模块边缘与底色没有可测的偏差。",
-                   result.changed_seams);
-    } else {
-        _snwprintf(
-            text, 512,
-            L"照片校正完成：改动了 %u 条缝隙。测得的最大偏差为 %.2f %%（%ls），在模块 (%u, %u) %ls的接缝。",
-            result.changed_seams, result.largest_percent, result.largest_brighter ? L"偏亮" : L"偏暗",
-            result.largest_column, result.largest_row, result.largest_below ? L"下方" : L"右侧");
-    }
-    text[511] = L'\0';
-    host_.ShowMessageW(text, kCaption);
+    host_.ShowMessageW(Wide(result.why) + L"\n接收卡校正：" + cards + L"。", kCaption);
 }

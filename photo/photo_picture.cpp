@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <utility>
 
 GrayPhoto::GrayPhoto(uint32_t width, uint32_t height, std::vector<uint8_t> pixels)
@@ -77,6 +78,179 @@ bool JpegTablesFit(const uint8_t* bytes, size_t size) {
         p += 2 + length;
     }
     return true;
+}
+
+// A colour photo of a gray wall as one gray value a pixel. A camera's Bayer filter samples red and
+// blue on every other row and column, green on the rest: the emitters' dots alias in red and blue as
+// false colours opposite to each other, and in its luma (which weighs red and blue unequally) as moire
+// fringes. The mean of red, twice green and blue, each first balanced to the wall's white, is what
+// every 2 x 2 cell of the sensor saw: there the false colours cancel.
+class ColourBalance {
+public:
+    ColourBalance() {
+        for (int i = 0; i < 256; ++i) {
+            const double c = i / 255.0;
+            linear_[i] = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        }
+        for (int i = 0; i < kSteps; ++i) {
+            const double l = static_cast<double>(i) / (kSteps - 1);
+            const double c = l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055;
+            encoded_[i] = static_cast<uint8_t>(std::lround(255 * c));
+        }
+    }
+    // Adds one pixel to the white's estimate: the bright half of the picture is the wall.
+    void Observe(uint8_t r, uint8_t g, uint8_t b) {
+        if (g >= 64) {
+            sum_[0] += linear_[r], sum_[1] += linear_[g], sum_[2] += linear_[b];
+        }
+    }
+    void Settle() {
+        gain_[0] = sum_[0] > 0 && sum_[1] > 0 ? sum_[1] / sum_[0] : 1.0;
+        gain_[2] = sum_[2] > 0 && sum_[1] > 0 ? sum_[1] / sum_[2] : 1.0;
+    }
+    uint8_t Gray(uint8_t r, uint8_t g, uint8_t b) const {
+        const double l = 0.25 * (gain_[0] * linear_[r] + 2 * linear_[g] + gain_[2] * linear_[b]);
+        return encoded_[static_cast<size_t>(std::lround(std::clamp(l, 0.0, 1.0) * (kSteps - 1)))];
+    }
+
+private:
+    static constexpr int kSteps = 1 << 14;
+    double linear_[256];
+    uint8_t encoded_[kSteps];
+    double sum_[3] = {};
+    double gain_[3] = {1, 1, 1};
+};
+
+// The red, green and blue of a JPEG's YCbCr values, as the JFIF standard converts them.
+void YccToRgb(int y, int cb, int cr, uint8_t rgb[3]) {
+    const double r = y + 1.402 * (cr - 128), g = y - 0.344136 * (cb - 128) - 0.714136 * (cr - 128),
+                 b = y + 1.772 * (cb - 128);
+    rgb[0] = static_cast<uint8_t>(std::clamp(std::lround(r), 0L, 255L));
+    rgb[1] = static_cast<uint8_t>(std::clamp(std::lround(g), 0L, 255L));
+    rgb[2] = static_cast<uint8_t>(std::clamp(std::lround(b), 0L, 255L));
+}
+
+// The wall's white from the planes at the chroma's own resolution.
+void ObserveWhite(const stbi__jpeg& z, bool is_rgb, ColourBalance& balance) {
+    const auto* planes = z.img_comp;
+    const int hs = z.img_h_max / planes[1].h, vs = z.img_v_max / planes[1].v;
+    for (int j = 0; j < planes[1].y; ++j) {
+        for (int i = 0; i < planes[1].x; ++i) {
+            const int y =
+                planes[0].data[static_cast<size_t>(j * vs) * planes[0].w2 + static_cast<size_t>(i * hs)];
+            const int a = planes[1].data[static_cast<size_t>(j) * planes[1].w2 + i];
+            const int b = planes[2].data[static_cast<size_t>(j) * planes[2].w2 + i];
+            uint8_t rgb[3] = {static_cast<uint8_t>(y), static_cast<uint8_t>(a), static_cast<uint8_t>(b)};
+            if (!is_rgb) {
+                YccToRgb(y, a, b, rgb);
+            }
+            balance.Observe(rgb[0], rgb[1], rgb[2]);
+        }
+    }
+}
+
+// Component k's row upsampler, as the decoder sets it up for its own output.
+bool SetUpResampler(stbi__jpeg& z, int k, uint32_t w, stbi__resample& r) {
+    z.img_comp[k].linebuf = static_cast<stbi_uc*>(stbi__malloc(w + 3));
+    r.hs = z.img_h_max / z.img_comp[k].h;
+    r.vs = z.img_v_max / z.img_comp[k].v;
+    r.ystep = r.vs >> 1;
+    r.w_lores = (static_cast<int>(w) + r.hs - 1) / r.hs;
+    r.ypos = 0;
+    r.line0 = r.line1 = z.img_comp[k].data;
+    r.resample = r.hs == 1 && r.vs == 1   ? resample_row_1
+                 : r.hs == 1 && r.vs == 2 ? stbi__resample_row_v_2
+                 : r.hs == 2 && r.vs == 1 ? stbi__resample_row_h_2
+                 : r.hs == 2 && r.vs == 2 ? z.resample_row_hv_2_kernel
+                                          : stbi__resample_row_generic;
+    return z.img_comp[k].linebuf != nullptr;
+}
+
+// A three-component JPEG decoded straight into balanced gray: its planes are upsampled a row at a
+// time, so that the picture never exists as full-size RGB (a 24-megapixel photo would need 72 MB more).
+// Null when the file is not such a JPEG, or is damaged.
+uint8_t* DecodeJpegBalanced(const uint8_t* bytes, size_t size, int& width, int& height) {
+    stbi__context context;
+    stbi__start_mem(&context, bytes, static_cast<int>(size));
+    auto* z = static_cast<stbi__jpeg*>(stbi__malloc(sizeof(stbi__jpeg)));
+    if (z == nullptr) {
+        return nullptr;
+    }
+    z->s = &context;
+    stbi__setup_jpeg(z);
+    z->s->img_n = 0;
+    if (!stbi__decode_jpeg_image(z) || z->s->img_n != 3) {
+        stbi__cleanup_jpeg(z);
+        STBI_FREE(z);
+        return nullptr;
+    }
+    const bool is_rgb = z->rgb == 3 || (z->app14_color_transform == 0 && !z->jfif);
+    const uint32_t w = z->s->img_x, h = z->s->img_y;
+    ColourBalance balance;
+    ObserveWhite(*z, is_rgb, balance);
+    balance.Settle();
+    auto* gray = static_cast<uint8_t*>(stbi__malloc_mad2(static_cast<int>(w), static_cast<int>(h), 0));
+    std::vector<uint8_t> row(3 * static_cast<size_t>(w) +
+                             1); // the converter writes a fourth byte past each pixel
+    stbi__resample res[3];
+    bool ok = gray != nullptr;
+    for (int k = 0; k < 3 && ok; ++k) {
+        ok = SetUpResampler(*z, k, w, res[k]);
+    }
+    for (uint32_t j = 0; j < h && ok; ++j) {
+        stbi_uc* line[3];
+        for (int k = 0; k < 3; ++k) {
+            stbi__resample* r = &res[k];
+            const int y_bot = r->ystep >= (r->vs >> 1);
+            line[k] = r->resample(z->img_comp[k].linebuf, y_bot ? r->line1 : r->line0,
+                                  y_bot ? r->line0 : r->line1, r->w_lores, r->hs);
+            if (++r->ystep >= r->vs) {
+                r->ystep = 0;
+                r->line0 = r->line1;
+                if (++r->ypos < z->img_comp[k].y) {
+                    r->line1 += z->img_comp[k].w2;
+                }
+            }
+        }
+        if (is_rgb) {
+            for (uint32_t i = 0; i < w; ++i) {
+                row[3 * i] = line[0][i], row[3 * i + 1] = line[1][i], row[3 * i + 2] = line[2][i];
+            }
+        } else {
+            z->YCbCr_to_RGB_kernel(row.data(), line[0], line[1], line[2], static_cast<int>(w), 3);
+        }
+        uint8_t* out = gray + static_cast<size_t>(j) * w;
+        for (uint32_t i = 0; i < w; ++i) {
+            out[i] = balance.Gray(row[3 * i], row[3 * i + 1], row[3 * i + 2]);
+        }
+    }
+    stbi__cleanup_jpeg(z);
+    STBI_FREE(z);
+    if (!ok) {
+        STBI_FREE(gray);
+        return nullptr;
+    }
+    width = static_cast<int>(w), height = static_cast<int>(h);
+    return gray;
+}
+
+// Any other colour picture: decoded as RGB, then made balanced gray.
+uint8_t* DecodeOtherBalanced(const uint8_t* bytes, size_t size, int& width, int& height) {
+    int n = 0;
+    uint8_t* rgb = stbi_load_from_memory(bytes, static_cast<int>(size), &width, &height, &n, 3);
+    if (rgb == nullptr) {
+        return nullptr;
+    }
+    const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+    ColourBalance balance;
+    for (size_t i = 0; i < pixels; i += 3) {
+        balance.Observe(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
+    }
+    balance.Settle();
+    for (size_t i = 0; i < pixels; ++i) { // in place: pixel i's gray goes where its red was read
+        rgb[i] = balance.Gray(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
+    }
+    return rgb; // the first third holds the picture; the rest goes with it
 }
 
 } // namespace
@@ -149,28 +323,34 @@ PictureStatus DecodePhoto(const uint8_t* bytes, size_t size, uint64_t budget, Gr
     uint32_t header_width = 0, header_height = 0;
     int header_channels = 0;
     if (!ReadPictureHeader(bytes, size, header_width, header_height, header_channels)) {
-        why = "The file is not a PNG, JPEG or BMP picture.";
+        why = "这个文件不是 PNG、JPEG 或 BMP 图片。";
         return PictureStatus::NotAPicture;
     }
     const uint64_t need = PhotoDecodeBytes(size, header_width, header_height, header_channels);
     if (need > budget) {
-        why = "The picture of " + std::to_string(header_width) + " x " + std::to_string(header_height) +
-              " pixels needs " + FormatBytes(need) + " of memory to be read; " + FormatBytes(budget) +
-              " can be used now.";
+        why = "读入 " + std::to_string(header_width) + " x " + std::to_string(header_height) +
+              " 像素的照片需要 " + FormatBytes(need) + " 内存；现在只能用 " + FormatBytes(budget) + "。";
         return PictureStatus::TooLarge;
     }
     int width = 0, height = 0, channels = 0;
     if (size > static_cast<size_t>(INT_MAX) || (bytes[0] == 0xFF && !JpegTablesFit(bytes, size)) ||
         !stbi_info_from_memory(bytes, static_cast<int>(size), &width, &height, &channels) || width <= 0 ||
         height <= 0) {
-        why = "The picture cannot be read: the file is damaged or uses a form that is not supported.";
+        why = "图片读不出来：文件已损坏，或用了不支持的格式。";
         return PictureStatus::NotAPicture;
     }
     int w = 0, h = 0, n = 0;
-    uint8_t* gray = stbi_load_from_memory(bytes, static_cast<int>(size), &w, &h, &n, 1);
+    uint8_t* gray = nullptr;
+    if (channels >= 3) {
+        gray =
+            bytes[0] == 0xFF ? DecodeJpegBalanced(bytes, size, w, h) : DecodeOtherBalanced(bytes, size, w, h);
+    }
+    if (gray == nullptr) {
+        gray = stbi_load_from_memory(bytes, static_cast<int>(size), &w, &h, &n, 1);
+    }
     if (gray == nullptr || w != width || h != height) {
         std::free(gray);
-        why = "The picture cannot be read: the file is damaged or uses a form that is not supported.";
+        why = "图片读不出来：文件已损坏，或用了不支持的格式。";
         return PictureStatus::NotAPicture;
     }
     photo = GrayPhoto();

@@ -2,13 +2,18 @@
 
 #include "hardware/coefficient_block.h"
 #include "lib/baselib/memory_budget.h"
-#include "photo/homography.h"
+#include "photo/joins.h"
 #include "photo/linear_light.h"
+#include "photo/rectify.h"
+#include "photo/response.h"
 #include "photo/wall_finder.h"
+#include "seam/photo_layout.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -24,163 +29,37 @@ constexpr int32_t kSmallestModule = 8;
 constexpr double kWorthChanging = 0.002;
 // Lines closer than this to their field are left alone: the photo's noise reaches about this far.
 constexpr double kNoiseFloor = 0.0055;
-// A line inside the modules that differs this much from its surround is a seam the grid does not know.
+// A line inside the modules that differs this much from its surround is a join the grid does not know.
 constexpr double kStraySeam = 0.015;
+// Inside the modules the photo should be as even as the wall: lines that vary more than this (median,
+// per cent) are the camera's moire, and the joins cannot be read beside it.
+constexpr double kMoirePercent = 0.6;
+// One inside line in a hundred may differ this much (per cent) by moire; beyond, joins are read off.
+constexpr double kMoireTail = 2.0;
+// The calibration lines' readings may stray this much from the fitted response (a share of the field);
+// beyond, the camera records the emitters' dots too unevenly for the joins to be read.
+constexpr double kMoireCalibration = 0.007;
+// What remains of the lens's bending once undone, in wall pixels: beyond it the joins are read off
+// their lines.
+constexpr double kMostBending = 0.25;
+// Calibration lines differ from their gains by kCalibrationStep; less than this is no calibration.
+constexpr double kLeastContrast = 0.01;
+// Between two photos, a join whose coefficient changed less than this tells little of the response: its
+// change of light drowns in the photos' noise.
+constexpr double kLeastChange = 0.02;
 
-std::string Format(const char* format, double a, double b = 0, double c = 0, double d = 0) {
-    char text[256];
-    std::snprintf(text, sizeof(text), format, a, b, c, d);
+__attribute__((format(printf, 1, 2))) std::string Text(const char* format, ...) {
+    char text[768];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
     return text;
 }
 
 // What a card makes of a gain: its coefficient over 128.
 double CardFactor(float gain) {
     return QuantiseGain(gain) / 128.0;
-}
-
-// The wall's picture at its pixels: linear light averaged over nine points spread across the pixel, so
-// that every photo pixel it covers counts and the photo's noise averages out.
-class WallSampler {
-public:
-    WallSampler(const GrayPhoto& photo, const Homography& h)
-        : photo_(photo), h_(h), table_(SrgbToLinearTable()) {}
-    float At(double x, double y) const {
-        float sum = 0;
-        for (const double dy : {-1.0 / 3, 0.0, 1.0 / 3}) {
-            for (const double dx : {-1.0 / 3, 0.0, 1.0 / 3}) {
-                const PointF p = h_.Map(x + dx, y + dy);
-                sum += SampleLinear(photo_, table_, p.x, p.y);
-            }
-        }
-        return sum / 9.0f;
-    }
-
-private:
-    const GrayPhoto& photo_;
-    const Homography& h_;
-    const float* table_;
-};
-
-float Median(std::vector<float>& values) {
-    if (values.empty()) {
-        return 0;
-    }
-    const size_t middle = values.size() / 2;
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle), values.end());
-    return values[middle];
-}
-
-// The mean of the middle half: nearly as steady as the mean under noise, as deaf as the median to the
-// crossing seams and specks at a line's ends.
-float MiddleMean(std::vector<float>& values, float& uncertainty) {
-    uncertainty = 0;
-    if (values.size() < 4) {
-        return Median(values);
-    }
-    std::sort(values.begin(), values.end());
-    // The spread of the samples (from their quartiles) over the root of their count, a little more for
-    // the trimming: how far the mean may be off by noise.
-    const size_t n = values.size();
-    uncertainty =
-        static_cast<float>((values[n - 1 - n / 4] - values[n / 4]) / 1.349 * 1.2 / std::sqrt(double(n)));
-    const size_t from = values.size() / 4, to = values.size() - values.size() / 4;
-    double sum = 0;
-    for (size_t i = from; i < to; ++i) {
-        sum += values[i];
-    }
-    return static_cast<float>(sum / static_cast<double>(to - from));
-}
-
-// The blur of the photo across a border of the wall, in wall pixels: the standard deviation of the
-// spread a sharp step shows (the distance from its quarter to its three-quarter rise is 1.349 of them).
-// `across(t, s)` is the wall point t pixels inside the border at the s-th place along it.
-template <typename Across> double BorderBlur(const WallSampler& sampler, int places, Across across) {
-    constexpr int kSteps = 49; // -3 .. 3 wall pixels in eighths
-    std::vector<float> profile(kSteps), column(static_cast<size_t>(places));
-    for (int i = 0; i < kSteps; ++i) {
-        const double t = -3.0 + i * 0.125;
-        for (int s = 0; s < places; ++s) {
-            const PointF p = across(t, s);
-            column[static_cast<size_t>(s)] = sampler.At(p.x, p.y);
-        }
-        profile[static_cast<size_t>(i)] = Median(column);
-    }
-    const double dark = (profile[0] + profile[1] + profile[2]) / 3.0;
-    const double lit = (profile[kSteps - 1] + profile[kSteps - 2] + profile[kSteps - 3]) / 3.0;
-    if (lit <= dark) {
-        return 0.5;
-    }
-    double rise[2] = {-1, -1};
-    const double levels[2] = {dark + 0.25 * (lit - dark), dark + 0.75 * (lit - dark)};
-    for (int k = 0; k < 2; ++k) {
-        for (int i = 0; i + 1 < kSteps; ++i) {
-            if (profile[static_cast<size_t>(i)] < levels[k] &&
-                profile[static_cast<size_t>(i + 1)] >= levels[k]) {
-                const double f = (levels[k] - profile[static_cast<size_t>(i)]) /
-                                 (profile[static_cast<size_t>(i + 1)] - profile[static_cast<size_t>(i)]);
-                rise[k] = -3.0 + (i + f) * 0.125;
-                break;
-            }
-        }
-    }
-    if (rise[0] < -2.9 || rise[1] < rise[0]) {
-        return 0.5;
-    }
-    return std::clamp((rise[1] - rise[0]) / 1.349, 0.05, 3.0);
-}
-
-// The share of a one-pixel line's light that its own sample keeps (k0) and that the next line's sample
-// receives (k1), for a blur of `sigma` wall pixels.
-void LineSpread(double sigma, double& k0, double& k1) {
-    const double s = sigma * std::sqrt(2.0);
-    k0 = std::erf(0.5 / s);
-    k1 = 0.5 * (std::erf(1.5 / s) - std::erf(0.5 / s));
-}
-
-// The rectified wall, one linear-light value per wall pixel.
-struct Rectified {
-    uint32_t width = 0;
-    uint32_t height = 0;
-    std::vector<float> light;
-    float At(uint32_t x, uint32_t y) const { return light[static_cast<size_t>(y) * width + x]; }
-};
-
-// Two neighbouring lines a and a+1 (rows, or columns when `vertical`) from `from` to `to` along them,
-// each as its median deviation from the field `near` and `far` lines beyond the pair on either side.
-struct LinePair {
-    float a = 0;
-    float b = 0;
-    float uncertainty = 0; // of either, from the noise of their samples
-};
-
-LinePair MeasurePair(const Rectified& r, bool vertical, uint32_t a, uint32_t from, uint32_t to, uint32_t near,
-                     uint32_t far, std::vector<float>& da, std::vector<float>& db, bool quick) {
-    da.clear();
-    db.clear();
-    const auto at = [&](uint32_t across, uint32_t along) {
-        return vertical ? r.At(across, along) : r.At(along, across);
-    };
-    for (uint32_t p = from; p < to; ++p) {
-        const float field =
-            0.25f * (at(a - near, p) + at(a - far, p) + at(a + 1 + near, p) + at(a + 1 + far, p));
-        if (field <= 0) {
-            continue;
-        }
-        da.push_back(at(a, p) / field - 1.0f);
-        db.push_back(at(a + 1, p) / field - 1.0f);
-    }
-    if (quick) {
-        return {Median(da), Median(db), 0};
-    }
-    float ua = 0, ub = 0;
-    LinePair pair{MiddleMean(da, ua), MiddleMean(db, ub), 0};
-    pair.uncertainty = std::max(ua, ub);
-    return pair;
-}
-
-std::string JoinName(bool below, uint32_t c, uint32_t r) {
-    return "the join " + std::string(below ? "below" : "right of") + " module (" + std::to_string(c) + ", " +
-           std::to_string(r) + ")";
 }
 
 PhotoCorrection Refuse(PhotoOutcome outcome, std::string why) {
@@ -190,62 +69,488 @@ PhotoCorrection Refuse(PhotoOutcome outcome, std::string why) {
     return result;
 }
 
-// The gains that make every edge line's mean light equal the field's. A line's two end pixels also lie
-// on the crossing edges: they show both joins' factors, and the cards give them the gain of whichever
-// edge the gain map writes last there (the left or right edge at the top corners, the bottom edge at
-// the bottom-left one, none at the bottom-right one). Those ends count in the line's mean like any
-// pixel, so each gain is chosen with its line's ends as they will be, in a few sweeps over the grid.
-std::vector<float> ChooseGains(const std::vector<float>& factor, const std::vector<float>& start,
-                               const std::vector<float>& uncertainty, const std::vector<uint8_t>& measured,
-                               uint32_t cols, uint32_t rows, uint32_t mw, uint32_t mh) {
-    const size_t N = static_cast<size_t>(cols) * rows;
-    std::vector<float> gains = start;
-    const auto q = [&](size_t i) { return CardFactor(gains[i]); };
-    // The mean of the line of edge `e` (block 0 top, 1 bottom, 2 left, 3 right) of module m.
-    const auto line_mean = [&](int block, size_t m) {
-        const size_t T = m, B = N + m, L = 2 * N + m, R = 3 * N + m;
-        const double fT = factor[T], fB = factor[B], fL = factor[L], fR = factor[R];
+// Per join (right joins, then below joins), the records of its two facing edges.
+struct JoinEdges {
+    size_t a; // the bottom edge of the module above, or the right edge of the one left
+    size_t b; // the top edge of the module below, or the left edge of the one right
+};
+
+JoinEdges EdgesOf(const GridIndex& index, const WallGrid& grid, size_t join) {
+    const size_t modules = static_cast<size_t>(index.Modules());
+    const bool below = join >= modules;
+    const uint64_t m = below ? join - modules : join, c = m % grid.columns, r = m / grid.columns;
+    if (below) {
+        return {static_cast<size_t>(index.Bottom(c, r)), static_cast<size_t>(index.Top(c, r + 1))};
+    }
+    return {static_cast<size_t>(index.Right(c, r)), static_cast<size_t>(index.Left(c + 1, r))};
+}
+
+// Stage 1: the grid the fields describe, when a photo can be measured against it.
+bool CheckGrid(const PhotoInput& input, uint64_t budget, WallGrid& grid, PhotoCorrection& refusal) {
+    const ScreenParams& p = input.params;
+    const int32_t W = p.screen_width, H = p.screen_height, mw = p.mod_width, mh = p.mod_height;
+    if (W <= 0 || H <= 0 || mw < kSmallestModule || mh < kSmallestModule || W % mw != 0 || H % mh != 0) {
+        refusal =
+            Refuse(PhotoOutcome::UnusableGrid,
+                   Text("屏幕参数描述的不是能用照片测量的网格：屏（%d x %d）须由整数个模组（%d x %d）组成，"
+                        "模组的宽和高都至少 %d 个像素。",
+                        W, H, mw, mh, kSmallestModule));
+        return false;
+    }
+    grid.width = static_cast<uint32_t>(W), grid.height = static_cast<uint32_t>(H);
+    grid.mod_width = static_cast<uint32_t>(mw), grid.mod_height = static_cast<uint32_t>(mh);
+    grid.columns = grid.width / grid.mod_width, grid.rows = grid.height / grid.mod_height;
+    const uint64_t records = 4ull * grid.columns * grid.rows;
+    if (input.grid.size() != records || (!input.applied.empty() && input.applied.size() != records)) {
+        refusal = Refuse(PhotoOutcome::UnusableGrid, "缝隙网格与屏幕参数的尺寸不符。");
+        return false;
+    }
+    const uint64_t need = RectifyBytes(grid.width, grid.height) + records * 4 * sizeof(float) +
+                          64 * static_cast<uint64_t>(grid.width + grid.height);
+    if (need > budget) {
+        refusal =
+            Refuse(PhotoOutcome::TooLarge, Text("测量 %d x %d 像素的屏需要 %s 内存；现在只能用 %s。", W, H,
+                                                FormatBytes(need).c_str(), FormatBytes(budget).c_str()));
+        return false;
+    }
+    return true;
+}
+
+// Stage 2: the wall in the photo, and where its pixels lie there.
+bool LocateWall(const GrayPhoto& photo, const WallGrid& grid, WallMapping& mapping, double& scale,
+                PhotoCorrection& refusal) {
+    WallView view;
+    std::string why;
+    if (!FindWall(photo, grid.width, grid.height, view, why)) {
+        refusal = Refuse(PhotoOutcome::NoWall, why);
+        return false;
+    }
+    const PointF* c = view.corners;
+    const double top = std::hypot(c[1].x - c[0].x, c[1].y - c[0].y);
+    const double right = std::hypot(c[2].x - c[1].x, c[2].y - c[1].y);
+    const double bottom = std::hypot(c[3].x - c[2].x, c[3].y - c[2].y);
+    const double left = std::hypot(c[0].x - c[3].x, c[0].y - c[3].y);
+    const double aspect_photo = (top + bottom) / (left + right);
+    const double aspect_fields = static_cast<double>(grid.width) / grid.height;
+    if (aspect_photo > aspect_fields * 1.15 || aspect_photo * 1.15 < aspect_fields) {
+        refusal =
+            Refuse(PhotoOutcome::GridMismatch,
+                   Text("照片里的屏宽约为高的 %.2f 倍，但参数描述的屏是 %u x %u 像素（%.2f）。请检查屏幕宽度"
+                        "和高度，或拍这块屏的照片。",
+                        aspect_photo, grid.width, grid.height, aspect_fields));
+        return false;
+    }
+    scale = std::min(std::min(top, bottom) / grid.width, std::min(left, right) / grid.height);
+    if (scale < kFinestCamera) {
+        refusal =
+            Refuse(PhotoOutcome::TooCoarse,
+                   Text("照片里每个屏像素只有 %.1f 个照片像素，至少要 %.1f 个才能分清每条模组边缘。请走近些"
+                        "拍，或用更高的分辨率拍。",
+                        scale, kFinestCamera));
+        refusal.photo_pixels_per_wall_pixel = scale;
+        return false;
+    }
+    if (view.bending / scale > kMostBending) {
+        refusal =
+            Refuse(PhotoOutcome::Distortion,
+                   Text("镜头把屏的直边拍弯了，去掉镜头畸变后仍差约 %.1f 个屏像素，量不准缝隙。请把变焦调到"
+                        "中间（不要用最广角）、退后一些，让屏位于画面中间再拍。",
+                        view.bending / scale));
+        return false;
+    }
+    const PointF wall[4] = {{0, 0},
+                            {static_cast<double>(grid.width), 0},
+                            {static_cast<double>(grid.width), static_cast<double>(grid.height)},
+                            {0, static_cast<double>(grid.height)}};
+    if (!mapping.plane.Solve(wall, view.corners)) {
+        refusal = Refuse(PhotoOutcome::NoWall, "照片里找不到屏：屏的四个角连不成四边形。");
+        return false;
+    }
+    mapping.lens = view.lens;
+    return true;
+}
+
+// What the lines inside the modules tell of the noise, per direction (0 rows, 1 columns): how much the
+// joins' own noise estimates fall short, and the deviation one line in a hundred reaches.
+struct InsideLines {
+    double noise_scale[2] = {1, 1};
+    double tail[2] = {0, 0};
+};
+
+std::string MoireAdvice(double percent) {
+    return Text(
+        "照片上有摩尔纹（屏的发光点与相机的像素互相干涉），读数的起伏约 %.1f %%，量不准缝隙。请把对焦稍微"
+        "调虚一点、退后一些，或把变焦调到中间再拍。",
+        percent);
+}
+
+// Stage 4: a wall whose modules are not the fields' sizes, or a photo whose moire drowns the joins.
+bool CheckInsideModules(const WallImage& image, const WallGrid& grid, uint32_t margin, InsideLines& inside,
+                        PhotoCorrection& refusal) {
+    StrayLines strays[2];
+    for (const bool vertical : {false, true}) {
+        const StrayLines& stray = strays[vertical ? 1 : 0] =
+            FindStrayLines(image, grid, vertical, margin, kStraySeam);
+        inside.noise_scale[vertical ? 1 : 0] = stray.noise_scale;
+        inside.tail[vertical ? 1 : 0] = stray.tail_percent / 100;
+        // Joins inside the modules also make the inside lines uneven: they are named first, before any
+        // moire is blamed.
+        if (stray.worst_count > 0) {
+            refusal = Refuse(
+                PhotoOutcome::GridMismatch,
+                Text("照片里的缝隙不在参数描述的模组边缘上：%u 个模组内部的第 %u %s像素显出像缝隙的线"
+                     "（约 %.1f %%）。参数给的模组是 %u x %u 像素，屏是 %u x %u（%u x %u 个模组）。"
+                     "请检查屏幕尺寸和模组尺寸。",
+                     stray.worst_count, stray.worst_offset + 1, vertical ? "列" : "行", stray.worst_percent,
+                     grid.mod_width, grid.mod_height, grid.width, grid.height, grid.columns, grid.rows));
+            return false;
+        }
+    }
+    for (const StrayLines& stray : strays) {
+        if (stray.spread_percent > kMoirePercent || stray.tail_percent > kMoireTail) {
+            refusal = Refuse(PhotoOutcome::Moire,
+                             MoireAdvice(std::max(stray.spread_percent, stray.tail_percent / 3)));
+            return false;
+        }
+    }
+    return true;
+}
+
+// What the wall gave each record's line: the pattern window's drawn level, or the cards' coefficient,
+// relative to the field; with and without the photo mode's calibration lines.
+void ShownFactors(const PhotoInput& input, const GridIndex& index, std::vector<double>& shown,
+                  std::vector<double>& unmarked) {
+    const size_t n = input.grid.size();
+    shown.assign(n, 1.0);
+    unmarked.assign(n, 1.0);
+    const PatternLight pattern(input.params);
+    const std::vector<int8_t> signs =
+        input.shown == ShownBy::PhotoMode ? CalibrationSigns(index) : std::vector<int8_t>(n, 0);
+    for (size_t i = 0; i < n; ++i) {
+        const float gain = input.applied.empty() ? input.grid[i].gain : input.applied[i];
+        if (input.shown == ShownBy::Cards) {
+            shown[i] = unmarked[i] = CardFactor(gain);
+        } else {
+            unmarked[i] = pattern.Factor(gain);
+            shown[i] = pattern.Factor(CalibratedGain(gain, signs[i]));
+        }
+    }
+}
+
+bool SameWall(const PhotoReadings* readings, const ScreenParams& params, size_t joins) {
+    return readings != nullptr && readings->factor.size() == joins && readings->uncertainty.size() == joins &&
+           readings->measured.size() == joins && readings->shown.size() == joins &&
+           readings->screen_width == params.screen_width && readings->screen_height == params.screen_height &&
+           readings->mod_width == params.mod_width && readings->mod_height == params.mod_height;
+}
+
+// Per join (right joins, then below joins): what the wall gave its lines, with and without the photo
+// mode's calibration lines; its place on the wall (-1 .. 1 across and down); and the camera's slope
+// there.
+struct JoinTable {
+    std::vector<double> shown, unmarked, u, v, slope;
+};
+
+JoinTable MakeJoinTable(const GridIndex& index, const WallGrid& grid, const std::vector<double>& shown,
+                        const std::vector<double>& unmarked) {
+    const size_t modules = static_cast<size_t>(index.Modules());
+    JoinTable t;
+    t.shown.resize(2 * modules), t.unmarked.resize(2 * modules), t.u.resize(2 * modules),
+        t.v.resize(2 * modules);
+    t.slope.assign(2 * modules, 1.0);
+    for (size_t j = 0; j < 2 * modules; ++j) {
+        const JoinEdges edges = EdgesOf(index, grid, j);
+        t.shown[j] = 0.5 * (shown[edges.a] + shown[edges.b]);
+        t.unmarked[j] = 0.5 * (unmarked[edges.a] + unmarked[edges.b]);
+        const bool below = j >= modules;
+        const size_t m = below ? j - modules : j, c = m % grid.columns, r = m / grid.columns;
+        const double x = below ? (c + 0.5) * grid.mod_width : (c + 1.0) * grid.mod_width;
+        const double y = below ? (r + 1.0) * grid.mod_height : (r + 0.5) * grid.mod_height;
+        t.u[j] = 2 * x / grid.width - 1, t.v[j] = 2 * y / grid.height - 1;
+    }
+    return t;
+}
+
+// Stage 6: the camera's response, from the contrasts the photo carries that the tool knows.
+void EstimateResponse(const PhotoInput& input, JoinTable& t, PhotoCorrection& result) {
+    const std::vector<float>& measured = result.readings.measured;
+    const size_t count = measured.size(), modules = count / 2;
+    std::vector<double> x(count, 0.0), y(count, 0.0);
+    if (input.shown == ShownBy::PhotoMode) {
+        for (size_t j = 0; j < count; ++j) {
+            x[j] = t.shown[j] / t.unmarked[j] - 1, y[j] = measured[j];
+        }
+        // Lines across and lines down may keep their contrast differently (the blur and the sensor's
+        // pixels need not be round): a field for each.
+        SlopeField fields[2];
+        for (int d = 0; d < 2; ++d) {
+            const auto from = static_cast<std::ptrdiff_t>(d * modules),
+                       to = from + static_cast<std::ptrdiff_t>(modules);
+            const auto part = [&](const std::vector<double>& all) {
+                return std::vector<double>(all.begin() + from, all.begin() + to);
+            };
+            fields[d] = FitSlopeField(part(x), part(y), part(t.u), part(t.v), kLeastContrast);
+        }
+        if (UsableSlope(fields[0].fit) && UsableSlope(fields[1].fit)) {
+            for (size_t j = 0; j < count; ++j) {
+                t.slope[j] = fields[j < modules ? 0 : 1].At(t.u[j], t.v[j]);
+            }
+            result.response = ResponseSource::Calibrated;
+            result.slope = 0.5 * (fields[0].fit.slope + fields[1].fit.slope);
+            return;
+        }
+    }
+    // An earlier calibration of this camera is surer than what a few changed joins tell.
+    if (input.remembered_slope > 0) {
+        result.response = ResponseSource::Remembered, result.slope = input.remembered_slope;
+    } else if (SameWall(input.previous, input.params, count)) {
+        for (size_t j = 0; j < count; ++j) {
+            x[j] = t.shown[j] / input.previous->shown[j] - 1,
+            y[j] = measured[j] - input.previous->measured[j];
+        }
+        const SlopeFit fit = FitSlope(x, y, kLeastChange);
+        if (UsableSlope(fit)) {
+            result.response = ResponseSource::FromChange, result.slope = fit.slope;
+        }
+    }
+    std::fill(t.slope.begin(), t.slope.end(), result.slope);
+}
+
+// The wheel's gains that make every edge line's mean light equal the field's. A line's two end pixels
+// also lie on the crossing edges: they show both joins' factors, and the cards give them the gain of
+// whichever edge the gain map writes last there (the left or right edge at the top corners, the bottom
+// edge at the bottom-left one, none at the bottom-right one). Those ends count in the line's mean like
+// any pixel, so each gain is chosen with its line's ends as they will be, in a few sweeps over the grid.
+class GainChooser {
+public:
+    GainChooser(const GridIndex& index, uint32_t mw, uint32_t mh, const std::vector<float>& factor)
+        : index_(index), mw_(mw), mh_(mh), factor_(factor) {}
+
+    // The mean light of edge `block` (0 top, 1 bottom, 2 left, 3 right) of module (c, r) under `gains`,
+    // relative to the field.
+    double LineMean(const std::vector<float>& gains, int block, uint64_t c, uint64_t r) const {
+        const size_t T = At(index_.Top(c, r)), B = At(index_.Bottom(c, r)), L = At(index_.Left(c, r)),
+                     R = At(index_.Right(c, r));
+        const auto q = [&](size_t i) { return CardFactor(gains[i]); };
+        const double fT = factor_[T], fB = factor_[B], fL = factor_[L], fR = factor_[R];
         switch (block) {
         case 0:
-            return ((mw - 2.0) * fT * q(T) + fT * fL * q(L) + fT * fR * q(R)) / mw;
+            return ((mw_ - 2.0) * fT * q(T) + fT * fL * q(L) + fT * fR * q(R)) / mw_;
         case 1:
-            return ((mw - 2.0) * fB * q(B) + fB * fL * q(B) + fB * fR) / mw;
+            return ((mw_ - 2.0) * fB * q(B) + fB * fL * q(B) + fB * fR) / mw_;
         case 2:
-            return ((mh - 2.0) * fL * q(L) + fT * fL * q(L) + fB * fL * q(B)) / mh;
+            return ((mh_ - 2.0) * fL * q(L) + fT * fL * q(L) + fB * fL * q(B)) / mh_;
         default:
-            return ((mh - 2.0) * fR * q(R) + fT * fR * q(R) + fB * fR) / mh;
+            return ((mh_ - 2.0) * fR * q(R) + fT * fR * q(R) + fB * fR) / mh_;
         }
-    };
-    for (int sweep = 0; sweep < 3; ++sweep) {
-        for (int block = 0; block < 4; ++block) {
-            for (size_t m = 0; m < N; ++m) {
-                const size_t e = block * N + m;
-                if (!measured[e]) {
-                    continue;
-                }
-                const float before = start[e];
-                gains[e] = before;
-                const double kept = std::fabs(line_mean(block, m) - 1.0);
-                // The candidates around the gain that cancels the edge's own factor.
-                const float centre = GainCancelling(factor[e]);
-                float best = before;
-                double best_error = kept;
-                for (int k = -3; k <= 3; ++k) {
-                    const float g =
-                        std::clamp(static_cast<float>(centre + k * kStep), kLowestGain, kHighestGain);
-                    gains[e] = static_cast<float>(std::lround(g / kStep) * kStep);
-                    const double error = std::fabs(line_mean(block, m) - 1.0);
-                    if (error < best_error - 1e-12) {
-                        best = gains[e], best_error = error;
+    }
+
+    std::vector<float> Choose(const std::vector<float>& start, const std::vector<float>& noise,
+                              const std::vector<uint8_t>& measured) const {
+        std::vector<float> gains = start;
+        for (int sweep = 0; sweep < 3; ++sweep) {
+            for (int block = 0; block < 4; ++block) {
+                for (uint64_t r = 0; r < index_.rows; ++r) {
+                    for (uint64_t c = 0; c < index_.columns; ++c) {
+                        const size_t e = At(block * index_.Modules() + index_.Top(c, r));
+                        if (measured[e]) {
+                            gains[e] = Best(gains, e, block, c, r, start[e], noise[e]);
+                        }
                     }
                 }
-                // What the photo cannot tell from its noise stays as it was.
-                const double noise = std::max(kNoiseFloor, 2.5 * uncertainty[e]);
-                gains[e] = kept > noise && kept - best_error > kWorthChanging ? best : before;
+            }
+        }
+        return gains;
+    }
+
+private:
+    static size_t At(uint64_t i) { return static_cast<size_t>(i); }
+
+    // The candidates around the gain that cancels the edge's own factor; what the photo cannot tell from
+    // its noise stays as it was.
+    float Best(std::vector<float>& gains, size_t e, int block, uint64_t c, uint64_t r, float before,
+               double noise) const {
+        gains[e] = before;
+        const double kept = std::fabs(LineMean(gains, block, c, r) - 1.0);
+        const float centre = GainCancelling(factor_[e]);
+        float best = before;
+        double best_error = kept;
+        for (int k = -3; k <= 3; ++k) {
+            const float g = std::clamp(static_cast<float>(centre + k * kStep), kLowestGain, kHighestGain);
+            gains[e] = static_cast<float>(std::lround(g / kStep) * kStep);
+            const double error = std::fabs(LineMean(gains, block, c, r) - 1.0);
+            if (error < best_error - 1e-12) {
+                best = gains[e], best_error = error;
+            }
+        }
+        return kept > noise && kept - best_error > kWorthChanging ? best : before;
+    }
+
+    const GridIndex& index_;
+    double mw_;
+    double mh_;
+    const std::vector<float>& factor_;
+};
+
+// The largest deviation of any measured edge line under `gains`, and where.
+double WorstLine(const GainChooser& chooser, const GridIndex& index, const std::vector<float>& gains,
+                 const std::vector<uint8_t>& measured) {
+    double worst = 0;
+    for (int block = 0; block < 4; ++block) {
+        for (uint64_t r = 0; r < index.rows; ++r) {
+            for (uint64_t c = 0; c < index.columns; ++c) {
+                if (measured[static_cast<size_t>(block * index.Modules() + index.Top(c, r))]) {
+                    worst = std::max(worst, std::fabs(chooser.LineMean(gains, block, c, r) - 1.0));
+                }
             }
         }
     }
-    return gains;
+    return worst;
+}
+
+std::string JoinName(bool below, uint32_t c, uint32_t r) {
+    return "the join " + std::string(below ? "below" : "right of") + " module (" + std::to_string(c) + ", " +
+           std::to_string(r) + ")";
+}
+
+// How far the joins' readings really stray by noise, from the calibration lines: each shows a contrast
+// the tool knows, so what its reading differs from the fitted response is noise (the wall's own seams
+// are few and fall out of the median). Per direction, as a multiple of the readings' own estimates.
+void CalibratedNoise(const JoinTable& t, const JoinReadings& joins, double scale[2], double& worst) {
+    const size_t modules = joins.right.size();
+    const auto median = [](std::vector<double>& v) {
+        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+        return v[v.size() / 2];
+    };
+    for (int direction = 0; direction < 2; ++direction) {
+        const std::vector<JoinReading>& readings = direction == 0 ? joins.below : joins.right;
+        const size_t offset = direction == 0 ? modules : 0;
+        std::vector<double> off, claimed;
+        for (size_t m = 0; m < modules; ++m) {
+            const size_t j = offset + m;
+            const double x = t.shown[j] / t.unmarked[j] - 1;
+            if (readings[m].measured && std::fabs(x) >= kLeastContrast) {
+                off.push_back(std::fabs(readings[m].deviation - t.slope[j] * x));
+                claimed.push_back(readings[m].uncertainty);
+            }
+        }
+        if (off.size() >= 8) {
+            const double typical = median(claimed), spread = 1.4826 * median(off);
+            scale[direction] = typical > 0 ? std::max(0.5, spread / typical) : scale[direction];
+            worst = std::max(worst, spread / t.slope[offset]);
+        }
+    }
+}
+
+// Stage 7: every join's own factor (what the wall shows there with nothing applied), from this photo
+// and, where they agree within their noise, the earlier photos of the same wall: each photo more makes
+// the estimate surer.
+void JoinFactors(const PhotoInput& input, const JoinReadings& joins, const JoinTable& t,
+                 PhotoCorrection& result) {
+    PhotoReadings& r = result.readings;
+    const size_t count = r.measured.size(), modules = count / 2;
+    r.factor.assign(count, std::numeric_limits<float>::quiet_NaN());
+    r.uncertainty.assign(count, std::numeric_limits<float>::quiet_NaN());
+    const bool earlier = SameWall(input.previous, input.params, count);
+    for (size_t j = 0; j < count; ++j) {
+        const JoinReading& reading = j < modules ? joins.right[j] : joins.below[j - modules];
+        if (!reading.measured) {
+            continue;
+        }
+        double f = (1 + reading.deviation / t.slope[j]) / t.shown[j];
+        double u = reading.uncertainty / t.slope[j] / t.shown[j];
+        if (earlier && std::isfinite(input.previous->factor[j]) && input.previous->uncertainty[j] > 0) {
+            // Photos from the same place share much of their error (the moire falls alike): their mean
+            // is no surer than the surer of them.
+            const double f0 = input.previous->factor[j], u0 = input.previous->uncertainty[j];
+            if (std::fabs(f - f0) <= 3 * std::hypot(u, u0)) {
+                const double w = 1 / (u * u), w0 = 1 / (u0 * u0);
+                f = (w * f + w0 * f0) / (w + w0);
+                u = std::min(u, u0);
+            }
+        }
+        r.factor[j] = static_cast<float>(f);
+        r.uncertainty[j] = static_cast<float>(u);
+    }
+}
+
+// The gain to keep where the photo tells nothing: the operator's own when the wall showed it, else the
+// wheel's step nearest to what the wall showed that the cards show alike.
+float StartGain(float applied, float operators) {
+    if (QuantiseGain(operators) == QuantiseGain(applied)) {
+        return operators;
+    }
+    float best = applied;
+    for (int k = 140; k <= 280; ++k) {
+        const float g = static_cast<float>(k * kStep);
+        if (QuantiseGain(g) == QuantiseGain(applied) &&
+            std::fabs(g - applied) < std::fabs(best - applied) + 1e-9f) {
+            best = g;
+        }
+    }
+    return best;
+}
+
+// Stages 8 and 9: the gains that cancel every join's own factor, and what the result says.
+void ChooseAndDescribe(const PhotoInput& input, const GridIndex& index, const WallGrid& grid,
+                       const std::vector<double>& unmarked, const InsideLines& inside,
+                       PhotoCorrection& result) {
+    const size_t n = input.grid.size(), modules = static_cast<size_t>(index.Modules());
+    std::vector<float> factor(n, 1.0f), noise(n, 0.0f), start(n);
+    std::vector<uint8_t> measured(n, 0);
+    for (size_t i = 0; i < n; ++i) {
+        start[i] =
+            input.applied.empty() ? input.grid[i].gain : StartGain(input.applied[i], input.grid[i].gain);
+    }
+    // A join is changed only when its reading stands out of its noise by three standard deviations: a
+    // change made on noise leaves a join that was right wrong.
+    constexpr double chance = 3.0;
+    for (size_t j = 0; j < 2 * modules; ++j) {
+        const float f = result.readings.factor[j];
+        if (!std::isfinite(f)) {
+            continue;
+        }
+        const JoinEdges edges = EdgesOf(index, grid, j);
+        for (const size_t e : {edges.a, edges.b}) {
+            factor[e] = f;
+            // Nor when it reads less than the lines inside the modules, which show no join, reach.
+            const double tail = inside.tail[j < modules ? 1 : 0] / result.slope;
+            noise[e] =
+                static_cast<float>(std::max({kNoiseFloor, tail, chance * result.readings.uncertainty[j]}));
+            measured[e] = 1;
+        }
+        // How the join looks with the gains the operator has, calibration lines aside.
+        const double seen = f * unmarked[edges.a];
+        const bool below = j >= modules;
+        const uint32_t m = static_cast<uint32_t>(below ? j - modules : j);
+        if (std::fabs(seen - 1) * 100.0 > result.largest_percent) {
+            result.largest_percent = std::fabs(seen - 1) * 100.0;
+            result.largest_brighter = seen > 1;
+            result.largest_below = below;
+            result.largest_column = m % grid.columns;
+            result.largest_row = m / grid.columns;
+            result.largest_where = JoinName(below, result.largest_column, result.largest_row);
+        }
+    }
+    const GainChooser chooser(index, grid.mod_width, grid.mod_height, factor);
+    result.gains = chooser.Choose(start, noise, measured);
+    result.predicted_percent = 100.0 * WorstLine(chooser, index, result.gains, measured);
+    // Never a wall made worse: gains that would not show better than the start change nothing.
+    const double now = 100.0 * WorstLine(chooser, index, start, measured);
+    if (result.predicted_percent >= now && result.gains != start) {
+        result.outcome = PhotoOutcome::NoImprovement;
+        result.why = Text(
+            "照片校正没有改动增益：按这张照片算出的增益不会让屏比现在更平（现在最大偏差约 %.2f %%）。", now);
+        result.gains.clear();
+        return;
+    }
+    for (size_t j = 0; j < 2 * modules; ++j) {
+        const JoinEdges edges = EdgesOf(index, grid, j);
+        if (result.gains[edges.a] != input.grid[edges.a].gain ||
+            result.gains[edges.b] != input.grid[edges.b].gain) {
+            ++result.changed_seams;
+        }
+    }
 }
 
 } // namespace
@@ -268,225 +573,76 @@ float GainCancelling(double factor) {
     return std::clamp(best, kLowestGain, kHighestGain);
 }
 
-PhotoCorrection CorrectFromPhoto(const GrayPhoto& photo, const ScreenParams& params,
-                                 const std::vector<SeamSegment>& grid, bool refine, uint64_t budget) {
-    const int32_t W = params.screen_width, H = params.screen_height, mw = params.mod_width,
-                  mh = params.mod_height;
-    if (W <= 0 || H <= 0 || mw < kSmallestModule || mh < kSmallestModule || W % mw != 0 || H % mh != 0) {
-        return Refuse(PhotoOutcome::UnusableGrid,
-                      "The fields describe no grid a photo can be measured against: the screen (" +
-                          std::to_string(W) + " x " + std::to_string(H) +
-                          ") must be a whole number of modules (" + std::to_string(mw) + " x " +
-                          std::to_string(mh) + "), each at least " + std::to_string(kSmallestModule) +
-                          " pixels wide and high.");
-    }
-    const uint32_t cols = static_cast<uint32_t>(W / mw), rows = static_cast<uint32_t>(H / mh);
-    const uint64_t modules = static_cast<uint64_t>(cols) * rows;
-    if (grid.size() != 4 * modules) {
-        return Refuse(PhotoOutcome::UnusableGrid, "The seam grid does not belong to the fields' sizes.");
-    }
-    const uint64_t need = static_cast<uint64_t>(W) * static_cast<uint64_t>(H) * sizeof(float) +
-                          4 * modules * sizeof(float) + 64 * static_cast<uint64_t>(W + H);
-    if (need > budget) {
-        return Refuse(PhotoOutcome::TooLarge, "Measuring a screen of " + std::to_string(W) + " x " +
-                                                  std::to_string(H) + " pixels needs " + FormatBytes(need) +
-                                                  " of memory; " + FormatBytes(budget) + " can be used now.");
-    }
-    WallQuad quad;
-    std::string why;
-    if (!FindWall(photo, quad, why)) {
-        return Refuse(PhotoOutcome::NoWall, why);
-    }
-    const PointF* c = quad.corners;
-    const double top = std::hypot(c[1].x - c[0].x, c[1].y - c[0].y);
-    const double right = std::hypot(c[2].x - c[1].x, c[2].y - c[1].y);
-    const double bottom = std::hypot(c[3].x - c[2].x, c[3].y - c[2].y);
-    const double left = std::hypot(c[0].x - c[3].x, c[0].y - c[3].y);
-    const double aspect_photo = (top + bottom) / (left + right), aspect_fields = static_cast<double>(W) / H;
-    if (aspect_photo > aspect_fields * 1.15 || aspect_photo * 1.15 < aspect_fields) {
-        return Refuse(
-            PhotoOutcome::GridMismatch,
-            Format("The wall in the photo is about %.2f times as wide as high, but the fields describe a "
-                   "screen of %.0f x %.0f pixels (%.2f). Check the screen size, or take a photo of "
-                   "this screen.",
-                   aspect_photo, W, H, aspect_fields));
-    }
-    const double scale = std::min(std::min(top, bottom) / W, std::min(left, right) / H);
-    if (scale < kFinestCamera) {
-        PhotoCorrection refused = Refuse(
-            PhotoOutcome::TooCoarse,
-            Format("The camera gives only %.1f photo pixels per wall pixel; at least %.1f are needed to tell "
-                   "each "
-                   "module edge from its neighbour. Take the photo from closer or at a higher resolution.",
-                   scale, kFinestCamera));
-        refused.photo_pixels_per_wall_pixel = scale;
-        return refused;
-    }
-    Homography h;
-    const PointF wall[4] = {{0, 0},
-                            {static_cast<double>(W), 0},
-                            {static_cast<double>(W), static_cast<double>(H)},
-                            {0, static_cast<double>(H)}};
-    if (!h.Solve(wall, quad.corners)) {
-        return Refuse(PhotoOutcome::NoWall,
-                      "No wall was found in the photo: its corners do not form a quadrilateral.");
-    }
-    const WallSampler sampler(photo, h);
+namespace {
 
-    // How far the photo spreads a line, across rows (horizontal seams) and across columns.
-    const int places = static_cast<int>(std::max(cols, rows) * 2);
-    const auto along_x = [&](int s) { return (s + 0.5) * W / places; };
-    const auto along_y = [&](int s) { return (s + 0.5) * H / places; };
-    const double blur_x = 0.5 * (BorderBlur(sampler, places,
-                                            [&](double t, int s) {
-                                                return PointF{t, along_y(s)};
-                                            }) +
-                                 BorderBlur(sampler, places, [&](double t, int s) {
-                                     return PointF{W - t, along_y(s)};
-                                 }));
-    const double blur_y = 0.5 * (BorderBlur(sampler, places,
-                                            [&](double t, int s) {
-                                                return PointF{along_x(s), t};
-                                            }) +
-                                 BorderBlur(sampler, places, [&](double t, int s) {
-                                     return PointF{along_x(s), H - t};
-                                 }));
-
-    Rectified r;
-    r.width = static_cast<uint32_t>(W);
-    r.height = static_cast<uint32_t>(H);
-    r.light.resize(static_cast<size_t>(W) * H);
-    for (uint32_t y = 0; y < r.height; ++y) {
-        float* row = &r.light[static_cast<size_t>(y) * r.width];
-        for (uint32_t x = 0; x < r.width; ++x) {
-            row[x] = sampler.At(x + 0.5, y + 0.5);
-        }
-    }
-
-    std::vector<float> da, db;
-    da.reserve(static_cast<size_t>(std::max(mw, mh)));
-    db.reserve(static_cast<size_t>(std::max(mw, mh)));
-
-    // Lines inside the modules that show a seam: the photo's wall is not the one the fields describe.
-    for (int vertical = 0; vertical < 2; ++vertical) {
-        const uint32_t dim = static_cast<uint32_t>(vertical ? mw : mh),
-                       len = static_cast<uint32_t>(vertical ? mh : mw);
-        const uint32_t lines = vertical ? cols : rows, segments = vertical ? rows : cols;
-        const uint32_t far = dim >= 12 ? 4 : 3, near = far - 1, margin = 3;
-        for (uint32_t l = 0; l < lines; ++l) {
-            for (uint32_t off = far + 1; off + far + 3 <= dim; ++off) {
-                const uint32_t a = l * dim + off;
-                for (uint32_t s = 0; s < segments; ++s) {
-                    const LinePair p = MeasurePair(r, vertical != 0, a, s * len + margin,
-                                                   (s + 1) * len - margin, near, far, da, db, true);
-                    if ((p.a > 0) == (p.b > 0) && std::min(std::fabs(p.a), std::fabs(p.b)) > kStraySeam) {
-                        return Refuse(
-                            PhotoOutcome::GridMismatch,
-                            Format(
-                                "The seams in the photo do not lie on the module edges the fields describe: "
-                                "a line %.1f %% ",
-                                100.0 * std::fabs(p.a)) +
-                                (p.a > 0 ? "brighter" : "darker") +
-                                " than its surround runs inside the modules, along pixel " +
-                                (vertical ? "column " : "row ") + std::to_string(a) +
-                                ". Expected modules of " + std::to_string(mw) + " x " + std::to_string(mh) +
-                                " pixels on a screen of " + std::to_string(W) + " x " + std::to_string(H) +
-                                " (" + std::to_string(cols) + " x " + std::to_string(rows) +
-                                " modules). Check the screen and module sizes.");
-                    }
-                }
-            }
-        }
-    }
-
+PhotoCorrection Correct(const GrayPhoto& photo, const PhotoInput& input, uint64_t budget) {
     PhotoCorrection result;
+    WallGrid grid;
+    WallMapping mapping;
+    double scale = 0;
+    if (!CheckGrid(input, budget, grid, result) || !LocateWall(photo, grid, mapping, scale, result)) {
+        return result;
+    }
+    WallImage image;
+    RectifyWall(photo, mapping, SrgbToLinearTable(), grid.width, grid.height, image);
+    // The crossing joins' lines run through a band and its field alike; only their own few pixels differ.
+    const uint32_t margin = 1;
+    InsideLines inside;
+    double* noise_scale = inside.noise_scale;
+    if (!CheckInsideModules(image, grid, margin, inside, result)) {
+        return result;
+    }
+    JoinReadings joins = MeasureJoins(image, grid, margin);
+    image = WallImage{}; // the joins are all it was for
+
     result.outcome = PhotoOutcome::Corrected;
     result.photo_pixels_per_wall_pixel = scale;
-    const size_t N = static_cast<size_t>(modules);
-    // Per edge: the factor the wall itself gives its line (1 for the outer border, which faces no join
-    // and is not measured), the gain it starts from, and whether the photo measured it.
-    std::vector<float> factor(grid.size(), 1.0f), start(grid.size()), uncertainty(grid.size(), 0.0f);
-    std::vector<uint8_t> measured(grid.size(), 0);
-    for (size_t i = 0; i < grid.size(); ++i) {
-        start[i] = refine ? grid[i].gain : 1.0f;
-    }
-    const auto note = [&](double deviation, bool below, uint32_t col, uint32_t row) {
-        if (std::fabs(deviation) * 100.0 > result.largest_percent) {
-            result.largest_percent = std::fabs(deviation) * 100.0;
-            result.largest_brighter = deviation > 0;
-            result.largest_where = JoinName(below, col, row);
-            result.largest_below = below;
-            result.largest_column = col;
-            result.largest_row = row;
-        }
-    };
-    for (int vertical = 0; vertical < 2; ++vertical) {
-        const uint32_t dim = static_cast<uint32_t>(vertical ? mw : mh),
-                       len = static_cast<uint32_t>(vertical ? mh : mw);
-        const double sigma = vertical ? blur_x : blur_y;
-        double k0 = 1, k1 = 0;
-        LineSpread(sigma, k0, k1);
-        const uint32_t far = dim >= 12 ? 4 : 3, near = far - 1;
-        const uint32_t margin = std::min<uint32_t>(len / 4, 2 + static_cast<uint32_t>(std::ceil(2 * sigma)));
-        const uint32_t lines = vertical ? cols : rows, segments = vertical ? rows : cols;
-        for (uint32_t l = 1; l < lines; ++l) {
-            for (uint32_t s = 0; s < segments; ++s) {
-                const LinePair p = MeasurePair(r, vertical != 0, l * dim - 1, s * len + margin,
-                                               (s + 1) * len - margin, near, far, da, db, false);
-                // Each sample holds its own line's light and a share of its neighbour's: the pair's common
-                // part is spread by k0 + k1, their difference by k0 - k1, which amplifies its noise. The
-                // difference is therefore shrunk towards none as far as its noise could explain it, so
-                // that noise alone does not set the two edges of a join apart.
-                const double common = 0.5 * (p.a + p.b) / (k0 + k1);
-                const double half_difference = 0.5 * (p.a - p.b) / (k0 - k1);
-                const double difference_noise = 2.0 * p.uncertainty / std::sqrt(2.0) / (k0 - k1);
-                const double keep =
-                    half_difference == 0
-                        ? 0
-                        : std::max(0.0, 1.0 - std::pow(difference_noise / std::fabs(half_difference), 2));
-                const double d_a = common + keep * half_difference, d_b = common - keep * half_difference;
-                const double noise = p.uncertainty / std::sqrt(2.0) / (k0 + k1);
-                // Before the join: the bottom edge of the module above, or the right edge of the one left.
-                const uint32_t col_a = vertical ? l - 1 : s, row_a = vertical ? s : l - 1;
-                const uint32_t col_b = vertical ? l : s, row_b = vertical ? s : l;
-                const size_t index_a = (vertical ? 3 * N : N) + static_cast<size_t>(row_a) * cols + col_a;
-                const size_t index_b = (vertical ? 2 * N : 0) + static_cast<size_t>(row_b) * cols + col_b;
-                for (const auto& [index, deviation] :
-                     {std::pair<size_t, double>{index_a, d_a}, {index_b, d_b}}) {
-                    const double applied = refine ? CardFactor(start[index]) : 1.0;
-                    factor[index] = static_cast<float>((1.0 + deviation) / (applied > 0.05 ? applied : 1.0));
-                    measured[index] = 1;
-                    uncertainty[index] = static_cast<float>(noise);
-                    note(deviation, !vertical, col_a, row_a);
-                }
-            }
+    const GridIndex index{grid.columns, grid.rows};
+    const size_t modules = static_cast<size_t>(index.Modules());
+    std::vector<double> shown, unmarked;
+    ShownFactors(input, index, shown, unmarked);
+    PhotoReadings& readings = result.readings;
+    readings.screen_width = input.params.screen_width, readings.screen_height = input.params.screen_height;
+    readings.mod_width = input.params.mod_width, readings.mod_height = input.params.mod_height;
+    readings.measured.assign(2 * modules, std::numeric_limits<float>::quiet_NaN());
+    readings.shown.assign(2 * modules, 1.0f);
+    JoinTable table = MakeJoinTable(index, grid, shown, unmarked);
+    for (size_t j = 0; j < 2 * modules; ++j) {
+        const JoinReading& reading = j < modules ? joins.right[j] : joins.below[j - modules];
+        readings.shown[j] = static_cast<float>(table.shown[j]);
+        if (reading.measured) {
+            readings.measured[j] = reading.deviation;
         }
     }
-    result.gains = ChooseGains(factor, start, uncertainty, measured, cols, rows, static_cast<uint32_t>(mw),
-                               static_cast<uint32_t>(mh));
-    for (uint32_t row = 0; row < rows; ++row) {
-        for (uint32_t col = 0; col < cols; ++col) {
-            const size_t m = static_cast<size_t>(row) * cols + col;
-            // The join right of the module and the join below it, each with its two facing edges.
-            const size_t right[2] = {3 * N + m, 2 * N + m + 1}, below[2] = {N + m, m + cols};
-            if (col + 1 < cols && (result.gains[right[0]] != grid[right[0]].gain ||
-                                   result.gains[right[1]] != grid[right[1]].gain)) {
-                ++result.changed_seams;
-            }
-            if (row + 1 < rows && (result.gains[below[0]] != grid[below[0]].gain ||
-                                   result.gains[below[1]] != grid[below[1]].gain)) {
-                ++result.changed_seams;
-            }
+    EstimateResponse(input, table, result);
+    if (result.response == ResponseSource::Calibrated) {
+        double spread = 0;
+        CalibratedNoise(table, joins, noise_scale, spread);
+        if (spread > kMoireCalibration) {
+            return Refuse(PhotoOutcome::Moire, MoireAdvice(100 * spread));
         }
     }
+    for (JoinReading& r : joins.right) {
+        r.uncertainty *= static_cast<float>(noise_scale[1]);
+    }
+    for (JoinReading& r : joins.below) {
+        r.uncertainty *= static_cast<float>(noise_scale[0]);
+    }
+    JoinFactors(input, joins, table, result);
+    ChooseAndDescribe(input, index, grid, unmarked, inside, result);
     return result;
 }
 
-PhotoCorrection CorrectFromPhotoFile(const uint8_t* bytes, size_t size, const ScreenParams& params,
-                                     const std::vector<SeamSegment>& grid, bool refine, uint64_t budget) {
+} // namespace
+
+PhotoCorrection CorrectFromPhoto(const GrayPhoto& photo, const PhotoInput& input) {
+    return Correct(photo, input, input.budget);
+}
+
+PhotoCorrection CorrectFromPhotoFile(const uint8_t* bytes, size_t size, const PhotoInput& input) {
     GrayPhoto photo;
     std::string why;
-    switch (DecodePhoto(bytes, size, budget, photo, why)) {
+    switch (DecodePhoto(bytes, size, input.budget, photo, why)) {
     case PictureStatus::NotAPicture:
         return Refuse(PhotoOutcome::NotAPicture, why);
     case PictureStatus::TooLarge:
@@ -495,5 +651,5 @@ PhotoCorrection CorrectFromPhotoFile(const uint8_t* bytes, size_t size, const Sc
         break;
     }
     const uint64_t photo_bytes = static_cast<uint64_t>(photo.Width()) * photo.Height();
-    return CorrectFromPhoto(photo, params, grid, refine, budget > photo_bytes ? budget - photo_bytes : 0);
+    return Correct(photo, input, input.budget > photo_bytes ? input.budget - photo_bytes : 0);
 }

@@ -105,30 +105,6 @@ std::vector<uint32_t> LargestRegion(const Reduced& r, int threshold) {
     return best;
 }
 
-struct Line {
-    // Points p with n . p = d, |n| = 1.
-    double nx = 0, ny = 0, d = 0;
-};
-
-// Least-squares line through the points (the direction of largest spread).
-Line FitLine(const std::vector<PointF>& points) {
-    double mx = 0, my = 0;
-    for (const PointF& p : points) {
-        mx += p.x, my += p.y;
-    }
-    mx /= points.size(), my /= points.size();
-    double sxx = 0, syy = 0, sxy = 0;
-    for (const PointF& p : points) {
-        sxx += (p.x - mx) * (p.x - mx), syy += (p.y - my) * (p.y - my), sxy += (p.x - mx) * (p.y - my);
-    }
-    const double angle = 0.5 * std::atan2(2 * sxy, sxx - syy); // direction of the line
-    Line l;
-    l.nx = -std::sin(angle);
-    l.ny = std::cos(angle);
-    l.d = l.nx * mx + l.ny * my;
-    return l;
-}
-
 bool Intersect(const Line& a, const Line& b, PointF& p) {
     const double det = a.nx * b.ny - a.ny * b.nx;
     if (std::fabs(det) < 1e-9) {
@@ -139,35 +115,58 @@ bool Intersect(const Line& a, const Line& b, PointF& p) {
     return true;
 }
 
-// The side from corner a to corner b, located exactly: along many normals, where the light crosses
-// halfway between the wall and the surround; a line through those crossings.
-bool RefineSide(const GrayPhoto& photo, PointF a, PointF b, double reach, Line& side) {
+float Median(std::vector<float>& v) {
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+// Where the light crosses halfway between the wall and its surround, along many normals of the side
+// from corner a to corner b (clockwise on the screen, so that the outward normal is (dy, -dx)). Each
+// profile is the mean of profiles spread over three pitches along the side, then averaged across over
+// one pitch: the emitters' dots and the dark between them become the light of whole pixels, and the
+// wall's outer edge the point where that light falls to half.
+std::vector<PointF> SideCrossings(const GrayPhoto& photo, PointF a, PointF b, double pitch, double reach) {
     const float* table = SrgbToLinearTable();
     const double dx = b.x - a.x, dy = b.y - a.y, length = std::hypot(dx, dy);
+    std::vector<PointF> crossings;
     if (length < 8) {
-        return false;
+        return crossings;
     }
-    // Outward normal for corners in clockwise order on the screen (y down).
     const double ux = dx / length, uy = dy / length, nx = uy, ny = -ux;
     const double step = 0.25;
     const int steps = static_cast<int>(2 * reach / step) + 1;
-    std::vector<float> profile(static_cast<size_t>(steps));
-    std::vector<PointF> crossings;
-    const int samples = 96;
+    const int box = std::max(1, static_cast<int>(std::lround(pitch / step)));
+    std::vector<float> profile(static_cast<size_t>(steps)), smooth(static_cast<size_t>(steps));
+    std::vector<double> prefix(static_cast<size_t>(steps) + 1);
+    const int samples = 128, spread = 7;
     for (int s = 0; s < samples; ++s) {
-        const double t = 0.1 + 0.8 * s / (samples - 1.0);
+        const double t = 0.04 + 0.92 * s / (samples - 1.0);
         const double px = a.x + dx * t, py = a.y + dy * t;
-        for (int i = 0; i < steps; ++i) {
-            const double o = -reach + i * step; // negative: inside the wall
-            profile[static_cast<size_t>(i)] = SampleLinear(photo, table, px + nx * o, py + ny * o);
+        std::fill(profile.begin(), profile.end(), 0.0f);
+        for (int k = 0; k < spread; ++k) {
+            const double along = (k - (spread - 1) / 2.0) / ((spread - 1) / 2.0) * 1.5 * pitch;
+            for (int i = 0; i < steps; ++i) {
+                const double o = -reach + i * step; // negative: inside the wall
+                profile[static_cast<size_t>(i)] +=
+                    SampleLinear(photo, table, px + ux * along + nx * o, py + uy * along + ny * o) / spread;
+            }
         }
-        const int quarter = steps / 4;
-        std::vector<float> inside(profile.begin(), profile.begin() + quarter);
-        std::vector<float> outside(profile.end() - quarter, profile.end());
-        std::nth_element(inside.begin(), inside.begin() + quarter / 2, inside.end());
-        std::nth_element(outside.begin(), outside.begin() + quarter / 2, outside.end());
-        const float lit = inside[static_cast<size_t>(quarter / 2)],
-                    dark = outside[static_cast<size_t>(quarter / 2)];
+        // One pitch across, as a running mean of the samples within half a pitch of each.
+        double sum = 0;
+        prefix[0] = 0;
+        for (int i = 0; i < steps; ++i) {
+            sum += profile[static_cast<size_t>(i)];
+            prefix[static_cast<size_t>(i + 1)] = sum;
+        }
+        for (int i = 0; i < steps; ++i) {
+            const int from = std::max(0, i - box / 2), to = std::min(steps, i + box / 2 + 1);
+            smooth[static_cast<size_t>(i)] = static_cast<float>(
+                (prefix[static_cast<size_t>(to)] - prefix[static_cast<size_t>(from)]) / (to - from));
+        }
+        const int third = steps / 3;
+        std::vector<float> inside(smooth.begin(), smooth.begin() + third);
+        std::vector<float> outside(smooth.end() - third, smooth.end());
+        const float lit = Median(inside), dark = Median(outside);
         if (lit <= dark * 1.5f) {
             continue;
         }
@@ -175,7 +174,7 @@ bool RefineSide(const GrayPhoto& photo, PointF a, PointF b, double reach, Line& 
         // The crossing nearest the rough side.
         double best = 1e9;
         for (int i = 0; i + 1 < steps; ++i) {
-            const float v0 = profile[static_cast<size_t>(i)], v1 = profile[static_cast<size_t>(i + 1)];
+            const float v0 = smooth[static_cast<size_t>(i)], v1 = smooth[static_cast<size_t>(i + 1)];
             if (v0 >= mid && v1 < mid) {
                 const double o = -reach + (i + (v0 - mid) / (v0 - v1)) * step;
                 if (std::fabs(o) < std::fabs(best)) {
@@ -187,20 +186,30 @@ bool RefineSide(const GrayPhoto& photo, PointF a, PointF b, double reach, Line& 
             crossings.push_back({px + nx * best, py + ny * best});
         }
     }
+    return crossings;
+}
+
+// The points of a side that lie on its line, the strays (specks, a corner's rounding) left out.
+std::vector<PointF> Straighten(std::vector<PointF> points, const Lens& lens) {
     for (int round = 0; round < 3; ++round) {
-        if (crossings.size() < 12) {
-            return false;
+        if (points.size() < 12) {
+            return {};
         }
-        side = FitLine(crossings);
+        std::vector<PointF> straight;
+        for (const PointF& p : points) {
+            straight.push_back(lens.Undistort(p));
+        }
+        const Line side = FitLine(straight);
         std::vector<PointF> kept;
-        for (const PointF& p : crossings) {
-            if (std::fabs(side.nx * p.x + side.ny * p.y - side.d) <= (round == 0 ? 3.0 : 1.0)) {
-                kept.push_back(p);
+        for (size_t i = 0; i < points.size(); ++i) {
+            const double e = side.nx * straight[i].x + side.ny * straight[i].y - side.d;
+            if (std::fabs(e) <= (round == 0 ? 3.0 : 1.0)) {
+                kept.push_back(points[i]);
             }
         }
-        crossings.swap(kept);
+        points.swap(kept);
     }
-    return crossings.size() >= 12;
+    return points.size() >= 12 ? points : std::vector<PointF>{};
 }
 
 double QuadArea(const PointF c[4]) {
@@ -213,11 +222,54 @@ double QuadArea(const PointF c[4]) {
     return 0.5 * area;
 }
 
+// Rough corners: the region's extremes along the two diagonals; false when it touches the frame's edge.
+bool RoughCorners(const Reduced& r, const std::vector<uint32_t>& region, PointF rough[4]) {
+    double best[4] = {1e18, -1e18, -1e18, 1e18}; // min x+y, max x-y, max x+y, min x-y
+    bool touches_edge = false;
+    for (uint32_t i : region) {
+        const uint32_t xi = i % r.width, yi = i / r.width;
+        touches_edge |= xi == 0 || yi == 0 || xi + 1 == r.width || yi + 1 == r.height;
+        const double x = (xi + 0.5) * r.k, y = (yi + 0.5) * r.k;
+        const double sum = x + y, difference = x - y;
+        if (sum < best[0]) {
+            best[0] = sum, rough[0] = {x, y};
+        }
+        if (difference > best[1]) {
+            best[1] = difference, rough[1] = {x, y};
+        }
+        if (sum > best[2]) {
+            best[2] = sum, rough[2] = {x, y};
+        }
+        if (difference < best[3]) {
+            best[3] = difference, rough[3] = {x, y};
+        }
+    }
+    return !touches_edge;
+}
+
+// What the lens does not explain, over every edge point but the strays: the points the sides' lines
+// left out for straying a pixel or so count here.
+double Bending(const std::vector<std::vector<PointF>>& sides, const Lens& lens, const Line lines[4],
+               double pitch) {
+    double squares = 0;
+    size_t count = 0;
+    for (int i = 0; i < 4; ++i) {
+        for (const PointF& q : sides[static_cast<size_t>(i)]) {
+            const PointF p = lens.Undistort(q);
+            const double e = lines[i].nx * p.x + lines[i].ny * p.y - lines[i].d;
+            if (std::fabs(e) <= 3 + pitch) {
+                squares += e * e, ++count;
+            }
+        }
+    }
+    return count == 0 ? 0 : std::sqrt(squares / static_cast<double>(count));
+}
+
 } // namespace
 
-bool FindWall(const GrayPhoto& photo, WallQuad& quad, std::string& why) {
-    why = "No wall was found in the photo: it should show the whole lit wall, brighter than its surround.";
-    if (photo.Width() < 16 || photo.Height() < 16) {
+bool FindWall(const GrayPhoto& photo, uint32_t columns, uint32_t rows, WallView& view, std::string& why) {
+    why = "照片里找不到屏：照片应拍下整块点亮的屏，屏比周围亮。";
+    if (photo.Width() < 16 || photo.Height() < 16 || columns == 0 || rows == 0) {
         return false;
     }
     const Reduced r = Reduce(photo);
@@ -230,49 +282,59 @@ bool FindWall(const GrayPhoto& photo, WallQuad& quad, std::string& why) {
     if (region.size() < r.pixels.size() / 50 || region.size() < 64) {
         return false;
     }
-    // Rough corners: the region's extremes along the two diagonals.
-    double best[4] = {1e18, -1e18, -1e18, 1e18}; // min x+y, max x-y, max x+y, min x-y
     PointF rough[4];
-    bool touches_edge = false;
-    for (uint32_t i : region) {
-        const uint32_t xi = i % r.width, yi = i / r.width;
-        touches_edge |= xi == 0 || yi == 0 || xi + 1 == r.width || yi + 1 == r.height;
-        const double x = (xi + 0.5) * r.k, y = (yi + 0.5) * r.k;
-        const double sum = x + y, difference = x - y;
-        if (sum < best[0])
-            best[0] = sum, rough[0] = {x, y};
-        if (difference > best[1])
-            best[1] = difference, rough[1] = {x, y};
-        if (sum > best[2])
-            best[2] = sum, rough[2] = {x, y};
-        if (difference < best[3])
-            best[3] = difference, rough[3] = {x, y};
-    }
-    if (touches_edge) {
-        why =
-            "The wall reaches the edge of the photo: take it with the whole wall inside the picture and some "
-            "dark surround on every side.";
+    if (!RoughCorners(r, region, rough)) {
+        why = "屏碰到了照片的边缘：拍照时让整块屏都在画面里，四周留出一些暗的背景。";
         return false;
     }
     const double area = QuadArea(rough), pixels = static_cast<double>(region.size()) * r.k * r.k;
-    if (area <= 0 || area < 0.85 * pixels || area > 1.2 * pixels) {
-        why = "No wall was found in the photo: its brightest region is not a quadrilateral.";
+    if (area <= 0 || area < 0.8 * pixels || area > 1.2 * pixels) {
+        why = "照片里找不到屏：最亮的区域不是四边形。";
         return false;
     }
-    Line sides[4];
+    // Each side's edge points; the lens that makes the four sides straight; the sides' lines as a
+    // pinhole would show them, and the corners where they meet.
+    view.lens = Lens::Straight(photo.Width(), photo.Height());
+    const double pitch = 0.5 * (std::hypot(rough[1].x - rough[0].x, rough[1].y - rough[0].y) / columns +
+                                std::hypot(rough[3].x - rough[0].x, rough[3].y - rough[0].y) / rows);
+    const double reach = std::max(3.0 * r.k + 8, 0.04 * view.lens.radius) + pitch;
+    std::vector<std::vector<PointF>> sides(4);
     for (int i = 0; i < 4; ++i) {
-        if (!RefineSide(photo, rough[i], rough[(i + 1) % 4], 3.0 * r.k + 6, sides[i])) {
-            why =
-                "No wall was found in the photo: the edges of its bright region are not straight and sharp.";
+        sides[static_cast<size_t>(i)] = SideCrossings(photo, rough[i], rough[(i + 1) % 4], pitch, reach);
+    }
+    double bent = 0;
+    FitLens(sides, view.lens, bent);
+    view.bent = 0;
+    for (const std::vector<PointF>& side : sides) {
+        double rms = 0;
+        FitLine(side, &rms);
+        view.bent = std::max(view.bent, rms);
+    }
+    Line lines[4];
+    std::vector<std::vector<PointF>> kept(4);
+    for (int i = 0; i < 4; ++i) {
+        kept[static_cast<size_t>(i)] = Straighten(sides[static_cast<size_t>(i)], view.lens);
+        if (kept[static_cast<size_t>(i)].empty()) {
+            why = "照片里找不到屏：屏的边缘不够直、不够清晰。";
             return false;
         }
     }
+    FitLens(kept, view.lens, view.bending);
     for (int i = 0; i < 4; ++i) {
-        if (!Intersect(sides[(i + 3) % 4], sides[i], quad.corners[i])) {
+        std::vector<PointF> straightened;
+        for (const PointF& p : kept[static_cast<size_t>(i)]) {
+            straightened.push_back(view.lens.Undistort(p));
+        }
+        lines[i] = FitLine(straightened);
+    }
+    view.bending = Bending(sides, view.lens, lines, pitch);
+    for (int i = 0; i < 4; ++i) {
+        if (!Intersect(lines[(i + 3) % 4], lines[i], view.corners[i])) {
             return false;
         }
-        if (std::hypot(quad.corners[i].x - rough[i].x, quad.corners[i].y - rough[i].y) > 4.0 * r.k + 8) {
-            why = "No wall was found in the photo: the corners of its bright region are not sharp.";
+        const PointF seen = view.lens.Distort(view.corners[i]);
+        if (std::hypot(seen.x - rough[i].x, seen.y - rough[i].y) > 4.0 * r.k + 8 + 2 * pitch) {
+            why = "照片里找不到屏：最亮区域的角不清晰。";
             return false;
         }
     }

@@ -53,8 +53,12 @@ uint8_t BackgroundLevel(const GammaTable& table, int32_t gray_scale) {
     return table[LimitedGray(gray_scale)];
 }
 
+uint8_t AllSegmentsLineIndex(int32_t gray_scale, float gain) {
+    return static_cast<uint8_t>(LimitedIndex(static_cast<float>(gray_scale) * gain));
+}
+
 uint8_t AllSegmentsLineLevel(const GammaTable& table, int32_t gray_scale, float gain) {
-    return table[LimitedIndex(static_cast<float>(gray_scale) * gain)];
+    return table[AllSegmentsLineIndex(gray_scale, gain)];
 }
 
 uint8_t SegmentListLineLevel(const GammaTable& table, int32_t gray_scale, float gain) {

@@ -16,6 +16,10 @@ inline bool GammaUsable(double gamma) {
 
 uint8_t BackgroundLevel(const GammaTable& table, int32_t gray_scale);
 
+// The table index of one line when the whole grid is drawn: the product of gray level and gain,
+// truncated and limited to 0..255.
+uint8_t AllSegmentsLineIndex(int32_t gray_scale, float gain);
+
 // The level of one line when the whole grid is drawn: the product is limited to 255.
 uint8_t AllSegmentsLineLevel(const GammaTable& table, int32_t gray_scale, float gain);
 

@@ -76,10 +76,17 @@ void CScreenCtrlWnd::Open(HWND parent, const ScreenParams& screen, int socket) {
 }
 
 LRESULT CScreenCtrlWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (PhotoModeMessage(msg, wParam)) {
+        return 0;
+    }
     bool forwarded = false;
     switch (msg) {
     case WM_PAINT:
-        Paint();
+        if (photoMode_) {
+            PaintPhotoMode();
+        } else {
+            Paint();
+        }
         break;
     case WM_CHAR:
         if (wParam == 27) {
@@ -208,6 +215,9 @@ void CScreenCtrlWnd::OnKeyDown(WPARAM key) {
     if (ctrl) {
         return;
     }
+    if (StepByKey(key, shift)) {
+        return;
+    }
     uint16_t x = 0;
     uint16_t y = 0;
     bool found = false;
@@ -233,6 +243,34 @@ void CScreenCtrlWnd::OnKeyDown(WPARAM key) {
     if (found) {
         ClickAt(x, y);
     }
+}
+
+// Page Up and Page Down, and "+" and "-" (the keypad's too), step the selected seam as a notch of the
+// wheel up or down does, Shift making it ten (but for the main keyboard's "+", which needs Shift to be
+// typed); the notch travels as the wheel message it equals, so a server follows with what it knows.
+bool CScreenCtrlWnd::StepByKey(WPARAM key, bool shift) {
+    int direction = 0;
+    bool ten = shift;
+    switch (key) {
+    case VK_PRIOR:
+    case VK_ADD:
+        direction = 1;
+        break;
+    case VK_OEM_PLUS:
+        direction = 1, ten = false;
+        break;
+    case VK_NEXT:
+    case VK_SUBTRACT:
+    case VK_OEM_MINUS:
+        direction = -1;
+        break;
+    default:
+        return false;
+    }
+    const WPARAM notch = MAKEWPARAM(ten ? MK_SHIFT : 0, static_cast<WORD>(direction * WHEEL_DELTA));
+    OnWheel(notch);
+    Forward(WM_MOUSEWHEEL, notch, 0);
+    return true;
 }
 
 // A seam chosen by key is selected as a click there would select it, blink and refusal during a blink

@@ -4,6 +4,7 @@
 #include "remote/linked_pattern_win.h"
 #include "seam/gain_history.h"
 #include "seam/gamma_table.h"
+#include "seam/photo_layout.h"
 #include "seam/screen_params.h"
 #include "seam/seam_grid.h"
 #include "seam/window_owner_win.h"
@@ -57,6 +58,18 @@ public:
     void Open(HWND parent, const ScreenParams& screen, int socket);
     void SetOwner(PatternWindowOwner* owner) { owner_ = owner; }
 
+    // What the photo mode last showed: the sizes and regions, and the gains it drew the lines at. A
+    // photo correction reads its photos as photos of it.
+    struct PhotoModeRecord {
+        bool shown = false;
+        ScreenParams params{};
+        std::vector<PhotoRegion> regions;
+        std::vector<float> gains;
+    };
+    const PhotoModeRecord& LastPhotoMode() const { return photoRecord_; }
+    // A grid changed by a command after the photos were taken no longer matches them.
+    void ForgetPhotoMode() { photoRecord_ = PhotoModeRecord{}; }
+
     const SeamGrid& Grid() const { return grid; }
     int BlinkCounter() const { return blinkCounter; }
     int WheelThreshold() const { return wheelThreshold; }
@@ -70,6 +83,7 @@ public:
 private:
     void OnWheel(WPARAM wParam);
     void OnKeyDown(WPARAM key);
+    bool StepByKey(WPARAM key, bool shift);
     void ClickAt(uint16_t x, uint16_t y);
     void OnLeftButtonUp(LPARAM lParam);
     void Record(StepKind kind, const GainSnapshot& before, uint32_t peer_steps);
@@ -79,6 +93,14 @@ private:
     void ShowMenu(LPARAM lParam);
     void Forward(UINT msg, WPARAM wParam, LPARAM lParam);
     void RefreshGammaTable();
+    // The photo mode ("P"): the wall shown region by region, black around the region, every edge line
+    // at its gain stepped by the calibration lines' checkerboard. Keys move between regions; nothing
+    // else is taken, and nothing travels to a linked server.
+    bool PhotoModeMessage(UINT msg, WPARAM wParam);
+    void EnterPhotoMode();
+    void LeavePhotoMode();
+    void ShowRegion(size_t index);
+    void PaintPhotoMode();
     void LimitHistory();
 
     SeamGrid grid;
@@ -92,6 +114,10 @@ private:
     // by one, as the client counts them.
     bool replaying = false;
     PatternWindowOwner* owner_ = nullptr;
+    bool photoMode_ = false;
+    size_t region_ = 0;
+    std::vector<int8_t> photoSigns_;
+    PhotoModeRecord photoRecord_;
 };
 
 // The single pattern window object; null until first needed.

@@ -5,6 +5,7 @@
 
 #include "lib/baselib/raii_win.h"
 #include "seam/gamma_table.h"
+#include "seam/photo_layout.h"
 #include "seam/seam_grid.h"
 
 #include <windows.h>
@@ -42,6 +43,11 @@ void DrawGrid(HDC dc, const std::vector<SeamSegment>& segments, int32_t gray_sca
 // level is limited to 255 first).
 void DrawSegmentList(HDC dc, const std::vector<SeamSegment>& segments, int32_t gray_scale,
                      const GammaTable& table);
+
+// The photo mode's picture of one region: its field, and the segments inside it each drawn at its gain
+// stepped by its calibration sign (`signs`, per record). What lies outside the region is not touched.
+void DrawPhotoRegion(HDC dc, const std::vector<SeamSegment>& segments, const std::vector<int8_t>& signs,
+                     const PhotoRegion& region, int32_t gray_scale, const GammaTable& table);
 
 // Inverts the pixels of one segment's line (R2_NOT, the context's default pen).
 void InvertSegment(HDC dc, const SeamSegment& segment);

@@ -19,6 +19,10 @@ public:
     virtual void ForwardingLost() = 0;
     // A message box for the operator: ANSI text, OK only.
     virtual void ShowMessage(const char* text, const char* caption) = 0;
+    // The photo mode: the width in pixels of the camera's photos, which sizes its regions; and the
+    // region now shown (number from 1 of count; count 0 when the mode has been left).
+    virtual uint32_t PhotoCameraWidth() = 0;
+    virtual void PhotoRegionShown(size_t number, size_t count) = 0;
 
 protected:
     ~PatternWindowOwner() = default;

@@ -18,8 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             segments = grid.CopySeamGrid();
         }
     } grid;
-    const PhotoCorrection result =
-        CorrectFromPhotoFile(data, size, grid.params, grid.segments, (size & 1) != 0, 64u << 20);
+    PhotoInput input;
+    input.params = grid.params;
+    input.grid = grid.segments;
+    input.shown = (size & 1) != 0 ? ShownBy::PhotoMode : ShownBy::Cards;
+    input.budget = 64u << 20;
+    const PhotoCorrection result = CorrectFromPhotoFile(data, size, input);
     if (result.outcome == PhotoOutcome::Corrected && result.gains.size() != grid.segments.size()) {
         __builtin_trap();
     }

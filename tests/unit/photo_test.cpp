@@ -1,10 +1,19 @@
-// Seam correction from a photo: pictures made by the simulator's camera from walls whose joins are
-// known, and the refusals.
+// Seam correction from a photo: the lens, the response and the wall's pixels each against pictures
+// whose answer is known; the whole correction on photos from the simulator's camera as a phone takes
+// them; the refusals.
 #include "hardware/coefficient_block.h"
 #include "hardware/gain_map.h"
 #include "photo/homography.h"
+#include "photo/joins.h"
+#include "photo/lens.h"
+#include "photo/linear_light.h"
 #include "photo/photo_picture.h"
+#include "photo/rectify.h"
+#include "photo/response.h"
 #include "photo/seam_photo.h"
+#include "photo/wall_finder.h"
+#include "seam/gamma_table.h"
+#include "seam/photo_layout.h"
 #include "tools/ledsim/camera.h"
 #include "tools/ledsim/wall.h"
 
@@ -28,24 +37,45 @@ struct Join {
 ScreenParams Params(int32_t width, int32_t height, int32_t mw, int32_t mh) {
     ScreenParams p{};
     p.screen_width = width, p.screen_height = height, p.mod_width = mw, p.mod_height = mh;
-    p.gray_scale = 128, p.gamma = 2.2;
+    p.gray_scale = 128, p.gamma = 2.2f;
     return p;
 }
 
-std::vector<SeamSegment> Grid(const ScreenParams& p, float gain = 1.0f) {
+std::vector<SeamSegment> Grid(const ScreenParams& p) {
     SeamGrid grid;
     SeamGridCache cache;
     grid.BuildSeamGrid(p, cache);
-    std::vector<SeamSegment> segments = grid.CopySeamGrid();
-    for (SeamSegment& s : segments) {
-        s.gain = gain;
-    }
-    return segments;
+    return grid.CopySeamGrid();
 }
 
-// The photo a camera takes of a wall of gray 128 with these joins, and with the cards applying the
-// gains of `applied` when it is given.
-GrayPhoto Photograph(const ScreenParams& p, const std::vector<Join>& joins, ledsim::CameraOptions camera = {},
+// What the desktop shows on the wall: the pattern window (its photo mode with `signs`), as the wall's
+// processor decodes it.
+std::vector<float> PatternInput(const ScreenParams& p, const std::vector<SeamSegment>& grid,
+                                bool photo_mode) {
+    GammaTable table{};
+    BuildGammaTable(p.gamma, table);
+    const auto decode = [&](uint8_t v) { return static_cast<float>(255.0 * std::pow(v / 255.0, 2.2)); };
+    std::vector<float> input(static_cast<size_t>(p.screen_width) * p.screen_height,
+                             decode(table[p.gray_scale]));
+    const GridIndex index{static_cast<uint64_t>(p.screen_width / p.mod_width),
+                          static_cast<uint64_t>(p.screen_height / p.mod_height)};
+    const std::vector<int8_t> signs = CalibrationSigns(index);
+    for (size_t i = 0; i < grid.size(); ++i) {
+        const SeamSegment& s = grid[i];
+        const float level = decode(AllSegmentsLineLevel(
+            table, p.gray_scale, photo_mode ? CalibratedGain(s.gain, signs[i]) : s.gain));
+        for (int32_t k = s.horizontal ? s.x0 : s.y0; k < (s.horizontal ? s.x1 : s.y1); ++k) {
+            input[static_cast<size_t>(s.horizontal ? s.y0 : k) * p.screen_width + (s.horizontal ? k : s.x0)] =
+                level;
+        }
+    }
+    return input;
+}
+
+// A photo of a wall with these joins: of the pattern window when no gains are `applied`, else of a uniform
+// gray with the cards applying those gains. As the camera stores it: a JPEG, decoded as the tool does.
+GrayPhoto Photograph(const ScreenParams& p, const std::vector<Join>& joins, ledsim::CameraOptions camera,
+                     const std::vector<SeamSegment>& grid, bool photo_mode,
                      const std::vector<SeamSegment>* applied = nullptr) {
     ledsim::WallDescription described;
     described.module_width = static_cast<uint16_t>(p.mod_width);
@@ -55,6 +85,7 @@ GrayPhoto Photograph(const ScreenParams& p, const std::vector<Join>& joins, leds
     }
     const ledsim::Wall wall = ledsim::MakeWall(described, p.screen_width, p.screen_height);
     std::vector<ledsim::CardPicture> cards;
+    std::vector<float> input;
     if (applied != nullptr) {
         GainMap map;
         EXPECT_TRUE(MakeGainMap(p.screen_width, p.screen_height, kBudget, map));
@@ -65,31 +96,49 @@ GrayPhoto Photograph(const ScreenParams& p, const std::vector<Join>& joins, leds
             0, 0, whole.rows, whole.columns, true, std::vector<uint8_t>(BlockBytes(whole))};
         FillCoefficientBlock(map, whole, card.memory.data());
         cards.push_back(std::move(card));
+    } else {
+        input = PatternInput(p, grid, photo_mode);
     }
-    const ledsim::Picture picture =
-        ledsim::RenderWall(wall, cards, p.screen_width, p.screen_height, 128, 1.0);
+    const ledsim::Picture picture = ledsim::RenderWall(wall, cards, p.screen_width, p.screen_height, 128, 1.0,
+                                                       input.empty() ? nullptr : &input);
     const ledsim::CameraPicture shot =
         ledsim::TakePhoto(picture.levels, picture.width, picture.height, camera);
-    return GrayPhoto(shot.width, shot.height, shot.pixels);
-}
-
-// The records of the two edges facing a join, in grid order.
-void EdgesOf(const ScreenParams& p, const Join& j, size_t& a, size_t& b) {
-    const size_t cols = p.screen_width / p.mod_width, n = cols * (p.screen_height / p.mod_height);
-    const size_t m = j.row * cols + j.column;
-    a = j.below ? n + m : 3 * n + m;
-    b = j.below ? m + cols : 2 * n + m + 1;
-}
-
-std::vector<uint8_t> Png(uint32_t w, uint32_t h, const std::vector<uint8_t>& pixels) {
-    std::vector<uint8_t> out;
-    stbi_write_png_to_func(
+    std::vector<uint8_t> jpeg;
+    stbi_write_jpg_to_func(
         [](void* context, void* data, int size) {
             auto* bytes = static_cast<std::vector<uint8_t>*>(context);
             bytes->insert(bytes->end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
         },
-        &out, static_cast<int>(w), static_cast<int>(h), 1, pixels.data(), static_cast<int>(w));
-    return out;
+        &jpeg, static_cast<int>(shot.width), static_cast<int>(shot.height), static_cast<int>(shot.channels),
+        shot.pixels.data(), camera.ideal ? 95 : camera.quality);
+    GrayPhoto photo;
+    std::string why;
+    EXPECT_EQ(PictureStatus::Ok, DecodePhoto(jpeg.data(), jpeg.size(), kBudget, photo, why)) << why;
+    return photo;
+}
+
+PhotoInput Input(const ScreenParams& p, const std::vector<SeamSegment>& grid, ShownBy shown) {
+    PhotoInput in;
+    in.params = p;
+    in.grid = grid;
+    in.shown = shown;
+    in.budget = kBudget;
+    return in;
+}
+
+// The records of the two edges facing a join, in grid order.
+void EdgesOf(const ScreenParams& p, const Join& j, size_t& a, size_t& b) {
+    const GridIndex index{static_cast<uint64_t>(p.screen_width / p.mod_width),
+                          static_cast<uint64_t>(p.screen_height / p.mod_height)};
+    a = static_cast<size_t>(j.below ? index.Bottom(j.column, j.row) : index.Right(j.column, j.row));
+    b = static_cast<size_t>(j.below ? index.Top(j.column, j.row + 1) : index.Left(j.column + 1, j.row));
+}
+
+// What the cards make of gains on a join of this factor: the join's light relative to the field.
+double Shows(const std::vector<float>& gains, const ScreenParams& p, const Join& j) {
+    size_t a = 0, b = 0;
+    EdgesOf(p, j, a, b);
+    return j.factor * 0.5 * (QuantiseGain(gains[a]) + QuantiseGain(gains[b])) / 128.0;
 }
 
 } // namespace
@@ -101,8 +150,6 @@ TEST(Photo, GainCancellingTakesTheWheelsStepThatTheCardsShowBest) {
     } cases[] = {{1.0, 1.0f}, {0.9055, 1.105f}, {1.0944, 0.915f}, {0.5, 1.4f}, {2.0, 0.7f}, {0.0, 1.0f}};
     for (const auto& c : cases) {
         EXPECT_FLOAT_EQ(c.gain, GainCancelling(c.factor)) << c.factor;
-        const float g = GainCancelling(c.factor);
-        EXPECT_NEAR(0, std::fmod(std::lround(g * 1000.0), 5), 0) << "a step of 0.005: " << g;
     }
     // Within the bounds the cards' quantised coefficient is off by at most half its step.
     for (double f = 0.75; f < 1.4; f += 0.0137) {
@@ -110,146 +157,242 @@ TEST(Photo, GainCancellingTakesTheWheelsStepThatTheCardsShowBest) {
     }
 }
 
-TEST(Photo, HomographyTakesTheCornersWhereTheyBelong) {
+TEST(Photo, TheLensIsUndoneFromTheWallsStraightSides) {
+    // A pinhole's picture of a rectangle's sides and of two lines inside it, seen through a lens of known
+    // distortion in a frame wider than high.
+    Lens truth = Lens::Straight(4000, 2600);
+    truth.k1 = -0.045, truth.k2 = 0.012;
+    const PointF corners[4] = {{420, 300}, {3610, 380}, {3560, 2290}, {460, 2230}};
+    std::vector<std::vector<PointF>> lines;
+    for (int side = 0; side < 4; ++side) {
+        std::vector<PointF> line;
+        const PointF a = corners[side], b = corners[(side + 1) % 4];
+        for (int k = 0; k < 100; ++k) {
+            line.push_back(truth.Distort({a.x + (b.x - a.x) * k / 99.0, a.y + (b.y - a.y) * k / 99.0}));
+        }
+        lines.push_back(line);
+    }
+    Lens fitted = Lens::Straight(4000, 2600);
+    double rms = 1;
+    FitLens(lines, fitted, rms);
+    EXPECT_NEAR(truth.k1, fitted.k1, 0.002);
+    EXPECT_LT(rms, 0.05);
+    for (const PointF p : {PointF{10, 20}, PointF{3990, 2590}, PointF{2000, 1300}, PointF{3000, 100}}) {
+        const PointF back = fitted.Undistort(fitted.Distort(p));
+        EXPECT_NEAR(p.x, back.x, 1e-3);
+        EXPECT_NEAR(p.y, back.y, 1e-3);
+        // Where it matters, the fitted lens puts every point where the true one does.
+        const PointF seen = fitted.Distort(p), true_seen = truth.Distort(p);
+        EXPECT_LT(std::hypot(seen.x - true_seen.x, seen.y - true_seen.y), 0.5) << p.x << ", " << p.y;
+    }
     const PointF from[4] = {{0, 0}, {1024, 0}, {1024, 512}, {0, 512}};
-    const PointF to[4] = {{100, 80}, {2600, 140}, {2550, 1400}, {90, 1330}};
     Homography h;
-    ASSERT_TRUE(h.Solve(from, to));
-    for (int i = 0; i < 4; ++i) {
-        const PointF p = h.Map(from[i].x, from[i].y);
-        EXPECT_NEAR(to[i].x, p.x, 1e-6);
-        EXPECT_NEAR(to[i].y, p.y, 1e-6);
-    }
+    ASSERT_TRUE(h.Solve(from, corners));
+    EXPECT_NEAR(corners[2].x, h.Map(1024, 512).x, 1e-6);
+    EXPECT_NEAR(corners[3].y, h.Map(0, 512).y, 1e-6);
     const PointF line[4] = {{0, 0}, {1, 1}, {2, 2}, {0, 5}};
-    EXPECT_FALSE(h.Solve(line, to));
+    EXPECT_FALSE(h.Solve(line, corners));
 }
 
-TEST(Photo, EveryJoinIsMeasuredAndCancelledWhateverThePose) {
-    const ScreenParams p = Params(384, 192, 32, 32);
-    const std::vector<Join> joins = {
-        {2, 3, false, 0.92f}, {5, 1, true, 1.06f}, {10, 4, false, 1.09f}, {0, 4, true, 0.95f}};
-    const struct {
-        double tilt, turn, roll, noise;
-    } poses[] = {{3, -4, 1, 1}, {10, -6, 2, 2}, {-5, 8, -3, 0.5}};
-    for (const auto& pose : poses) {
-        ledsim::CameraOptions camera;
-        camera.tilt = pose.tilt, camera.turn = pose.turn, camera.roll = pose.roll, camera.noise = pose.noise;
-        const std::vector<SeamSegment> grid = Grid(p);
-        const PhotoCorrection r = CorrectFromPhoto(Photograph(p, joins, camera), p, grid, false, kBudget);
-        ASSERT_EQ(PhotoOutcome::Corrected, r.outcome) << r.why;
-        EXPECT_EQ(joins.size(), r.changed_seams);
-        std::vector<float> expected(grid.size(), 1.0f);
-        for (const Join& j : joins) {
-            size_t a = 0, b = 0;
-            EdgesOf(p, j, a, b);
-            expected[a] = expected[b] = GainCancelling(j.factor);
-        }
-        for (size_t i = 0; i < grid.size(); ++i) {
-            EXPECT_NEAR(expected[i], r.gains[i], 0.0101) << "record " << i << " tilt " << pose.tilt;
-        }
-        EXPECT_NEAR(9.0, r.largest_percent, 0.6);
-        EXPECT_TRUE(r.largest_brighter);
-        EXPECT_EQ("the join right of module (10, 4)", r.largest_where);
-        EXPECT_GT(r.photo_pixels_per_wall_pixel, 2.0);
+TEST(Photo, TheResponseIsFittedPastTheWallsOwnSeams) {
+    // Readings of known contrasts at 1.3 times their size, a few of them far off (the wall's own
+    // seams); then a slope that grows towards the right and falls towards the bottom.
+    std::vector<double> x, y, u, v;
+    for (int i = 0; i < 400; ++i) {
+        const double contrast = (i % 2 ? 0.04 : -0.047), cu = (i % 20) / 9.5 - 1, cv = (i / 20) / 9.5 - 1;
+        x.push_back(contrast);
+        u.push_back(cu), v.push_back(cv);
+        const double seam = i % 23 == 0 ? 0.09 : 0.0, noise = 0.002 * std::sin(i * 12.9898);
+        y.push_back((1.2 + 0.1 * cu - 0.05 * cv * cv) * contrast + seam + noise);
     }
+    x[5] = 0.004; // below the least contrast: no point
+    const SlopeFit fit = FitSlope(x, y, 0.01);
+    EXPECT_EQ(399u, fit.used);
+    EXPECT_NEAR(1.18, fit.slope, 0.03);
+    EXPECT_TRUE(UsableSlope(fit));
+    const SlopeField field = FitSlopeField(x, y, u, v, 0.01);
+    for (const double cu : {-1.0, 0.0, 1.0}) {
+        for (const double cv : {-1.0, 0.3, 1.0}) {
+            EXPECT_NEAR(1.2 + 0.1 * cu - 0.05 * cv * cv, field.At(cu, cv), 0.01) << cu << ", " << cv;
+        }
+    }
+    // No contrast, or one a camera cannot have, is no response.
+    EXPECT_FALSE(UsableSlope(FitSlope(std::vector<double>(50, 0.04), std::vector<double>(50, 0.2), 0.01)));
+    EXPECT_FALSE(UsableSlope(FitSlope(x, std::vector<double>(x.size(), 0.0), 0.01)));
 }
 
-TEST(Photo, RefiningACorrectedWallKeepsItsGains) {
-    // The cards hold 1.09 on both edges of a join of 0.92: the photo shows 0.92 x 139 / 128 = 0.9991.
-    const ScreenParams p = Params(256, 128, 32, 32);
-    const Join join{3, 2, false, 0.92f};
-    std::vector<SeamSegment> grid = Grid(p);
-    size_t a = 0, b = 0;
-    EdgesOf(p, join, a, b);
-    grid[a].gain = grid[b].gain = 1.09f;
-    grid[0].gain = 1.2f; // the outer border, not measured, keeps what it has
+TEST(Photo, EveryWallPixelReadsItsEmitterWhereverItFallsOnTheSensor) {
+    // A uniform wall of small dots at 2.37 photo pixels a pitch, turned and tilted: the moire in the
+    // photo is strong, the wall's image flat; a join of 0.94 on it reads 6 % darker.
+    const ScreenParams p = Params(320, 208, 32, 26);
     ledsim::CameraOptions camera;
-    camera.noise = 0.5;
-    const GrayPhoto photo = Photograph(p, {join}, camera, &grid);
-    PhotoCorrection r = CorrectFromPhoto(photo, p, grid, true, kBudget);
-    ASSERT_EQ(PhotoOutcome::Corrected, r.outcome) << r.why;
-    for (size_t i = 0; i < grid.size(); ++i) {
-        EXPECT_EQ(grid[i].gain, r.gains[i]) << i;
+    camera.pixels_per_wall_pixel = 2.37, camera.noise = 0, camera.colour = false, camera.tone = 0;
+    camera.sharpen = 0, camera.quality = 100, camera.room = 0, camera.glare = 0, camera.vignetting = 0;
+    const std::vector<SeamSegment> grid = Grid(p);
+    const GrayPhoto photo = Photograph(p, {{4, 3, false, 0.94f}}, camera, grid, false);
+    WallView view;
+    std::string why;
+    ASSERT_TRUE(FindWall(photo, 320, 208, view, why)) << why;
+    EXPECT_NEAR(camera.k1, view.lens.k1, 0.01);
+    WallMapping mapping;
+    const PointF wall[4] = {{0, 0}, {320, 0}, {320, 208}, {0, 208}};
+    ASSERT_TRUE(mapping.plane.Solve(wall, view.corners));
+    mapping.lens = view.lens;
+    WallImage image;
+    RectifyWall(photo, mapping, SrgbToLinearTable(), 320, 208, image);
+    double sum = 0, squares = 0;
+    uint32_t n = 0;
+    for (uint32_t y = 40; y < 180; ++y) {
+        for (uint32_t x = 20; x < 120; ++x) { // left of the join
+            sum += image.At(x, y), squares += image.At(x, y) * image.At(x, y), ++n;
+        }
     }
-    EXPECT_EQ(0u, r.changed_seams);
-    EXPECT_LT(r.largest_percent, 0.5);
-    // Unticked, the same photo is taken as the bare wall: everything starts again from 1.0.
-    r = CorrectFromPhoto(photo, p, grid, false, kBudget);
-    ASSERT_EQ(PhotoOutcome::Corrected, r.outcome) << r.why;
-    EXPECT_EQ(1.0f, r.gains[a]);
-    EXPECT_EQ(1.0f, r.gains[0]);
-    EXPECT_EQ(1u, r.changed_seams);
+    const double mean = sum / n;
+    EXPECT_LT(std::sqrt(squares / n - mean * mean) / mean, 0.006);
+    const WallGrid g{320, 208, 32, 26, 10, 8};
+    const JoinReadings readings = MeasureJoins(image, g, 1);
+    const JoinReading& join = readings.right[3 * 10 + 4];
+    ASSERT_TRUE(join.measured);
+    EXPECT_NEAR(-0.06, join.deviation, 0.012);
+    EXPECT_NEAR(0.0, readings.below[3 * 10 + 4].deviation, 0.004);
+    EXPECT_FALSE(readings.right[3 * 10 + 9].measured); // the wall's right edge faces no join
 }
 
-TEST(Photo, RefusalsSayWhy) {
+TEST(Photo, APhonesPhotoOfThePhotoModeCorrectsTheWallAndTheNextRefinesIt) {
+    // A phone's photo (dots, lens, tone curve, Bayer, JPEG) of the photo mode, modules wider than high:
+    // the calibration lines give the response, every join is cancelled; a photo of the corrected wall
+    // with the cards on changes nothing that is right.
+    const ScreenParams p = Params(384, 240, 32, 24);
+    const std::vector<Join> joins = {{2, 3, false, 0.92f},
+                                     {5, 1, true, 1.07f},
+                                     {10, 4, false, 1.09f},
+                                     {0, 7, false, 0.95f},
+                                     {8, 8, true, 0.93f}};
+    std::vector<SeamSegment> grid = Grid(p);
+    const ledsim::CameraOptions phone;
+    PhotoCorrection r =
+        CorrectFromPhoto(Photograph(p, joins, phone, grid, true), Input(p, grid, ShownBy::PhotoMode));
+    ASSERT_EQ(PhotoOutcome::Corrected, r.outcome) << r.why;
+    EXPECT_EQ(ResponseSource::Calibrated, r.response);
+    EXPECT_GT(r.slope, 1.0); // the S-shaped tone curve reads every contrast larger than sRGB would
+    EXPECT_GE(r.changed_seams, joins.size());
+    EXPECT_LE(r.changed_seams, joins.size() + 2); // a join its noise pushes past three deviations
+    for (const Join& j : joins) {
+        EXPECT_NEAR(1.0, Shows(r.gains, p, j), 0.012) << j.column << ", " << j.row;
+    }
+    for (uint32_t c = 0; c + 1 < 12; ++c) { // and none of the others made visible
+        EXPECT_NEAR(1.0, Shows(r.gains, p, {c, 5, false, 1.0f}), 0.012) << c;
+    }
+    EXPECT_NEAR(9.0, r.largest_percent, 0.8);
+    EXPECT_EQ("the join right of module (10, 4)", r.largest_where);
+    for (size_t i = 0; i < grid.size(); ++i) {
+        grid[i].gain = r.gains[i];
+    }
+    PhotoInput refine = Input(p, grid, ShownBy::Cards);
+    refine.remembered_slope = r.slope;
+    refine.previous = &r.readings;
+    refine.applied.resize(grid.size());
+    for (size_t i = 0; i < grid.size(); ++i) {
+        refine.applied[i] = QuantiseGain(grid[i].gain) / 128.0f; // what the cards hold, as gains
+    }
+    const PhotoCorrection again = CorrectFromPhoto(Photograph(p, joins, phone, grid, false, &grid), refine);
+    ASSERT_TRUE(again.outcome == PhotoOutcome::Corrected || again.outcome == PhotoOutcome::NoImprovement)
+        << again.why;
+    EXPECT_EQ(ResponseSource::Remembered, again.response);
+    EXPECT_LE(again.changed_seams, 1u);
+    EXPECT_LT(again.largest_percent, 1.2);
+    EXPECT_EQ(again.readings.factor.size(), r.readings.factor.size());
+}
+
+TEST(Photo, RefusalsSayWhyAndWhatToDo) {
     const ScreenParams p = Params(256, 128, 32, 16);
     const std::vector<Join> joins = {{1, 1, false, 0.9f}, {4, 2, true, 0.9f}, {6, 5, false, 1.1f}};
-    // The fields' modules of 64 x 16 put the seam right of column 6 (pixel 224) inside a module.
-    const GrayPhoto photo = Photograph(p, joins);
-    ledsim::CameraOptions coarse;
+    ledsim::CameraOptions ideal;
+    ideal.ideal = true;
+    const std::vector<SeamSegment> grid = Grid(p);
+    // The fields' modules of 64 x 16 put the join right of column 6 (pixel 224) inside a module.
+    const GrayPhoto photo = Photograph(p, joins, ideal, grid, false);
+    ledsim::CameraOptions coarse = ideal, sharp;
     coarse.width = 300, coarse.height = 200;
+    sharp.pixels_per_wall_pixel = 2.0, sharp.blur = 0.3, sharp.defocus = 0; // the dots alias on the sensor
     const GrayPhoto uniform(400, 300, std::vector<uint8_t>(400 * 300, 40));
-    const GrayPhoto distant = Photograph(p, joins, coarse);
+    const GrayPhoto distant = Photograph(p, joins, coarse, grid, false);
+    const GrayPhoto aliased = Photograph(p, joins, sharp, grid, true);
+    // Sides bent into an S, as no lens bends them: each row shifted by up to eight photo pixels.
+    std::vector<uint8_t> shifted(static_cast<size_t>(photo.Width()) * photo.Height());
+    for (uint32_t y = 0; y < photo.Height(); ++y) {
+        const int shift = static_cast<int>(std::lround(8 * std::sin(2 * 3.14159265 * y / photo.Height())));
+        for (uint32_t x = 0; x < photo.Width(); ++x) {
+            const int from = std::clamp(static_cast<int>(x) + shift, 0, static_cast<int>(photo.Width()) - 1);
+            shifted[static_cast<size_t>(y) * photo.Width() + x] = photo.At(static_cast<uint32_t>(from), y);
+        }
+    }
+    const GrayPhoto curved(photo.Width(), photo.Height(), shifted);
     const struct {
         const char* name;
         const GrayPhoto* photo;
         ScreenParams params;
+        ShownBy shown;
         PhotoOutcome outcome;
         const char* says;
     } cases[] = {
-        {"uniform", &uniform, p, PhotoOutcome::NoWall, "No wall was found"},
-        {"coarse", &distant, p, PhotoOutcome::TooCoarse, "photo pixels per wall pixel"},
-        {"other modules", &photo, Params(256, 128, 64, 16), PhotoOutcome::GridMismatch, "modules of 64 x 16"},
-        {"narrower screen", &photo, Params(256, 256, 32, 16), PhotoOutcome::GridMismatch, "256 x 256"},
-        {"wider screen", &photo, Params(512, 128, 32, 16), PhotoOutcome::GridMismatch, "512 x 128"},
-        {"tiny modules", &photo, Params(256, 128, 4, 4), PhotoOutcome::UnusableGrid, "at least 8"},
+        {"uniform", &uniform, p, ShownBy::Pattern, PhotoOutcome::NoWall, "找不到屏"},
+        {"coarse", &distant, p, ShownBy::Pattern, PhotoOutcome::TooCoarse, "走近"},
+        {"other modules", &photo, Params(256, 128, 64, 16), ShownBy::Pattern, PhotoOutcome::GridMismatch,
+         "模组是 64 x 16"},
+        {"narrower screen", &photo, Params(256, 256, 32, 16), ShownBy::Pattern, PhotoOutcome::GridMismatch,
+         "256 x 256"},
+        {"wider screen", &photo, Params(512, 128, 32, 16), ShownBy::Pattern, PhotoOutcome::GridMismatch,
+         "512 x 128"},
+        {"tiny modules", &photo, Params(256, 128, 4, 4), ShownBy::Pattern, PhotoOutcome::UnusableGrid,
+         "至少 8"},
+        {"bent", &curved, p, ShownBy::Pattern, PhotoOutcome::Distortion, "变焦"},
+        {"aliased dots", &aliased, p, ShownBy::PhotoMode, PhotoOutcome::Moire, "对焦"},
     };
     for (const auto& c : cases) {
-        const PhotoCorrection r = CorrectFromPhoto(*c.photo, c.params, Grid(c.params), false, kBudget);
+        const PhotoCorrection r = CorrectFromPhoto(*c.photo, Input(c.params, Grid(c.params), c.shown));
         EXPECT_EQ(c.outcome, r.outcome) << c.name << ": " << r.why;
         EXPECT_NE(std::string::npos, r.why.find(c.says)) << c.name << ": " << r.why;
         EXPECT_TRUE(r.gains.empty()) << c.name;
     }
     // A wall cut by the frame's edge is not measured.
-    std::vector<uint8_t> pixels(photo.Pixels(), photo.Pixels() + photo.Width() * photo.Height());
-    const GrayPhoto cropped(photo.Width() / 2, photo.Height(), [&] {
-        std::vector<uint8_t> half;
-        for (uint32_t y = 0; y < photo.Height(); ++y) {
-            half.insert(half.end(), pixels.begin() + y * photo.Width(),
-                        pixels.begin() + y * photo.Width() + photo.Width() / 2);
-        }
-        return half;
-    }());
-    const PhotoCorrection r = CorrectFromPhoto(cropped, p, Grid(p), false, kBudget);
+    std::vector<uint8_t> half;
+    for (uint32_t y = 0; y < photo.Height(); ++y) {
+        half.insert(half.end(), photo.Pixels() + y * photo.Width(),
+                    photo.Pixels() + y * photo.Width() + photo.Width() / 2);
+    }
+    const PhotoCorrection r = CorrectFromPhoto(GrayPhoto(photo.Width() / 2, photo.Height(), half),
+                                               Input(p, grid, ShownBy::Pattern));
     EXPECT_EQ(PhotoOutcome::NoWall, r.outcome);
-    EXPECT_NE(std::string::npos, r.why.find("edge of the photo")) << r.why;
+    EXPECT_NE(std::string::npos, r.why.find("边缘")) << r.why;
 }
 
 TEST(Photo, PicturesAreDecodedWithinTheBudgetOrRefused) {
-    const ScreenParams p = Params(256, 128, 32, 32);
-    const GrayPhoto photo = Photograph(p, {{1, 1, true, 0.9f}});
-    const std::vector<uint8_t> pixels(photo.Pixels(), photo.Pixels() + photo.Width() * photo.Height());
-    const std::vector<uint8_t> png = Png(photo.Width(), photo.Height(), pixels);
-    PhotoCorrection r = CorrectFromPhotoFile(png.data(), png.size(), p, Grid(p), false, kBudget);
-    ASSERT_EQ(PhotoOutcome::Corrected, r.outcome) << r.why;
-    size_t a = 0, b = 0;
-    EdgesOf(p, {1, 1, true, 0.9f}, a, b);
-    EXPECT_NEAR(GainCancelling(0.9), r.gains[a], 0.0101); // a step more may make up for a corner
-    EXPECT_NEAR(GainCancelling(0.9), r.gains[b], 0.0101);
-
-    const uint64_t need = PhotoDecodeBytes(png.size(), photo.Width(), photo.Height(), 1);
-    r = CorrectFromPhotoFile(png.data(), png.size(), p, Grid(p), false, need - 1);
-    EXPECT_EQ(PhotoOutcome::TooLarge, r.outcome);
-    EXPECT_NE(std::string::npos, r.why.find("can be used now")) << r.why;
+    const std::vector<uint8_t> rgb = {200, 100, 50, 10, 20, 30};
+    std::vector<uint8_t> png;
+    stbi_write_png_to_func(
+        [](void* context, void* data, int size) {
+            auto* out = static_cast<std::vector<uint8_t>*>(context);
+            out->insert(out->end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
+        },
+        &png, 2, 1, 3, rgb.data(), 6);
+    GrayPhoto photo;
+    std::string why;
+    ASSERT_EQ(PictureStatus::Ok, DecodePhoto(png.data(), png.size(), kBudget, photo, why));
+    EXPECT_EQ(2u, photo.Width());
+    EXPECT_EQ(1u, photo.Height());
+    const uint64_t need = PhotoDecodeBytes(png.size(), 2, 1, 3);
+    EXPECT_EQ(PictureStatus::TooLarge, DecodePhoto(png.data(), png.size(), need - 1, photo, why));
+    EXPECT_NE(std::string::npos, why.find("现在只能用")) << why;
+    EXPECT_EQ(PictureStatus::Ok, DecodePhoto(png.data(), png.size(), need, photo, why));
     EXPECT_EQ(UINT64_MAX, PhotoDecodeBytes(0, 0xFFFFFFFFu, 0xFFFFFFFFu, 4));
     // A header announcing 16,000,000 x 16,000,000 pixels is refused from the header, before any decoding.
     std::vector<uint8_t> huge = png;
     for (int i = 0; i < 2; ++i) {
         huge[16 + 4 * i] = 0x00, huge[17 + 4 * i] = 0xF4, huge[18 + 4 * i] = 0x24, huge[19 + 4 * i] = 0x00;
     }
-    r = CorrectFromPhotoFile(huge.data(), huge.size(), p, Grid(p), false, kBudget);
-    EXPECT_EQ(PhotoOutcome::TooLarge, r.outcome);
-    EXPECT_NE(std::string::npos, r.why.find("16000000 x 16000000")) << r.why;
+    EXPECT_EQ(PictureStatus::TooLarge, DecodePhoto(huge.data(), huge.size(), kBudget, photo, why));
+    EXPECT_NE(std::string::npos, why.find("16000000 x 16000000")) << why;
     uint32_t w = 0, h = 0;
     int channels = 0;
     const uint8_t jpeg[] = {0xFF, 0xD8, 0xFF, 0xE0, 0,    4,    0,    0,    0xFF,
@@ -258,7 +401,6 @@ TEST(Photo, PicturesAreDecodedWithinTheBudgetOrRefused) {
     EXPECT_EQ(6000u, w);
     EXPECT_EQ(4000u, h);
     EXPECT_EQ(3, channels);
-
     // A JPEG whose Huffman table claims 272 codes (a decoder's table holds 256) never reaches the decoder.
     std::vector<uint8_t> bad_table = {0xFF, 0xD8, 0xFF, 0xC4, 0x01, 0x23, 0x00};
     bad_table.insert(bad_table.end(), 16, 17);
@@ -267,7 +409,28 @@ TEST(Photo, PicturesAreDecodedWithinTheBudgetOrRefused) {
     const std::vector<std::vector<uint8_t>> not_pictures = {
         {}, {'h', 'e', 'l', 'l', 'o'}, std::vector<uint8_t>(png.begin(), png.begin() + 40), bad_table};
     for (const std::vector<uint8_t>& bytes : not_pictures) {
-        r = CorrectFromPhotoFile(bytes.data(), bytes.size(), p, Grid(p), false, kBudget);
-        EXPECT_EQ(PhotoOutcome::NotAPicture, r.outcome) << bytes.size();
+        EXPECT_EQ(PictureStatus::NotAPicture, DecodePhoto(bytes.data(), bytes.size(), kBudget, photo, why))
+            << bytes.size();
     }
+}
+
+TEST(Photo, ThePhotoModeDrawsKnownContrastsInACheckerboardOverTheJoins) {
+    const GridIndex index{3, 2};
+    const std::vector<int8_t> signs = CalibrationSigns(index);
+    EXPECT_EQ(1, signs[index.Right(0, 0)]);
+    EXPECT_EQ(1, signs[index.Left(1, 0)]);    // both edges of a join alike
+    EXPECT_EQ(-1, signs[index.Right(1, 0)]);  // the next join along the other way
+    EXPECT_EQ(-1, signs[index.Bottom(0, 0)]); // below a module, the other way from right of it
+    EXPECT_EQ(1, signs[index.Top(1, 1)]);
+    EXPECT_EQ(0, signs[index.Right(2, 1)]); // the wall's outer edges face no join
+    EXPECT_EQ(0, signs[index.Top(2, 0)]);
+    EXPECT_EQ(0, signs[index.Left(0, 1)]);
+    EXPECT_FLOAT_EQ(1.04f * 1.1f, CalibratedGain(1.1f, 1));
+    // Gray 128 at gamma 2.2 draws level 186 for the field and 182 for gain 0.96 (index 122).
+    const PatternLight light(Params(64, 32, 16, 16));
+    EXPECT_NEAR(std::pow(182 / 186.0, 2.2), light.Factor(0.96f), 1e-9);
+    EXPECT_DOUBLE_EQ(1.0, light.Factor(1.0f));
+    ScreenParams dark = Params(64, 32, 16, 16);
+    dark.gamma = 0;
+    EXPECT_DOUBLE_EQ(1.0, PatternLight(dark).Factor(1.3f)); // no gamma, nothing known
 }

@@ -6,8 +6,7 @@
 //   ledsim cards [--connect ADDR:PORT]
 //   ledsim export-dat [--connect ADDR:PORT] [--width W --height H] FILE
 //   ledsim render [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png [--width W --height H]
-//   ledsim photo  [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png|FILE.jpg [--camera WxH]
-//                 [--tilt DEG] [--turn DEG] [--roll DEG] [--blur SIGMA] [--noise SIGMA] [--seed N]
+//   ledsim photo  [--connect ADDR:PORT] --gray LEVEL|--input FILE --out FILE.png|FILE.jpg [camera options]
 //
 // serve prints "ledsim: listening on ADDR:PORT" once it accepts connections (port 0 picks a free one).
 #include "hardware/card_layout.h"
@@ -15,6 +14,7 @@
 #include "lib/baselib/byte_order.h"
 #include "lib/baselib/memory_budget.h"
 #include "lib/devicecomm/devicecomm.h"
+#include "photo/photo_picture.h"
 #include "tools/ledsim/camera.h"
 #include "tools/ledsim/controller.h"
 #include "tools/ledsim/png.h"
@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -45,27 +46,31 @@ void OnSignal(int) {
 }
 
 int Usage() {
-    std::fprintf(
-        stderr, "usage: ledsim serve [--listen ADDR:PORT] [--topology FILE] [--state DIR] [--journal FILE]\n"
-                "                    [--close-after-writes N] [--delay-ms N] [--refuse]\n"
-                "       ledsim read [--connect ADDR:PORT] PORT CARD ADDRESS LENGTH\n"
-                "       ledsim cards [--connect ADDR:PORT]\n"
-                "       ledsim export-dat [--connect ADDR:PORT] [--width W --height H] FILE\n"
-                "         writes what the cards hold as a coefficient file: one byte per screen pixel,\n"
-                "         row-major, 128 where no card covers a pixel; the screen defaults to the\n"
-                "         extent of the cards\n"
-                "       ledsim render [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png\n"
-                "                     [--width W --height H]\n"
-                "         writes the picture the wall shows for a uniform gray input (its seams, and the\n"
-                "         cards' coefficients where their correction is on) and prints the residual\n"
-                "         seam visibility\n"
-                "       ledsim photo [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png|FILE.jpg\n"
-                "                    [--camera WxH] [--tilt DEG] [--turn DEG] [--roll DEG] [--blur SIGMA]\n"
-                "                    [--noise SIGMA] [--seed N]\n"
-                "         writes what a camera sees of that picture: the wall on a dark surround, turned a\n"
-                "         few degrees (defaults tilt 3, turn -4, roll 1), lens blur (0.8 camera pixels),\n"
-                "         vignetting, sensor noise (1.0 levels), sRGB; without --camera the frame gives\n"
-                "         2.5 camera pixels per wall pixel\n");
+    std::fprintf(stderr,
+                 "usage: ledsim serve [--listen ADDR:PORT] [--topology FILE] [--state DIR] [--journal FILE]\n"
+                 "                    [--close-after-writes N] [--delay-ms N] [--refuse]\n"
+                 "       ledsim read [--connect ADDR:PORT] PORT CARD ADDRESS LENGTH\n"
+                 "       ledsim cards [--connect ADDR:PORT]\n"
+                 "       ledsim export-dat [--connect ADDR:PORT] [--width W --height H] FILE\n"
+                 "         writes what the cards hold as a coefficient file: one byte per screen pixel,\n"
+                 "         row-major, 128 where no card covers a pixel; the screen defaults to the\n"
+                 "         extent of the cards\n"
+                 "       ledsim render [--connect ADDR:PORT] --gray LEVEL [--gamma G] --out FILE.png\n"
+                 "                     [--width W --height H]\n"
+                 "         writes the picture the wall shows for a uniform gray input (its seams, and the\n"
+                 "         cards' coefficients where their correction is on) and prints the residual\n"
+                 "         seam visibility\n"
+                 "       ledsim photo [--connect ADDR:PORT] --gray LEVEL|--input FILE [--gamma G]\n"
+                 "                    --out FILE.png|FILE.jpg [--camera WxH] [--lit X,Y,W,H] [--ideal]\n"
+                 "                    [--tilt DEG] [--turn DEG] [--roll DEG] [--emitter SHARE] [--k1 K]\n"
+                 "                    [--k2 K] [--blur SIGMA] [--defocus SIGMA] [--vignetting SHARE]\n"
+                 "                    [--room SHARE] [--glare SHARE] [--noise SCALE] [--gray-sensor]\n"
+                 "                    [--white-balance ERROR] [--tone STRENGTH] [--exposure STOPS]\n"
+                 "                    [--sharpen AMOUNT] [--quality Q] [--input-gamma G] [--seed N]\n"
+                 "         writes what a phone's camera records of that picture: emitters as dots,\n"
+                 "         a lens that bends and blurs, a Bayer sensor with noise, automatic exposure,\n"
+                 "         an S-shaped tone curve, sharpening, an RGB JPEG (every option in\n"
+                 "         tools/ledsim/README.md); --ideal: the old ideal camera\n");
     return 2;
 }
 
@@ -370,6 +375,8 @@ struct RenderOptions {
     double gamma = 1.0;
     std::string out;
     bool photo = false;
+    std::string input;        // a picture of what the desktop shows on the wall, instead of --gray
+    double input_gamma = 2.2; // how the wall's processor decodes the desktop's levels
     ledsim::CameraOptions camera;
 };
 
@@ -383,17 +390,72 @@ bool Decimal(const std::string& text, double min, double max, double& out) {
     return true;
 }
 
+// "A<sep>B<sep>..." as `count` numbers within min..max.
+bool Numbers(const std::string& text, char sep, size_t count, long long min, long long max, long long* out) {
+    size_t from = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t to = i + 1 < count ? text.find(sep, from) : text.size();
+        if (to == std::string::npos || !Number(text.substr(from, to - from), min, max, out[i])) {
+            return false;
+        }
+        from = to + 1;
+    }
+    return true;
+}
+
+// The camera's options that take a decimal, with their ranges.
+struct CameraDecimal {
+    const char* key;
+    double min;
+    double max;
+    double ledsim::CameraOptions::*field;
+};
+const CameraDecimal kCameraDecimals[] = {
+    {"--tilt", -40, 40, &ledsim::CameraOptions::tilt},
+    {"--turn", -40, 40, &ledsim::CameraOptions::turn},
+    {"--roll", -20, 20, &ledsim::CameraOptions::roll},
+    {"--emitter", 0.05, 1, &ledsim::CameraOptions::emitter},
+    {"--k1", -0.5, 0.5, &ledsim::CameraOptions::k1},
+    {"--k2", -0.5, 0.5, &ledsim::CameraOptions::k2},
+    {"--blur", 0, 10, &ledsim::CameraOptions::blur},
+    {"--defocus", 0, 10, &ledsim::CameraOptions::defocus},
+    {"--vignetting", 0, 0.9, &ledsim::CameraOptions::vignetting},
+    {"--room", 0, 1, &ledsim::CameraOptions::room},
+    {"--glare", 0, 0.5, &ledsim::CameraOptions::glare},
+    {"--noise", 0, 64, &ledsim::CameraOptions::noise},
+    {"--white-balance", -0.5, 0.5, &ledsim::CameraOptions::white_balance},
+    {"--tone", 0, 3, &ledsim::CameraOptions::tone},
+    {"--exposure", -4, 4, &ledsim::CameraOptions::exposure},
+    {"--sharpen", 0, 4, &ledsim::CameraOptions::sharpen},
+};
+
 // The options of render, and for photo those of the camera; false on anything else.
-bool ParseRender(const std::vector<std::string>& args, RenderOptions& o) {
+bool ParseRender(const std::vector<std::string>& given, RenderOptions& o) {
+    std::vector<std::string> args;
+    for (const std::string& a : given) {
+        if (o.photo && a == "--ideal") {
+            o.camera.ideal = true;
+        } else if (o.photo && a == "--gray-sensor") {
+            o.camera.colour = false;
+        } else {
+            args.push_back(a);
+        }
+    }
     if (args.size() % 2 != 0) {
         return false;
     }
     for (size_t i = 0; i + 1 < args.size(); i += 2) {
         const std::string& key = args[i];
         const std::string& value = args[i + 1];
-        long long n = 0;
+        long long n[4] = {};
         bool ok = true;
-        if (key == "--width") {
+        const CameraDecimal* decimal = nullptr;
+        for (const CameraDecimal& d : kCameraDecimals) {
+            decimal = o.photo && key == d.key ? &d : decimal;
+        }
+        if (decimal != nullptr) {
+            ok = Decimal(value, decimal->min, decimal->max, o.camera.*(decimal->field));
+        } else if (key == "--width") {
             ok = Number(value, 1, 1 << 16, o.width);
         } else if (key == "--height") {
             ok = Number(value, 1, 1 << 16, o.height);
@@ -403,25 +465,25 @@ bool ParseRender(const std::vector<std::string>& args, RenderOptions& o) {
             ok = Decimal(value, 1e-9, 10, o.gamma);
         } else if (key == "--out") {
             o.out = value;
+        } else if (key == "--input") {
+            o.input = value;
+        } else if (key == "--input-gamma") {
+            ok = Decimal(value, 0.1, 10, o.input_gamma);
         } else if (o.photo && key == "--camera") {
-            const size_t x = value.find('x');
-            long long w = 0, h = 0;
-            ok = x != std::string::npos && Number(value.substr(0, x), 16, 1 << 15, w) &&
-                 Number(value.substr(x + 1), 16, 1 << 15, h);
-            o.camera.width = static_cast<uint32_t>(w);
-            o.camera.height = static_cast<uint32_t>(h);
-        } else if (o.photo && key == "--tilt") {
-            ok = Decimal(value, -40, 40, o.camera.tilt);
-        } else if (o.photo && key == "--turn") {
-            ok = Decimal(value, -40, 40, o.camera.turn);
-        } else if (o.photo && key == "--roll") {
-            ok = Decimal(value, -20, 20, o.camera.roll);
-        } else if (o.photo && key == "--blur") {
-            ok = Decimal(value, 0, 10, o.camera.blur);
-        } else if (o.photo && key == "--noise") {
-            ok = Decimal(value, 0, 64, o.camera.noise);
-        } else if (o.photo && key == "--seed" && Number(value, 0, 1LL << 62, n)) {
-            o.camera.seed = static_cast<uint64_t>(n);
+            ok = Numbers(value, 'x', 2, 16, 1 << 15, n);
+            o.camera.width = static_cast<uint32_t>(n[0]);
+            o.camera.height = static_cast<uint32_t>(n[1]);
+        } else if (o.photo && key == "--lit") {
+            ok = Numbers(value, ',', 4, 0, 1 << 16, n) && n[2] > 0 && n[3] > 0;
+            for (int k = 0; k < 4; ++k) {
+                o.camera.lit[k] = static_cast<uint32_t>(n[k]);
+            }
+        } else if (o.photo && key == "--quality") {
+            ok = Number(value, 1, 100, n[0]);
+            o.camera.quality = static_cast<int>(n[0]);
+        } else if (o.photo && key == "--seed") {
+            ok = Number(value, 0, 1LL << 62, n[0]);
+            o.camera.seed = static_cast<uint64_t>(n[0]);
         } else {
             ok = false;
         }
@@ -429,7 +491,7 @@ bool ParseRender(const std::vector<std::string>& args, RenderOptions& o) {
             return false;
         }
     }
-    return o.gray >= 0 && !o.out.empty() && (o.width < 0) == (o.height < 0);
+    return (o.gray >= 0 || !o.input.empty()) && !o.out.empty() && (o.width < 0) == (o.height < 0);
 }
 
 bool EndsWith(const std::string& text, const char* tail) {
@@ -486,6 +548,55 @@ bool ReadCardPictures(ICommInterface& device, const std::vector<PlacedCard>& car
     return true;
 }
 
+// The desktop's picture of the wall (any PNG, JPEG or BMP, taken as gray) as the levels the wall's
+// processor makes of it: the desktop's values decoded with the processor's gamma.
+bool ReadInput(const RenderOptions& o, std::vector<float>& levels) {
+    std::ifstream file(o.input, std::ios::binary | std::ios::ate);
+    const std::streamoff size = file ? static_cast<std::streamoff>(file.tellg()) : -1;
+    if (size <= 0 || static_cast<uint64_t>(size) > MemoryBudget() / 4) {
+        std::fprintf(stderr, "ledsim: cannot read %s\n", o.input.c_str());
+        return false;
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    file.seekg(0);
+    file.read(reinterpret_cast<char*>(bytes.data()), size);
+    GrayPhoto picture;
+    std::string why;
+    if (!file ||
+        DecodePhoto(bytes.data(), bytes.size(), MemoryBudget() / 4, picture, why) != PictureStatus::Ok) {
+        std::fprintf(stderr, "ledsim: %s: %s\n", o.input.c_str(),
+                     why.empty() ? "cannot be read" : why.c_str());
+        return false;
+    }
+    if (static_cast<long long>(picture.Width()) != o.width && o.width >= 0) {
+        std::fprintf(stderr, "ledsim: the input picture is not %lld x %lld pixels\n", o.width, o.height);
+        return false;
+    }
+    levels.resize(static_cast<size_t>(picture.Width()) * picture.Height());
+    for (size_t i = 0; i < levels.size(); ++i) {
+        levels[i] = static_cast<float>(255.0 * std::pow(picture.Pixels()[i] / 255.0, o.input_gamma));
+    }
+    return true;
+}
+
+// Writes the picture, or the camera's photo of it, as `o` asks; false when it cannot.
+bool WriteOutput(const RenderOptions& o, const ledsim::Picture& picture, bool photo) {
+    if (!photo) {
+        return WritePng(o.out, picture.width, picture.height, 1, picture.pixels);
+    }
+    const ledsim::CameraPicture shot =
+        ledsim::TakePhoto(picture.levels, picture.width, picture.height, o.camera);
+    const int quality = o.camera.ideal ? 95 : o.camera.quality;
+    const bool written = EndsWith(o.out, ".png")
+                             ? WritePng(o.out, shot.width, shot.height, shot.channels, shot.pixels)
+                             : WriteJpeg(o.out, shot.width, shot.height, shot.channels, shot.pixels, quality);
+    if (written) {
+        std::printf("ledsim: photo of %u x %u camera pixels, %.2f per wall pixel\n", shot.width, shot.height,
+                    shot.pixels_per_wall_pixel);
+    }
+    return written;
+}
+
 int Render(std::vector<std::string> args, bool photo) {
     CCommInstMan manager;
     Device device = Open(args, manager);
@@ -506,10 +617,18 @@ int Render(std::vector<std::string> args, bool photo) {
     if (!ReadWallModel(*device, wall)) {
         return 1;
     }
+    std::vector<float> input;
+    if (!o.input.empty() && !ReadInput(o, input)) {
+        return 1;
+    }
     if (o.width < 0) {
         CardsExtent(cards, o.width, o.height);
     }
     const uint64_t cells = static_cast<uint64_t>(o.width) * static_cast<uint64_t>(o.height);
+    if (!input.empty() && input.size() != cells) {
+        std::fprintf(stderr, "ledsim: the input picture is not %lld x %lld pixels\n", o.width, o.height);
+        return 1;
+    }
     if (cells == 0 || cells * 14 > MemoryBudget()) {
         std::fprintf(stderr, "ledsim: no picture of %lld x %lld pixels can be made\n", o.width, o.height);
         return 1;
@@ -518,8 +637,8 @@ int Render(std::vector<std::string> args, bool photo) {
     if (photo) {
         ledsim::CameraFrame(o.camera, static_cast<uint32_t>(o.width), static_cast<uint32_t>(o.height),
                             frame_width, frame_height);
-        if (static_cast<uint64_t>(frame_width) * frame_height * 10 > MemoryBudget() ||
-            frame_width > (1u << 15) || frame_height > (1u << 15)) {
+        if (ledsim::CameraBytes(frame_width, frame_height) > MemoryBudget() || frame_width > (1u << 15) ||
+            frame_height > (1u << 15)) {
             std::fprintf(stderr, "ledsim: no photo of %u x %u camera pixels can be made\n", frame_width,
                          frame_height);
             return 1;
@@ -529,21 +648,10 @@ int Render(std::vector<std::string> args, bool photo) {
     if (!ReadCardPictures(*device, cards, pictures)) {
         return 1;
     }
-    ledsim::Picture picture = ledsim::RenderWall(wall, pictures, static_cast<uint32_t>(o.width),
-                                                 static_cast<uint32_t>(o.height), o.gray, o.gamma);
-    bool written = false;
-    if (photo) {
-        const ledsim::CameraPicture shot =
-            ledsim::TakePhoto(picture.levels, picture.width, picture.height, o.camera);
-        written = EndsWith(o.out, ".png") ? WriteGrayPng(o.out, shot.width, shot.height, shot.pixels)
-                                          : WriteGrayJpeg(o.out, shot.width, shot.height, shot.pixels);
-        if (written) {
-            std::printf("ledsim: photo of %u x %u camera pixels, %.2f per wall pixel\n", shot.width,
-                        shot.height, shot.pixels_per_wall_pixel);
-        }
-    } else {
-        written = WriteGrayPng(o.out, picture.width, picture.height, picture.pixels);
-    }
+    const ledsim::Picture picture =
+        ledsim::RenderWall(wall, pictures, static_cast<uint32_t>(o.width), static_cast<uint32_t>(o.height),
+                           o.gray < 0 ? 128 : o.gray, o.gamma, input.empty() ? nullptr : &input);
+    const bool written = WriteOutput(o, picture, photo);
     if (!written) {
         std::fprintf(stderr, "ledsim: cannot write %s\n", o.out.c_str());
         return 1;

@@ -171,42 +171,27 @@ std::vector<uint8_t> PixelCoefficients(const std::vector<CardPicture>& cards, ui
     return coefficient;
 }
 
-} // namespace
-
-Picture RenderWall(const Wall& wall, const std::vector<CardPicture>& cards, uint32_t width, uint32_t height,
-                   double gray, double gamma) {
-    const std::vector<uint8_t> coefficient = PixelCoefficients(cards, width, height);
-    Picture picture;
-    picture.width = width;
-    picture.height = height;
-    picture.pixels.resize(coefficient.size());
-    picture.levels.resize(coefficient.size());
-    std::vector<double> levels(coefficient.size());
-    for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
-            const size_t i = static_cast<size_t>(y) * width + x;
-            const double level = Mapped(gray * wall.Factor(x, y) * coefficient[i] / 128.0, gamma);
-            levels[i] = level;
-            picture.levels[i] = static_cast<float>(level);
-            picture.pixels[i] = static_cast<uint8_t>(std::lround(level));
-        }
-    }
-    // Each join's two facing lines, each a whole module edge inside the picture.
-    const double field = Mapped(gray, gamma);
-    const auto line_mean = [&](uint32_t x0, uint32_t y0, bool vertical) {
-        double sum = 0;
+// The largest deviation of a join's edge line, each a whole module edge inside the picture, from what
+// the input asks of the same pixels (`asked`, the level each pixel would show without seams or cards).
+template <typename Asked>
+void MeasureResidual(const Wall& wall, const std::vector<double>& levels, uint32_t width, uint32_t height,
+                     Asked asked, Picture& picture) {
+    const auto line_mean = [&](uint32_t x0, uint32_t y0, bool vertical, double& wanted) {
+        double sum = 0, want = 0;
         uint32_t n = 0;
         for (uint32_t k = 0; k < (vertical ? wall.module_height : wall.module_width); ++k) {
             const uint32_t x = vertical ? x0 : x0 + k;
             const uint32_t y = vertical ? y0 + k : y0;
             if (x < width && y < height) {
                 sum += levels[static_cast<size_t>(y) * width + x];
+                want += asked(static_cast<size_t>(y) * width + x);
                 ++n;
             }
         }
-        return n == 0 ? field : sum / n;
+        wanted = n == 0 ? 0 : want / n;
+        return n == 0 ? 0 : sum / n;
     };
-    for (uint32_t r = 0; r < wall.rows && field > 0; ++r) {
+    for (uint32_t r = 0; r < wall.rows; ++r) {
         for (uint32_t c = 0; c < wall.columns; ++c) {
             const uint32_t left = c * wall.module_width;
             const uint32_t top = r * wall.module_height;
@@ -220,15 +205,14 @@ Picture RenderWall(const Wall& wall, const std::vector<CardPicture>& cards, uint
                           {r + 1 < wall.rows, left, top + wall.module_height - 1, left,
                            top + wall.module_height, false, "below"}};
             for (const auto& j : joins) {
-                if (!j.present) {
-                    continue;
-                }
-                for (const double mean :
-                     {line_mean(j.x0, j.y0, j.vertical), line_mean(j.x1, j.y1, j.vertical)}) {
-                    const double deviation = std::fabs(mean - field) / field * 100.0;
+                for (int k = 0; k < 2 && j.present; ++k) {
+                    double wanted = 0;
+                    const double mean =
+                        line_mean(k == 0 ? j.x0 : j.x1, k == 0 ? j.y0 : j.y1, j.vertical, wanted);
+                    const double deviation = wanted > 0 ? std::fabs(mean - wanted) / wanted * 100.0 : 0;
                     if (deviation > picture.residual_percent) {
                         picture.residual_percent = deviation;
-                        picture.residual_brighter = mean > field;
+                        picture.residual_brighter = mean > wanted;
                         char name[96];
                         std::snprintf(name, sizeof(name), "the join %s module (%u, %u)", j.side, c, r);
                         picture.residual_join = name;
@@ -237,6 +221,34 @@ Picture RenderWall(const Wall& wall, const std::vector<CardPicture>& cards, uint
             }
         }
     }
+}
+
+} // namespace
+
+Picture RenderWall(const Wall& wall, const std::vector<CardPicture>& cards, uint32_t width, uint32_t height,
+                   double gray, double gamma, const std::vector<float>* input) {
+    if (input != nullptr && input->size() != static_cast<size_t>(width) * height) {
+        input = nullptr;
+    }
+    const auto fed = [&](size_t i) { return input != nullptr ? static_cast<double>((*input)[i]) : gray; };
+    const std::vector<uint8_t> coefficient = PixelCoefficients(cards, width, height);
+    Picture picture;
+    picture.width = width;
+    picture.height = height;
+    picture.pixels.resize(coefficient.size());
+    picture.levels.resize(coefficient.size());
+    std::vector<double> levels(coefficient.size());
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const size_t i = static_cast<size_t>(y) * width + x;
+            const double level = Mapped(fed(i) * wall.Factor(x, y) * coefficient[i] / 128.0, gamma);
+            levels[i] = level;
+            picture.levels[i] = static_cast<float>(level);
+            picture.pixels[i] = static_cast<uint8_t>(std::lround(level));
+        }
+    }
+    MeasureResidual(
+        wall, levels, width, height, [&](size_t i) { return Mapped(fed(i), gamma); }, picture);
     return picture;
 }
 

@@ -76,8 +76,9 @@ struct Picture {
 
 // The picture the wall shows for a uniform gray input: per pixel the gray level times the join factor
 // where a seam is, times the card's coefficient / 128 when its correction is on, through the gamma,
-// clipped to 0..255.
+// clipped to 0..255. With `input` (width x height gray levels, row-major) each pixel takes its own level
+// from it instead of `gray`: what the desktop shows on the wall, such as the pattern window.
 Picture RenderWall(const Wall& wall, const std::vector<CardPicture>& cards, uint32_t width, uint32_t height,
-                   double gray, double gamma);
+                   double gray, double gamma, const std::vector<float>* input = nullptr);
 
 } // namespace ledsim
