@@ -138,12 +138,12 @@ void MainFrame::CorrectFromPhotoCommand() {
     InstallPhotoGains(params, result.gains);
     wchar_t text[512];
     if (result.largest_where.empty()) {
-        _snwprintf(text, 512, L"照片校正完成：改动了 %u 条缝隙。照片上的模块边缘与底色没有可测的偏差。",
+        _snwprintf(text, 512, L"照片校正完成：改动了 %u 条缝隙。照片上的模组边与底色没有可测的偏差。",
                    result.changed_seams);
     } else {
         _snwprintf(
             text, 512,
-            L"照片校正完成：改动了 %u 条缝隙。测得的最大偏差为 %.2f %%（%ls），在模块 (%u, %u) %ls的接缝。",
+            L"照片校正完成：改动了 %u 条缝隙。测得的最大偏差为 %.2f %%（%ls），在模组 (%u, %u) %ls的缝隙。",
             result.changed_seams, result.largest_percent, result.largest_brighter ? L"偏亮" : L"偏暗",
             result.largest_column, result.largest_row, result.largest_below ? L"下方" : L"右侧");
     }

@@ -18,6 +18,8 @@ def render(sim, out, gray=128):
     check(result.returncode == 0 and out.exists(), f"render: {result.stdout}{result.stderr}")
     m = re.match(r"ledsim: residual seam visibility ([0-9.]+) % \((?:brighter|darker)\) at (.*)", result.stdout)
     check(m is not None, f"render printed {result.stdout!r}")
+    # The pixel that selects the join it names, for the test that tunes that join.
+    render.click = re.search(r"click at (\d+), (\d+) in the pattern window", result.stdout)
     return float(m.group(1)), m.group(2).strip()
 
 
@@ -50,7 +52,10 @@ def test_a_bright_seam_is_tuned_away_and_the_render_shows_it_gone():
     for _ in range(20):
         gains.append(model.step_wheel(gains[-1], up=False))
     notches = min(range(len(gains)), key=lambda n: abs(model.quantise(gains[n]) / 128 * 1.05 - 1))
-    xdotool("mousemove", str(X0 + 2 * MW + 2), str(Y0 + 2 * MH + 24), "click", "1")
+    # Where the render says, the tool selects the join the render names, and names it the same way.
+    xdotool("mousemove", str(X0 + int(render.click[1])), str(Y0 + int(render.click[2])), "click", "1")
+    wait_until(lambda: uidriver("get", "lab_selection")[1].strip() == "模组 (1, 2) 右侧的缝隙 增益 1.000",
+               message="the join named as the render names it")
     time.sleep(0.8)
     for _ in range(notches):
         xdotool("click", "5")

@@ -69,15 +69,18 @@ TEST(SeamSelection, TheLabelNamesTheModuleTheEdgeAndBothGainsWhenTheyDiffer) {
     EXPECT_EQ(L"未选择", SelectionText(grid, Sizes()));
     SelectedAt(grid, 70, 10); // left edge of module (1, 0) and right edge of module (0, 0)
     grid.StepSelectedGains(true);
-    EXPECT_EQ(L"模块 列1 行0 左边 增益 1.005", SelectionText(grid, Sizes()));
+    EXPECT_EQ(L"模组 (0, 0) 右侧的缝隙 增益 1.005", SelectionText(grid, Sizes()));
     grid.Records()[27].gain = 0.995f;
-    EXPECT_EQ(L"模块 列1 行0 左边 增益 1.005，对面 列0 行0 右边 增益 0.995", SelectionText(grid, Sizes()));
+    EXPECT_EQ(L"模组 (0, 0) 右侧的缝隙：(0, 0) 右边 增益 0.995，(1, 0) 左边 增益 1.005",
+              SelectionText(grid, Sizes()));
+    SelectedAt(grid, 32, 66); // the bottom edge of module (0, 1) and the top edge of module (0, 2)
+    EXPECT_EQ(L"模组 (0, 1) 下方的缝隙 增益 1.000", SelectionText(grid, Sizes()));
     SelectedAt(grid, 32, 95);
-    EXPECT_EQ(L"模块 列0 行2 下边 增益 1.000", SelectionText(grid, Sizes()));
+    EXPECT_EQ(L"模组 (0, 2) 下边（屏幕边缘）增益 1.000", SelectionText(grid, Sizes()));
     // A grid of other sizes (an imported file's) is named by record, and no arrow key moves on it.
     ScreenParams other = Sizes();
     other.mod_height = 16;
-    EXPECT_EQ(L"模块 记录15 增益 1.000", SelectionText(grid, other));
+    EXPECT_EQ(L"模组边记录 15 增益 1.000", SelectionText(grid, other));
     uint16_t x = 0;
     uint16_t y = 0;
     EXPECT_FALSE(NeighbourSeamPoint(grid, other, SeamMove::Up, x, y));
