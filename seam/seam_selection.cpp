@@ -73,17 +73,42 @@ const wchar_t* EdgeName(uint64_t block) {
     return kNames[block < 4 ? block : 3];
 }
 
-std::wstring Describe(const SeamGrid& grid, uint64_t index, bool shaped, uint64_t cols, uint64_t rows) {
-    wchar_t text[128];
-    const double gain = grid.Segments()[static_cast<size_t>(index)].gain;
+// One edge: "(1, 12) 下边", or by its record when the grid does not match the sizes.
+std::wstring EdgeText(uint64_t index, bool shaped, uint64_t cols, uint64_t rows) {
+    wchar_t text[96];
     if (shaped) {
         const uint64_t n = cols * rows;
-        std::swprintf(text, 128, L"列%llu 行%llu %ls 增益 %.3f",
-                      static_cast<unsigned long long>(index % n % cols),
-                      static_cast<unsigned long long>(index % n / cols), EdgeName(index / n), gain);
+        std::swprintf(text, 96, L"(%llu, %llu) %ls", static_cast<unsigned long long>(index % n % cols),
+                      static_cast<unsigned long long>(index % n / cols), EdgeName(index / n));
     } else {
-        std::swprintf(text, 128, L"记录%llu 增益 %.3f", static_cast<unsigned long long>(index), gain);
+        std::swprintf(text, 96, L"模组边记录 %llu", static_cast<unsigned long long>(index));
     }
+    return text;
+}
+
+// The seam the edge faces, named as the simulator and the photo correction name it: by the module above
+// it or left of it ("模组 (1, 12) 下方的缝隙" is also the top edge of module (1, 13)); an edge on the
+// screen's border faces no other module.
+std::wstring SeamName(uint64_t index, bool shaped, uint64_t cols, uint64_t rows) {
+    if (!shaped) {
+        return EdgeText(index, false, cols, rows);
+    }
+    const SeamPlace s = PlaceOf(index, cols, rows);
+    const uint64_t last = s.horizontal ? rows : cols;
+    if (s.line == 0 || s.line == last) {
+        return L"模组 " + EdgeText(index, true, cols, rows) + L"（屏幕边缘）";
+    }
+    wchar_t text[96];
+    const uint64_t c = s.horizontal ? s.along : s.line - 1;
+    const uint64_t r = s.horizontal ? s.line - 1 : s.along;
+    std::swprintf(text, 96, L"模组 (%llu, %llu) %ls的缝隙", static_cast<unsigned long long>(c),
+                  static_cast<unsigned long long>(r), s.horizontal ? L"下方" : L"右侧");
+    return text;
+}
+
+std::wstring GainText(float gain) {
+    wchar_t text[32];
+    std::swprintf(text, 32, L"增益 %.3f", static_cast<double>(gain));
     return text;
 }
 
@@ -129,17 +154,20 @@ std::wstring SelectionText(const SeamGrid& grid, const ScreenParams& params) {
     uint64_t cols = 0;
     uint64_t rows = 0;
     const bool shaped = Shape(grid, params, cols, rows);
-    std::wstring text = L"模块 " + Describe(grid, static_cast<uint64_t>(first), shaped, cols, rows);
-    // The facing edge across the seam: shown only when its gain differs, which is what the operator
-    // must know (the wheel moves both alike).
     const std::vector<SeamSegment>& s = grid.Segments();
-    for (size_t i = static_cast<size_t>(first) + 1; i < s.size(); ++i) {
+    const size_t a = static_cast<size_t>(first);
+    std::wstring text = SeamName(a, shaped, cols, rows);
+    // Both edges across the seam, by name, only when their gains differ: that is what the operator
+    // must know (the wheel moves both alike). The module above or left of the seam first, as its name
+    // says: its edge lies later in the grid (bottom and right edges follow top and left ones).
+    for (size_t i = a + 1; i < s.size(); ++i) {
         if (s[i].selected != 0) {
-            if (s[i].gain != s[static_cast<size_t>(first)].gain) {
-                text += L"，对面 " + Describe(grid, i, shaped, cols, rows);
+            if (s[i].gain != s[a].gain) {
+                return text + L"：" + EdgeText(i, shaped, cols, rows) + L" " + GainText(s[i].gain) + L"，" +
+                       EdgeText(a, shaped, cols, rows) + L" " + GainText(s[a].gain);
             }
             break;
         }
     }
-    return text;
+    return text + (text.back() == L'）' ? L"" : L" ") + GainText(s[a].gain);
 }

@@ -22,6 +22,7 @@ bool NeighbourSeamPoint(const SeamGrid& grid, const ScreenParams& params, SeamMo
 // the 16 bits of a click.
 bool CentrePoint(const ScreenParams& params, uint16_t& x, uint16_t& y);
 
-// "模块 列1 行0 左边 增益 1.010", with the facing edge's gain too when it differs; "未选择" when
-// nothing is selected.
+// The selected seam named by the module above it or left of it, as the simulator names a join:
+// "模组 (1, 12) 下方的缝隙 增益 1.010"; with both edges' gains when they differ ("模组 (0, 0) 右侧的缝隙：
+// (0, 0) 右边 增益 0.995，(1, 0) 左边 增益 1.005"); "未选择" when nothing is selected.
 std::wstring SelectionText(const SeamGrid& grid, const ScreenParams& params);

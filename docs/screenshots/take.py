@@ -1,8 +1,10 @@
-"""Takes the manual's screenshots from real runs of the tool and the simulator, under Xvfb: the main
-window, the pattern window with a seam being tuned, the progress window of an upload, the default
-practice wall before and after its most visible seam is tuned away, and after a correction from a photo
-of it, and the main window at 150 % display scaling. Run through scripts/screenshots;
-the pictures land in docs/screenshots/."""
+"""Takes the manual's screenshots from real runs of the tool and the simulator, under Xvfb at 96 DPI:
+the main window, the pattern window with a seam being tuned, the progress window of an upload, the
+message boxes of a photo correction and of a missing controller, the default practice wall before and
+after its most visible seam is tuned away, and after a correction from a photo of it, and the main
+window at 150 % display scaling. Every picture of a window is the window itself, pixel for pixel, and
+the manual prints it at that size. Run through scripts/screenshots; the pictures land in
+docs/screenshots/."""
 
 import re
 import subprocess
@@ -25,6 +27,14 @@ def xdotool(*args):
     subprocess.run(["xdotool", *args], check=True)
 
 
+def window_rect(title):
+    """The rectangle of the top-level window with that title, frame and caption included."""
+    out = subprocess.run(["xdotool", "search", "--name", f"^{re.escape(title)}$", "getwindowgeometry", "--shell",
+                          "%@"], capture_output=True, text=True, check=True).stdout
+    values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+    return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+
 def render(sim, name, gamma):
     out = subprocess.run([str(harness.NATIVE_BIN / "ledsim"), "render", "--connect", f"127.0.0.1:{sim.port}",
                           "--gray", "128", "--gamma", gamma, "--out", str(OUT / name)],
@@ -40,17 +50,15 @@ def main():
         x, y, w, h, _ = harness.window_state()
         harness.Screen.save_png(OUT / "main-window.png", crop=(x, y, w, h))
 
-        # The seam the wall shows most, and how many notches take it away.
-        m = re.search(r"([0-9.]+) % \((brighter|darker)\) at the join (right of|below) module \((\d+), (\d+)\)",
-                      render(sim, "wall-uncorrected.png", "1.0"))
+        # The seam the wall shows most, where the render says to click, and how many notches take it away.
+        out = render(sim, "wall-uncorrected.png", "1.0")
+        m = re.search(r"([0-9.]+) % \((brighter|darker)\) at the join", out)
+        point = tuple(int(v) for v in re.search(r"click at (\d+), (\d+) in the pattern window", out).groups())
         factor = 1 + float(m.group(1)) / 100 * (1 if m.group(2) == "brighter" else -1)
-        c, r = int(m.group(4)), int(m.group(5))
         gains = [1.0]
         for _ in range(40):
             gains.append(model.step_wheel(gains[-1], up=factor < 1))
         notches = min(range(len(gains)), key=lambda n: abs(model.quantise(gains[n]) / 128 * factor - 1))
-        point = ((c + 1) * MW + 2, r * MH + MH // 2) if m.group(3) == "right of" else (c * MW + MW // 2,
-                                                                                      (r + 1) * MH + 2)
 
         harness.uidriver("set", "edt_start_x", str(X0))
         harness.uidriver("click", "btn_screen_ctr")
@@ -70,7 +78,7 @@ def main():
         harness.uidriver("click", "btn_send_to_hardware")
         harness.wait_until(lambda: len(harness.uidriver("--timeout", "0", "progress", check_rc=False)[1]
                                        .splitlines()) >= 4, timeout=20, message="the progress window")
-        harness.Screen.save_png(OUT / "progress-window.png", crop=(x, y, w, h))
+        harness.Screen.save_png(OUT / "progress-window.png", crop=window_rect("Veltra-Seam"))
         harness.uidriver("msgbox", "--timeout", "30")
         harness.uidriver("msgbox", "--ok")
         harness.uidriver("click", "chkbox_Enable")
@@ -86,12 +94,23 @@ def main():
         harness.uidriver("filedialog", harness.win_path(photo))
         harness.uidriver("msgbox", "--timeout", "120")
         time.sleep(0.3)
-        harness.Screen.save_png(OUT / "photo-correction-box.png", crop=(x, y, w, h))
+        harness.Screen.save_png(OUT / "photo-correction-box.png", crop=window_rect("照片校正"))
         harness.uidriver("msgbox", "--ok")
         harness.uidriver("click", "btn_send_to_hardware")
         harness.uidriver("msgbox", "--timeout", "30")
         harness.uidriver("msgbox", "--ok")
         render(sim, "wall-photo-corrected.png", "1.0")
+        harness.uidriver("click", "closebtn")
+        tool.wait_exit()
+
+        # No controller where devicecomm.ini points: what the operator sees first.
+        sim.stop()
+        tool = harness.Tool(harness.tool_for(sim.port, folder="no-controller")).start().wait_ready()
+        harness.uidriver("click", "btn_screen_ctr")
+        harness.uidriver("msgbox", "--timeout", "30")
+        time.sleep(0.3)
+        harness.Screen.save_png(OUT / "device-errer-box.png", crop=window_rect("warnning"))
+        harness.uidriver("msgbox", "--ok")
         harness.uidriver("click", "closebtn")
         tool.wait_exit()
 

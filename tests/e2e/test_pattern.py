@@ -94,7 +94,7 @@ def test_undo_redo_coarse_notch_arrow_keys_and_the_selection_label():
     check(label() == "未选择", f"nothing selected at start: {label()!r}")
     open_pattern()
     xdotool("mousemove", str(X0 + 70), str(Y0 + 10), "click", "1")
-    wait_until(lambda: label() == "模块 列1 行0 左边 增益 1.000", message="the label after a click")
+    wait_until(lambda: label() == "模组 (0, 0) 右侧的缝隙 增益 1.000", message="the label after a click")
     time.sleep(0.8)  # the blink
     close_pattern_with_escape()
     before = save_seam_file(folder / "before.chk")
@@ -103,7 +103,7 @@ def test_undo_redo_coarse_notch_arrow_keys_and_the_selection_label():
     gains = [1.0] * len(SEGMENTS)
     for step in ("1.005", "1.010", "1.015"):
         xdotool("click", "4")
-        wait_until(lambda: label() == f"模块 列1 行0 左边 增益 {step}", message=f"the label at {step}")
+        wait_until(lambda: label() == f"模组 (0, 0) 右侧的缝隙 增益 {step}", message=f"the label at {step}")
         for i in first:
             gains[i] = model.step_wheel(gains[i])
     check_pattern(gains, "three notches")
@@ -122,7 +122,7 @@ def test_undo_redo_coarse_notch_arrow_keys_and_the_selection_label():
     coarse = 1.0
     for _ in range(10):
         coarse = model.step_wheel(coarse)
-    wait_until(lambda: label() == f"模块 列2 行0 左边 增益 {coarse:.3f}", message="the label after a Shift notch")
+    wait_until(lambda: label() == f"模组 (1, 0) 右侧的缝隙 增益 {coarse:.3f}", message="the label after a Shift notch")
     close_pattern_with_escape()
     _, records = model.read_seam_file(save_seam_file(folder / "coarse.chk"))
     check([records[i][6] for i in first + second] == [gains[first[0]]] * 2 + [coarse] * 2,
@@ -134,5 +134,5 @@ def test_undo_redo_coarse_notch_arrow_keys_and_the_selection_label():
     _, records = model.read_seam_file(save_seam_file(folder / "reset.chk"))
     check(all(r[6] == 1.0 for r in records), "reset")
     xdotool("key", "ctrl+z")
-    wait_until(lambda: label() == f"模块 列2 行0 左边 增益 {coarse:.3f}", message="the reset undone")
+    wait_until(lambda: label() == f"模组 (1, 0) 右侧的缝隙 增益 {coarse:.3f}", message="the reset undone")
     check(save_seam_file(folder / "back.chk") == tuned_file, "every gain back after Ctrl+Z in the main window")

@@ -343,6 +343,9 @@ TEST(Wall, ThePictureMultipliesGrayFactorAndCoefficientThroughTheGamma) {
     // The worst line: below module (1, 0), row 1, columns 4 to 7: 49.8, 50, 50, 50 against 100.
     EXPECT_NEAR(50.05, p.residual_percent, 0.01);
     EXPECT_EQ("the join below module (1, 0)", p.residual_join);
+    EXPECT_EQ("the bottom edge of module (1, 0) and the top edge of module (1, 1)", p.residual_edges);
+    EXPECT_EQ(6u, p.residual_click_x); // halfway along the module below the join, on its first row
+    EXPECT_EQ(2u, p.residual_click_y);
     EXPECT_FALSE(p.residual_brighter);
 
     card.correction_on = false; // the coefficients do nothing while the switch is off

@@ -291,19 +291,22 @@ TEST_F(Grid, TheLabelNamesTheModuleTheEdgeAndBothGainsWhenTheyDiffer) {
     EXPECT_EQ(L"未选择", SelectionText(grid, kWall));
     ClickAt(grid, 190, 48); // left edge of module (3, 1) and right edge of module (2, 1)
     grid.StepSelectedGains(true);
-    EXPECT_EQ(L"模块 列3 行1 左边 增益 1.005", SelectionText(grid, kWall));
+    EXPECT_EQ(L"模组 (2, 1) 右侧的缝隙 增益 1.005", SelectionText(grid, kWall));
     grid.Records()[42].gain = 0.995f;
-    EXPECT_EQ(L"模块 列3 行1 左边 增益 1.005，对面 列2 行1 右边 增益 0.995", SelectionText(grid, kWall));
+    EXPECT_EQ(L"模组 (2, 1) 右侧的缝隙：(2, 1) 右边 增益 0.995，(3, 1) 左边 增益 1.005",
+              SelectionText(grid, kWall));
     ClickAt(grid, 96, 94);
-    EXPECT_EQ(L"模块 列1 行2 下边 增益 1.000", SelectionText(grid, kWall));
+    EXPECT_EQ(L"模组 (1, 2) 下边（屏幕边缘）增益 1.000", SelectionText(grid, kWall));
     ClickAt(grid, 160, 1);
-    EXPECT_EQ(L"模块 列2 行0 上边 增益 1.000", SelectionText(grid, kWall));
+    EXPECT_EQ(L"模组 (2, 0) 上边（屏幕边缘）增益 1.000", SelectionText(grid, kWall));
+    ClickAt(grid, 96, 66); // the bottom edge of module (1, 1) and the top edge of module (1, 2)
+    EXPECT_EQ(L"模组 (1, 1) 下方的缝隙 增益 1.000", SelectionText(grid, kWall));
     ClickAt(grid, 254, 80);
-    EXPECT_EQ(L"模块 列3 行2 右边 增益 1.000", SelectionText(grid, kWall));
+    EXPECT_EQ(L"模组 (3, 2) 右边（屏幕边缘）增益 1.000", SelectionText(grid, kWall));
     // A grid of other sizes (an imported file's) is named by record, and no arrow key moves on it.
     ScreenParams other = kWall;
     other.mod_height = 16;
-    EXPECT_EQ(L"模块 记录47 增益 1.000", SelectionText(grid, other));
+    EXPECT_EQ(L"模组边记录 47 增益 1.000", SelectionText(grid, other));
     uint16_t x = 0;
     uint16_t y = 0;
     EXPECT_FALSE(NeighbourSeamPoint(grid, other, SeamMove::Up, x, y));

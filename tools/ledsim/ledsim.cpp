@@ -661,6 +661,8 @@ int Render(std::vector<std::string> args, bool photo) {
     } else {
         std::printf("ledsim: residual seam visibility %.2f %% (%s) at %s\n", picture.residual_percent,
                     picture.residual_brighter ? "brighter" : "darker", picture.residual_join.c_str());
+        std::printf("ledsim: that join is %s; click at %u, %u in the pattern window to select it\n",
+                    picture.residual_edges.c_str(), picture.residual_click_x, picture.residual_click_y);
     }
     return 0;
 }

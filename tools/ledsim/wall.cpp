@@ -216,6 +216,15 @@ void MeasureResidual(const Wall& wall, const std::vector<double>& levels, uint32
                         char name[96];
                         std::snprintf(name, sizeof(name), "the join %s module (%u, %u)", j.side, c, r);
                         picture.residual_join = name;
+                        // The first pixel of the module after the join, halfway along it: inside the
+                        // triangle of the edge that faces the join, where the tool's click selects it.
+                        std::snprintf(name, sizeof(name),
+                                      "the %s edge of module (%u, %u) and the %s edge of module (%u, %u)",
+                                      j.vertical ? "right" : "bottom", c, r, j.vertical ? "left" : "top",
+                                      j.vertical ? c + 1 : c, j.vertical ? r : r + 1);
+                        picture.residual_edges = name;
+                        picture.residual_click_x = j.vertical ? j.x1 : left + wall.module_width / 2;
+                        picture.residual_click_y = j.vertical ? top + wall.module_height / 2 : j.y1;
                     }
                 }
             }

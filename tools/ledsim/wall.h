@@ -72,6 +72,11 @@ struct Picture {
     double residual_percent = 0; // the largest deviation of an edge line's mean from the field
     bool residual_brighter = false;
     std::string residual_join; // which join that line faces, "" when there is none
+    // The join as the tool names its two module edges, and a pixel of the pattern window (the picture's
+    // own coordinates) whose click selects it there.
+    std::string residual_edges;
+    uint32_t residual_click_x = 0;
+    uint32_t residual_click_y = 0;
 };
 
 // The picture the wall shows for a uniform gray input: per pixel the gray level times the join factor
