@@ -58,7 +58,7 @@ def test_the_client_drives_the_servers_pattern_window_and_keys_stay_local():
     # A photo would change the client's gains only: refused, and the server is not asked for a picture.
     uidriver("click", "btn_photo_correct")
     out = answer_box()
-    check(out.startswith("warnning\t") and "disconnect first" in out, f"the client's box: {out!r}")
+    check(out.startswith("warnning\t") and "请先断开连接" in out, f"the client's box: {out!r}")
     check(uidriver("--timeout", "0", "filedialog", "--cancel", env=b, check_rc=False)[0] != 0, "no dialog there")
     uidriver("click", "btn_screen_ctr")
     check(uidriver("pattern", "--timeout", "20")[1].split() == [str(X0), str(Y0), str(W), str(H)], "client opened")
