@@ -41,9 +41,12 @@ std::wstring SystemErrorText(DWORD code) {
     return out;
 }
 
-bool RunFileDialog(HWND owner, const FileDialogSettings& dialog, std::wstring& chosen) {
-    std::vector<wchar_t> name(kNameCapacity, L'\0');
-    wcsncpy(name.data(), dialog.initial_name, kNameCapacity - 1);
+namespace {
+
+// The dialog's answer in `name`: one full path, or (several chosen) the folder and then each file's
+// name, every part ending in a zero character and the list in a second one.
+bool ShowFileDialog(HWND owner, const FileDialogSettings& dialog, DWORD extra, std::vector<wchar_t>& name) {
+    wcsncpy(name.data(), dialog.initial_name, name.size() - 1);
     // The operator's own folder: the executable's is not writable once installed.
     std::wstring folder = Util::Path::GetUserDataFolder();
     if (folder.empty()) {
@@ -55,15 +58,40 @@ bool RunFileDialog(HWND owner, const FileDialogSettings& dialog, std::wstring& c
     ofn.lpstrFilter = dialog.filter;
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = name.data();
-    ofn.nMaxFile = kNameCapacity;
+    ofn.nMaxFile = static_cast<DWORD>(name.size());
     ofn.lpstrInitialDir = folder.c_str();
     ofn.lpstrDefExt = dialog.default_extension;
-    ofn.Flags = dialog.save ? kSaveOptions : kOpenOptions;
-    const BOOL ok = dialog.save ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn);
-    if (!ok) {
+    ofn.Flags = (dialog.save ? kSaveOptions : kOpenOptions) | extra;
+    return (dialog.save ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn)) != FALSE;
+}
+
+} // namespace
+
+bool RunFileDialog(HWND owner, const FileDialogSettings& dialog, std::wstring& chosen) {
+    std::vector<wchar_t> name(kNameCapacity, L'\0');
+    if (!ShowFileDialog(owner, dialog, 0, name)) {
         return false;
     }
     chosen.assign(name.data());
+    return true;
+}
+
+bool RunMultiFileDialog(HWND owner, const FileDialogSettings& dialog, std::vector<std::wstring>& chosen) {
+    // Room for a few hundred photos' names: a wall of many regions.
+    std::vector<wchar_t> names(65536, L'\0');
+    if (!ShowFileDialog(owner, dialog, OFN_ALLOWMULTISELECT, names)) {
+        return false;
+    }
+    chosen.clear();
+    const std::wstring first(names.data());
+    for (size_t at = first.size() + 1; at < names.size() && names[at] != L'\0';) {
+        const std::wstring file(&names[at]);
+        chosen.push_back(first + (first.empty() || first.back() == L'\\' ? L"" : L"\\") + file);
+        at += file.size() + 1;
+    }
+    if (chosen.empty()) {
+        chosen.push_back(first); // one file: its full path alone
+    }
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct FileDialogSettings {
     bool save;
@@ -21,6 +22,9 @@ struct FileDialogSettings {
 
 // Shows the dialog owned by `owner`, starting in the executable's folder; false when cancelled.
 bool RunFileDialog(HWND owner, const FileDialogSettings& dialog, std::wstring& chosen);
+
+// The same for opening several files at once: every file chosen, with its folder; false when cancelled.
+bool RunMultiFileDialog(HWND owner, const FileDialogSettings& dialog, std::vector<std::wstring>& chosen);
 
 // Writes a file through `produce` into a new file beside `target`, flushes it to disk and only then
 // puts it in the target's place. On any failure the target keeps what it held (or stays absent) and

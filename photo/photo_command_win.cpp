@@ -11,7 +11,9 @@
 #include "seam/pattern_window_win.h"
 #include "seam/screen_params_check.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cwctype>
 #include <vector>
 
 namespace {
@@ -68,6 +70,41 @@ std::vector<SeamSegment> GridForParams(const ScreenParams& params) {
     return fresh.CopySeamGrid();
 }
 
+// Cameras number their photos: "IMG_9.jpg" comes before "IMG_10.jpg", as the operator took them.
+bool NameOrder(const std::wstring& a, const std::wstring& b) {
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (std::iswdigit(a[i]) && std::iswdigit(b[j])) {
+            size_t ei = i, ej = j;
+            while (ei < a.size() && std::iswdigit(a[ei])) {
+                ++ei;
+            }
+            while (ej < b.size() && std::iswdigit(b[ej])) {
+                ++ej;
+            }
+            std::wstring x = a.substr(i, ei - i), y = b.substr(j, ej - j);
+            x.erase(0, std::min(x.find_first_not_of(L'0'), x.size()));
+            y.erase(0, std::min(y.find_first_not_of(L'0'), y.size()));
+            if (x.size() != y.size() || x != y) {
+                return x.size() != y.size() ? x.size() < y.size() : x < y;
+            }
+            i = ei, j = ej;
+            continue;
+        }
+        const wint_t x = std::towlower(a[i]), y = std::towlower(b[j]);
+        if (x != y) {
+            return x < y;
+        }
+        ++i, ++j;
+    }
+    return a.size() - i < b.size() - j;
+}
+
+bool SameSizes(const ScreenParams& a, const ScreenParams& b) {
+    return a.screen_width == b.screen_width && a.screen_height == b.screen_height &&
+           a.mod_width == b.mod_width && a.mod_height == b.mod_height;
+}
+
 } // namespace
 
 // The one place where a photo's gains enter the grid: built as opening the pattern window would build
@@ -120,9 +157,7 @@ PhotoInput PhotoCommand::WhatTheWallShowed(const ScreenParams& params, std::wstr
     const CScreenCtrlWnd::PhotoModeRecord* mode =
         g_patternWindow != nullptr ? &g_patternWindow->LastPhotoMode() : nullptr;
     if (mode != nullptr && mode->shown && mode->gains.size() == input.grid.size() &&
-        mode->params.screen_width == params.screen_width &&
-        mode->params.screen_height == params.screen_height && mode->params.mod_width == params.mod_width &&
-        mode->params.mod_height == params.mod_height) {
+        SameSizes(mode->params, params)) {
         input.shown = ShownBy::PhotoMode;
         input.applied = mode->gains;
     }
@@ -135,6 +170,9 @@ std::wstring PhotoCommand::Describe(const PhotoCorrection& result, const std::ws
         text = L"照片校正完成：改动了 " + std::to_wstring(result.changed_seams) + L" 条缝隙。";
     } else {
         text = Wide(result.why);
+    }
+    for (const std::string& unusable : result.unusable) {
+        text += L"\n" + Wide(unusable);
     }
     wchar_t line[256];
     if (result.largest_where.empty()) {
@@ -180,21 +218,51 @@ void PhotoCommand::CorrectFromPhotoCommand(bool replayed, bool linked) {
                            L"warnning");
         return;
     }
-    std::wstring path;
-    if (!RunFileDialog(host_.Window(), kPhotoDialog, path)) {
+    std::vector<std::wstring> paths;
+    if (!RunMultiFileDialog(host_.Window(), kPhotoDialog, paths)) {
         return;
     }
+    std::sort(paths.begin(), paths.end(), NameOrder);
     const WaitCursor busy;
-    std::vector<uint8_t> bytes;
-    std::wstring why;
-    if (!ReadWholeFile(path, bytes, why)) {
-        host_.ShowMessageW(why, L"warnning");
-        return;
-    }
     std::wstring cards;
-    PhotoInput input = WhatTheWallShowed(params, cards);
-    input.budget = input.budget > bytes.size() ? input.budget - bytes.size() : 0;
-    const PhotoCorrection result = CorrectFromPhotoFile(bytes.data(), bytes.size(), input);
+    PhotoCorrection result;
+    if (paths.size() == 1) {
+        std::vector<uint8_t> bytes;
+        std::wstring why;
+        if (!ReadWholeFile(paths[0], bytes, why)) {
+            host_.ShowMessageW(why, L"warnning");
+            return;
+        }
+        PhotoInput input = WhatTheWallShowed(params, cards);
+        input.budget = input.budget > bytes.size() ? input.budget - bytes.size() : 0;
+        result = CorrectFromPhotoFile(bytes.data(), bytes.size(), input);
+    } else {
+        // Photo k shows region k of the layout the photo mode showed last for these sizes.
+        const CScreenCtrlWnd::PhotoModeRecord* mode =
+            g_patternWindow != nullptr ? &g_patternWindow->LastPhotoMode() : nullptr;
+        const size_t regions =
+            mode != nullptr && mode->shown && SameSizes(mode->params, params) ? mode->regions.size() : 0;
+        if (regions != paths.size()) {
+            host_.ShowMessageW(
+                L"选了 " + std::to_wstring(paths.size()) + L" 张照片，" +
+                    (regions == 0 ? std::wstring(L"但还没有为这些屏幕参数显示过照片分区")
+                                  : L"但上次显示的照片分区有 " + std::to_wstring(regions) + L" 个区域") +
+                    L"：请在测试画面里按 P 显示照片分区，每个区域拍一张，再按顺序一次选中全部照片。",
+                L"warnning");
+            return;
+        }
+        const PhotoInput input = WhatTheWallShowed(params, cards);
+        result = CorrectFromRegionPhotos(input, mode->regions,
+                                         [&paths](size_t k, std::vector<uint8_t>& bytes, std::string& why) {
+                                             std::wstring wide;
+                                             if (ReadWholeFile(paths[k], bytes, wide)) {
+                                                 return true;
+                                             }
+                                             const std::u16string text(wide.begin(), wide.end());
+                                             why = Utf16ToUtf8(text);
+                                             return false;
+                                         });
+    }
     if (result.outcome == PhotoOutcome::Corrected) {
         InstallPhotoGains(params, result.gains);
     }

@@ -85,8 +85,10 @@ JoinEdges EdgesOf(const GridIndex& index, const WallGrid& grid, size_t join) {
     return {static_cast<size_t>(index.Right(c, r)), static_cast<size_t>(index.Left(c + 1, r))};
 }
 
-// Stage 1: the grid the fields describe, when a photo can be measured against it.
-bool CheckGrid(const PhotoInput& input, uint64_t budget, WallGrid& grid, PhotoCorrection& refusal) {
+// Stage 1: the grid the fields describe, when a photo can be measured against it; `pixels` says whether
+// the wall's picture is made from the photo here (region photos make only their region's).
+bool CheckGrid(const PhotoInput& input, uint64_t budget, bool pixels, WallGrid& grid,
+               PhotoCorrection& refusal) {
     const ScreenParams& p = input.params;
     const int32_t W = p.screen_width, H = p.screen_height, mw = p.mod_width, mh = p.mod_height;
     if (W <= 0 || H <= 0 || mw < kSmallestModule || mh < kSmallestModule || W % mw != 0 || H % mh != 0) {
@@ -105,7 +107,7 @@ bool CheckGrid(const PhotoInput& input, uint64_t budget, WallGrid& grid, PhotoCo
         refusal = Refuse(PhotoOutcome::UnusableGrid, "缝隙网格与屏幕参数的尺寸不符。");
         return false;
     }
-    const uint64_t need = RectifyBytes(grid.width, grid.height) + records * 4 * sizeof(float) +
+    const uint64_t need = (pixels ? RectifyBytes(grid.width, grid.height) : 0) + records * 4 * sizeof(float) +
                           64 * static_cast<uint64_t>(grid.width + grid.height);
     if (need > budget) {
         refusal =
@@ -116,9 +118,27 @@ bool CheckGrid(const PhotoInput& input, uint64_t budget, WallGrid& grid, PhotoCo
     return true;
 }
 
+// A wall too large for one photo of this camera: how to photograph it region by region. Empty when even
+// one module does not fit the camera, or for a photo that is a region already (`camera_width` 0).
+std::string RegionAdvice(const ScreenParams& params, uint32_t camera_width) {
+    const std::vector<PhotoRegion> regions =
+        camera_width > 0 ? PhotoRegions(params, camera_width) : std::vector<PhotoRegion>{};
+    if (regions.size() < 2) {
+        return {};
+    }
+    size_t across = 1;
+    while (across < regions.size() && regions[across].y == regions[0].y) {
+        ++across;
+    }
+    return Text("\n这面墙需要分 %u x %u 个区域拍摄（每个区域 %u x %u 个屏像素）：在测试画面里按 P 显示照片"
+                "分区，每个区域拍一张，按空格键换到下一个区域；再点“照片校正”，按顺序一次选中全部照片。",
+                static_cast<unsigned>(across), static_cast<unsigned>(regions.size() / across),
+                regions[0].width, regions[0].height);
+}
+
 // Stage 2: the wall in the photo, and where its pixels lie there.
-bool LocateWall(const GrayPhoto& photo, const WallGrid& grid, WallMapping& mapping, double& scale,
-                PhotoCorrection& refusal) {
+bool LocateWall(const GrayPhoto& photo, const PhotoInput& input, const WallGrid& grid, WallMapping& mapping,
+                double& scale, PhotoCorrection& refusal) {
     WallView view;
     std::string why;
     if (!FindWall(photo, grid.width, grid.height, view, why)) {
@@ -148,6 +168,7 @@ bool LocateWall(const GrayPhoto& photo, const WallGrid& grid, WallMapping& mappi
                         "拍，或用更高的分辨率拍。",
                         scale, kFinestCamera));
         refusal.photo_pixels_per_wall_pixel = scale;
+        refusal.why += RegionAdvice(input.params, input.region ? 0 : photo.Width());
         return false;
     }
     if (view.bending / scale > kMostBending) {
@@ -224,8 +245,9 @@ void ShownFactors(const PhotoInput& input, const GridIndex& index, std::vector<d
     shown.assign(n, 1.0);
     unmarked.assign(n, 1.0);
     const PatternLight pattern(input.params);
-    const std::vector<int8_t> signs =
-        input.shown == ShownBy::PhotoMode ? CalibrationSigns(index) : std::vector<int8_t>(n, 0);
+    const std::vector<int8_t> signs = input.shown == ShownBy::PhotoMode
+                                          ? CalibrationSigns(index, input.first_column, input.first_row)
+                                          : std::vector<int8_t>(n, 0);
     for (size_t i = 0; i < n; ++i) {
         const float gain = input.applied.empty() ? input.grid[i].gain : input.applied[i];
         if (input.shown == ShownBy::Cards) {
@@ -575,22 +597,32 @@ float GainCancelling(double factor) {
 
 namespace {
 
-PhotoCorrection Correct(const GrayPhoto& photo, const PhotoInput& input, uint64_t budget) {
-    PhotoCorrection result;
+// What one photo read of its wall, before any gain is chosen.
+struct Measurement {
+    PhotoCorrection result; // the refusal, or the readings, the camera's response and the scale
     WallGrid grid;
+    InsideLines inside;
+    std::vector<double> unmarked;
+};
+
+// Stages 1 to 7.
+bool Measure(const GrayPhoto& photo, const PhotoInput& input, uint64_t budget, Measurement& m) {
+    PhotoCorrection& result = m.result;
+    WallGrid& grid = m.grid;
     WallMapping mapping;
     double scale = 0;
-    if (!CheckGrid(input, budget, grid, result) || !LocateWall(photo, grid, mapping, scale, result)) {
-        return result;
+    if (!CheckGrid(input, budget, true, grid, result) ||
+        !LocateWall(photo, input, grid, mapping, scale, result)) {
+        return false;
     }
     WallImage image;
     RectifyWall(photo, mapping, SrgbToLinearTable(), grid.width, grid.height, image);
     // The crossing joins' lines run through a band and its field alike; only their own few pixels differ.
     const uint32_t margin = 1;
-    InsideLines inside;
+    InsideLines& inside = m.inside;
     double* noise_scale = inside.noise_scale;
     if (!CheckInsideModules(image, grid, margin, inside, result)) {
-        return result;
+        return false;
     }
     JoinReadings joins = MeasureJoins(image, grid, margin);
     image = WallImage{}; // the joins are all it was for
@@ -599,14 +631,14 @@ PhotoCorrection Correct(const GrayPhoto& photo, const PhotoInput& input, uint64_
     result.photo_pixels_per_wall_pixel = scale;
     const GridIndex index{grid.columns, grid.rows};
     const size_t modules = static_cast<size_t>(index.Modules());
-    std::vector<double> shown, unmarked;
-    ShownFactors(input, index, shown, unmarked);
+    std::vector<double> shown;
+    ShownFactors(input, index, shown, m.unmarked);
     PhotoReadings& readings = result.readings;
     readings.screen_width = input.params.screen_width, readings.screen_height = input.params.screen_height;
     readings.mod_width = input.params.mod_width, readings.mod_height = input.params.mod_height;
     readings.measured.assign(2 * modules, std::numeric_limits<float>::quiet_NaN());
     readings.shown.assign(2 * modules, 1.0f);
-    JoinTable table = MakeJoinTable(index, grid, shown, unmarked);
+    JoinTable table = MakeJoinTable(index, grid, shown, m.unmarked);
     for (size_t j = 0; j < 2 * modules; ++j) {
         const JoinReading& reading = j < modules ? joins.right[j] : joins.below[j - modules];
         readings.shown[j] = static_cast<float>(table.shown[j]);
@@ -619,7 +651,8 @@ PhotoCorrection Correct(const GrayPhoto& photo, const PhotoInput& input, uint64_
         double spread = 0;
         CalibratedNoise(table, joins, noise_scale, spread);
         if (spread > kMoireCalibration) {
-            return Refuse(PhotoOutcome::Moire, MoireAdvice(100 * spread));
+            result = Refuse(PhotoOutcome::Moire, MoireAdvice(100 * spread));
+            return false;
         }
     }
     for (JoinReading& r : joins.right) {
@@ -629,8 +662,16 @@ PhotoCorrection Correct(const GrayPhoto& photo, const PhotoInput& input, uint64_
         r.uncertainty *= static_cast<float>(noise_scale[0]);
     }
     JoinFactors(input, joins, table, result);
-    ChooseAndDescribe(input, index, grid, unmarked, inside, result);
-    return result;
+    return true;
+}
+
+PhotoCorrection Correct(const GrayPhoto& photo, const PhotoInput& input, uint64_t budget) {
+    Measurement m;
+    if (Measure(photo, input, budget, m)) {
+        const GridIndex index{m.grid.columns, m.grid.rows};
+        ChooseAndDescribe(input, index, m.grid, m.unmarked, m.inside, m.result);
+    }
+    return m.result;
 }
 
 } // namespace
@@ -652,4 +693,202 @@ PhotoCorrection CorrectFromPhotoFile(const uint8_t* bytes, size_t size, const Ph
     }
     const uint64_t photo_bytes = static_cast<uint64_t>(photo.Width()) * photo.Height();
     return Correct(photo, input, input.budget > photo_bytes ? input.budget - photo_bytes : 0);
+}
+
+namespace {
+
+// A region's own records, in its own order, from the wall's: module (c, r) of the region is module
+// (first_column + c, first_row + r) of the wall.
+template <typename T>
+std::vector<T> RegionRecords(const std::vector<T>& wall, const GridIndex& whole, const GridIndex& part,
+                             uint64_t first_column, uint64_t first_row) {
+    std::vector<T> records(static_cast<size_t>(4 * part.Modules()));
+    for (uint64_t block = 0; block < 4; ++block) {
+        for (uint64_t r = 0; r < part.rows; ++r) {
+            for (uint64_t c = 0; c < part.columns; ++c) {
+                records[static_cast<size_t>(block * part.Modules() + part.Top(c, r))] =
+                    wall[static_cast<size_t>(block * whole.Modules() +
+                                             whole.Top(first_column + c, first_row + r))];
+            }
+        }
+    }
+    return records;
+}
+
+bool WholeModulesOf(const PhotoRegion& region, int32_t width, int32_t height, int32_t mw, int32_t mh) {
+    return mw > 0 && mh > 0 && width > 0 && height > 0 && region.width > 0 && region.height > 0 &&
+           region.x % static_cast<uint32_t>(mw) == 0 && region.y % static_cast<uint32_t>(mh) == 0 &&
+           region.width % static_cast<uint32_t>(mw) == 0 && region.height % static_cast<uint32_t>(mh) == 0 &&
+           static_cast<uint64_t>(region.x) + region.width <= static_cast<uint64_t>(width) &&
+           static_cast<uint64_t>(region.y) + region.height <= static_cast<uint64_t>(height);
+}
+
+bool HoldsJoins(const PhotoReadings& r, uint64_t modules) {
+    const size_t n = static_cast<size_t>(2 * modules);
+    return r.measured.size() == n && r.shown.size() == n && r.factor.size() == n && r.uncertainty.size() == n;
+}
+
+} // namespace
+
+bool MergeRegionReadings(const PhotoReadings& part, const PhotoRegion& region, PhotoReadings& into) {
+    const int32_t mw = into.mod_width, mh = into.mod_height;
+    if (!WholeModulesOf(region, into.screen_width, into.screen_height, mw, mh) || part.mod_width != mw ||
+        part.mod_height != mh || part.screen_width != static_cast<int64_t>(region.width) ||
+        part.screen_height != static_cast<int64_t>(region.height)) {
+        return false;
+    }
+    const GridIndex whole{static_cast<uint64_t>(into.screen_width / mw),
+                          static_cast<uint64_t>(into.screen_height / mh)};
+    const GridIndex own{region.width / static_cast<uint32_t>(mw), region.height / static_cast<uint32_t>(mh)};
+    if (!HoldsJoins(part, own.Modules()) || !HoldsJoins(into, whole.Modules())) {
+        return false;
+    }
+    const uint64_t c0 = region.x / static_cast<uint32_t>(mw), r0 = region.y / static_cast<uint32_t>(mh);
+    for (uint64_t j = 0; j < 2 * own.Modules(); ++j) {
+        const bool below = j >= own.Modules();
+        const uint64_t m = below ? j - own.Modules() : j;
+        const size_t from = static_cast<size_t>(j);
+        const size_t to = static_cast<size_t>((below ? whole.Modules() : 0) +
+                                              whole.Top(c0 + m % own.columns, r0 + m / own.columns));
+        const double f = part.factor[from], u = std::max(1e-6, static_cast<double>(part.uncertainty[from]));
+        if (!std::isfinite(f) || !std::isfinite(u)) {
+            continue;
+        }
+        const double f0 = into.factor[to], u0 = std::max(1e-6, static_cast<double>(into.uncertainty[to]));
+        if (!std::isfinite(f0) || !std::isfinite(u0) || u < u0) {
+            // The surer photo's reading and what its wall showed stand for the join.
+            into.measured[to] = part.measured[from], into.shown[to] = part.shown[from];
+        }
+        if (!std::isfinite(f0) || !std::isfinite(u0)) {
+            into.factor[to] = static_cast<float>(f), into.uncertainty[to] = static_cast<float>(u);
+            continue;
+        }
+        const double w = 1 / (u * u), w0 = 1 / (u0 * u0);
+        into.factor[to] = static_cast<float>((w * f + w0 * f0) / (w + w0));
+        into.uncertainty[to] = static_cast<float>(1 / std::sqrt(w + w0));
+    }
+    return true;
+}
+
+namespace {
+
+// Photo k of `region`, decoded and measured as a photo of the whole wall would be, within its region and
+// with the camera's response of its own; `kept` bytes of the budget stay taken meanwhile. False, with
+// the outcome and why in `m.result`, when it cannot be used.
+bool MeasureRegion(const PhotoInput& input, const WallGrid& grid, const PhotoRegion& region,
+                   const RegionPhotoSource& photos, size_t k, uint64_t kept, Measurement& m) {
+    if (!WholeModulesOf(region, input.params.screen_width, input.params.screen_height, input.params.mod_width,
+                        input.params.mod_height)) {
+        m.result = Refuse(PhotoOutcome::GridMismatch,
+                          "这个区域不在参数描述的屏上，请在测试画面里重新显示照片分区。");
+        return false;
+    }
+    PhotoInput part = input;
+    part.params.screen_width = static_cast<int32_t>(region.width);
+    part.params.screen_height = static_cast<int32_t>(region.height);
+    part.region = true;
+    part.first_column = region.x / grid.mod_width, part.first_row = region.y / grid.mod_height;
+    part.previous = nullptr; // the last photo's readings are the whole wall's
+    const GridIndex whole{grid.columns, grid.rows},
+        own{region.width / grid.mod_width, region.height / grid.mod_height};
+    const uint64_t own_bytes = 4 * own.Modules() * (sizeof(SeamSegment) + sizeof(float));
+    if (kept + own_bytes > input.budget) {
+        m.result = Refuse(PhotoOutcome::TooLarge,
+                          Text("需要 %s 内存；现在只能用 %s。", FormatBytes(kept + own_bytes).c_str(),
+                               FormatBytes(input.budget).c_str()));
+        return false;
+    }
+    part.grid = RegionRecords(input.grid, whole, own, part.first_column, part.first_row);
+    if (!input.applied.empty()) {
+        part.applied = RegionRecords(input.applied, whole, own, part.first_column, part.first_row);
+    }
+    std::vector<uint8_t> bytes;
+    std::string why;
+    if (!photos(k, bytes, why)) {
+        m.result = Refuse(PhotoOutcome::NotAPicture, why);
+        return false;
+    }
+    uint64_t budget = input.budget - kept - own_bytes;
+    budget = budget > bytes.size() ? budget - bytes.size() : 0;
+    GrayPhoto photo;
+    const PictureStatus status = DecodePhoto(bytes.data(), bytes.size(), budget, photo, why);
+    std::vector<uint8_t>().swap(bytes); // decoded: one copy of the photo is enough
+    if (status != PictureStatus::Ok) {
+        m.result = Refuse(
+            status == PictureStatus::TooLarge ? PhotoOutcome::TooLarge : PhotoOutcome::NotAPicture, why);
+        return false;
+    }
+    const uint64_t photo_bytes = static_cast<uint64_t>(photo.Width()) * photo.Height();
+    return Measure(photo, part, budget > photo_bytes ? budget - photo_bytes : 0, m);
+}
+
+} // namespace
+
+PhotoCorrection CorrectFromRegionPhotos(const PhotoInput& input, const std::vector<PhotoRegion>& regions,
+                                        const RegionPhotoSource& photos) {
+    PhotoCorrection result;
+    WallGrid grid;
+    if (!CheckGrid(input, input.budget, false, grid, result)) {
+        return result;
+    }
+    const GridIndex whole{grid.columns, grid.rows};
+    const size_t joins = static_cast<size_t>(2 * whole.Modules());
+    PhotoReadings& merged = result.readings;
+    merged.screen_width = input.params.screen_width, merged.screen_height = input.params.screen_height;
+    merged.mod_width = input.params.mod_width, merged.mod_height = input.params.mod_height;
+    merged.measured.assign(joins, std::numeric_limits<float>::quiet_NaN());
+    merged.shown.assign(joins, 1.0f);
+    merged.factor = merged.uncertainty = merged.measured;
+    // What stays while each photo is measured: the wall's readings and its grid.
+    const uint64_t kept =
+        joins * 4 * sizeof(float) + input.grid.size() * (sizeof(SeamSegment) + sizeof(float));
+    PhotoOutcome first_refusal = PhotoOutcome::NotAPicture;
+    double tail[2] = {0, 0}, slopes = 0, scale = 0;
+    size_t used = 0;
+    bool calibrated = true;
+    ResponseSource other = ResponseSource::Assumed;
+    for (size_t k = 0; k < regions.size(); ++k) {
+        const PhotoRegion& region = regions[k];
+        const auto unusable = [&](PhotoOutcome outcome, const std::string& reason) {
+            first_refusal = result.unusable.empty() ? outcome : first_refusal;
+            result.unusable.push_back(Text("第 %u 张照片（区域 %u）不能用：%s", static_cast<unsigned>(k + 1),
+                                           static_cast<unsigned>(k + 1), reason.c_str()));
+        };
+        Measurement m;
+        if (!MeasureRegion(input, grid, region, photos, k, kept, m) ||
+            !MergeRegionReadings(m.result.readings, region, merged)) {
+            unusable(m.result.outcome, m.result.why);
+            continue;
+        }
+        ++used;
+        slopes += m.result.slope;
+        scale = used == 1 ? m.result.photo_pixels_per_wall_pixel
+                          : std::min(scale, m.result.photo_pixels_per_wall_pixel);
+        for (int d = 0; d < 2; ++d) {
+            tail[d] = std::max(tail[d], m.inside.tail[d] / m.result.slope);
+        }
+        if (m.result.response != ResponseSource::Calibrated) {
+            other = calibrated ? m.result.response : other;
+            calibrated = false;
+        }
+    }
+    if (used == 0) {
+        std::string why = "没有一张照片能用：";
+        for (const std::string& line : result.unusable) {
+            why += "\n" + line;
+        }
+        return Refuse(first_refusal, why);
+    }
+    result.outcome = PhotoOutcome::Corrected;
+    result.photo_pixels_per_wall_pixel = scale;
+    result.response = calibrated ? ResponseSource::Calibrated : other;
+    result.slope = slopes / static_cast<double>(used);
+    InsideLines inside;
+    for (int d = 0; d < 2; ++d) {
+        inside.tail[d] = tail[d] * result.slope; // each photo's tail in its own camera's terms
+    }
+    std::vector<double> shown, unmarked;
+    ShownFactors(input, whole, shown, unmarked);
+    ChooseAndDescribe(input, whole, grid, unmarked, inside, result);
+    return result;
 }

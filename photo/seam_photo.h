@@ -6,10 +6,12 @@
 // emitters as dots, a lens that bends and blurs, a tone curve other than sRGB.
 
 #include "photo/photo_picture.h"
+#include "seam/photo_layout.h"
 #include "seam/screen_params.h"
 #include "seam/seam_grid.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,6 +67,11 @@ struct PhotoInput {
     double remembered_slope = 0;             // an earlier photo's calibration of this camera; 0: none
     const PhotoReadings* previous = nullptr; // the last photo's readings of this wall, if any
     uint64_t budget = 0;
+    // A region photo: the fields' sizes are the region's, which begins at this module of the wall (the
+    // photo mode's calibration lines follow the wall's modules, not the region's).
+    bool region = false;
+    uint32_t first_column = 0;
+    uint32_t first_row = 0;
 };
 
 struct PhotoCorrection {
@@ -83,6 +90,8 @@ struct PhotoCorrection {
     ResponseSource response = ResponseSource::Assumed;
     double slope = 1;
     PhotoReadings readings;
+    // Region photos that could not be used, each with why: "第 2 张照片（区域 2）不能用：…".
+    std::vector<std::string> unusable;
 };
 
 // The gains of `input.grid` from the photo.
@@ -90,6 +99,22 @@ PhotoCorrection CorrectFromPhoto(const GrayPhoto& photo, const PhotoInput& input
 
 // The same from a picture file's bytes, decoded within `input.budget`.
 PhotoCorrection CorrectFromPhotoFile(const uint8_t* bytes, size_t size, const PhotoInput& input);
+
+// Gives photo `k` (from 0) of a region layout as its file's bytes, or false and why not. Photos are
+// asked for one at a time, each after the last was measured and let go.
+using RegionPhotoSource = std::function<bool(size_t k, std::vector<uint8_t>& bytes, std::string& why)>;
+
+// The gains of `input.grid` (the whole wall) from photos of its regions, photo k showing `regions[k]`
+// alone: each measured as a photo of the whole wall would be, within its region, with the camera's
+// response of its own; a join seen in two photos takes both readings by their certainty. Photos that
+// cannot be used are named in `unusable`; refused only when none can.
+PhotoCorrection CorrectFromRegionPhotos(const PhotoInput& input, const std::vector<PhotoRegion>& regions,
+                                        const RegionPhotoSource& photos);
+
+// Adds what a photo of `region` read (`part`, in the region's own join order) to the whole wall's
+// readings `into`: a join read before takes the two readings' mean weighted by their certainty. False,
+// and nothing added, when the region is not whole modules of that wall.
+bool MergeRegionReadings(const PhotoReadings& part, const PhotoRegion& region, PhotoReadings& into);
 
 // The wheel's gain (a step of 0.005 within 0.7 .. 1.4) whose card coefficient best cancels a join that
 // shows `factor` times the field's light.

@@ -48,7 +48,9 @@ void CScreenCtrlWnd::EnterPhotoMode() {
     // The signs and the gains' copy: five bytes a record, within what may be taken now.
     if (regions.empty() || records == 0 || records * 5 > MemoryBudget() / 4) {
         if (owner_ != nullptr) {
-            owner_->ShowMessage("no photo regions for these sizes and this camera", "warnning");
+            owner_->ShowMessageW(L"这些屏幕参数和“照片宽度”分不出照片分区：每个屏像素在照片里要占 2.5 个"
+                                 L"像素，每个区域还要与相邻区域重叠一个模组。请检查模组尺寸和“照片宽度”。",
+                                 L"warnning");
         }
         return;
     }

@@ -9,17 +9,17 @@ int CalibrationSign(uint64_t column, uint64_t row, bool below) {
     return (column + row + (below ? 1 : 0)) % 2 == 0 ? 1 : -1;
 }
 
-std::vector<int8_t> CalibrationSigns(const GridIndex& index) {
+std::vector<int8_t> CalibrationSigns(const GridIndex& index, uint64_t first_column, uint64_t first_row) {
     std::vector<int8_t> signs(static_cast<size_t>(4 * index.Modules()), 0);
     for (uint64_t r = 0; r < index.rows; ++r) {
         for (uint64_t c = 0; c < index.columns; ++c) {
             if (c + 1 < index.columns) {
-                const int8_t s = static_cast<int8_t>(CalibrationSign(c, r, false));
+                const int8_t s = static_cast<int8_t>(CalibrationSign(first_column + c, first_row + r, false));
                 signs[static_cast<size_t>(index.Right(c, r))] =
                     signs[static_cast<size_t>(index.Left(c + 1, r))] = s;
             }
             if (r + 1 < index.rows) {
-                const int8_t s = static_cast<int8_t>(CalibrationSign(c, r, true));
+                const int8_t s = static_cast<int8_t>(CalibrationSign(first_column + c, first_row + r, true));
                 signs[static_cast<size_t>(index.Bottom(c, r))] =
                     signs[static_cast<size_t>(index.Top(c, r + 1))] = s;
             }

@@ -38,8 +38,10 @@ constexpr float kCalibrationStep = 0.04f;
 // +1 or -1: the photo mode draws the join right of (or below) module (column, row) brighter or darker.
 int CalibrationSign(uint64_t column, uint64_t row, bool below);
 
-// For each record of a grid: the sign of the join its edge faces, 0 for the wall's outer edges.
-std::vector<int8_t> CalibrationSigns(const GridIndex& index);
+// For each record of a grid: the sign of the join its edge faces, 0 for the grid's outer edges. A grid
+// that is a region of the wall from module (first_column, first_row) on has the wall's signs.
+std::vector<int8_t> CalibrationSigns(const GridIndex& index, uint64_t first_column = 0,
+                                     uint64_t first_row = 0);
 
 // The gain at which the photo mode draws an edge of this gain and sign.
 float CalibratedGain(float gain, int sign);

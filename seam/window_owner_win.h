@@ -19,6 +19,8 @@ public:
     virtual void ForwardingLost() = 0;
     // A message box for the operator: ANSI text, OK only.
     virtual void ShowMessage(const char* text, const char* caption) = 0;
+    // A message that names files or sizes, or says more in Chinese: wide text, read as it is.
+    virtual void ShowMessageW(const std::wstring& text, const wchar_t* caption) = 0;
     // The photo mode: the width in pixels of the camera's photos, which sizes its regions; and the
     // region now shown (number from 1 of count; count 0 when the mode has been left).
     virtual uint32_t PhotoCameraWidth() = 0;
@@ -37,8 +39,6 @@ public:
     virtual CControlUI* Control(const wchar_t* name) = 0;
     virtual ScreenParams ReadScreenParams() = 0;
     virtual void ShowScreenParams(const ScreenParams& params) = 0;
-    // A message that names files or sizes: wide text, so that a path in Chinese reads as it is.
-    virtual void ShowMessageW(const std::wstring& text, const wchar_t* caption) = 0;
 
 protected:
     ~CommandHost() = default;

@@ -55,12 +55,12 @@ def leave_by_menu(env=None):
     wait_until(lambda: not pattern_open(env), message="the menu's exit closed the pattern window")
 
 
-def send_and_expect(box, timeout=60):
+def send_and_expect(box, timeout=60, env=None):
     """Uploads and checks the box the upload ends with; the progress window is gone after it."""
-    uidriver("click", "btn_send_to_hardware")
-    out = answer_box(timeout)
+    uidriver("click", "btn_send_to_hardware", env=env)
+    out = answer_box(timeout, env=env)
     check(out == box, f"message box {out!r}, not {box!r}")
-    check(uidriver("--timeout", "0", "progress", check_rc=False)[0] == 1, "the progress window is gone")
+    check(uidriver("--timeout", "0", "progress", check_rc=False, env=env)[0] == 1, "the progress window is gone")
 
 
 def render(sim, out, gray=128):

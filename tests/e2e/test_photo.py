@@ -5,10 +5,9 @@ corrected wall, a restart of the tool, a lost controller; and the refusals, the 
 import json
 import subprocess
 
+from common import answer_box, render, send_and_expect, set_fields, xdotool
 from harness import (BIN, NATIVE_BIN, Screen, Simulator, Tool, check, open_pattern, save_seam_file, scratch_dir,
-                     tool_for, uidriver, wait_until, win_path)
-from test_upload import send_and_expect
-from test_wall import render
+                     second_instance, tool_for, uidriver, wait_until, win_path)
 
 # The simulator's camera is slow under the sanitizers; the optimised build is used when there is one.
 LEDSIM = BIN.parent.parent / "bench" / "bin" / "ledsim"
@@ -36,17 +35,16 @@ def photo_of_photo_mode(sim, folder, name, width, height, *options):
     return photograph(sim, folder / f"{name}.jpg", "--input", str(shot), *options)
 
 
-def correct_from(path, timeout=300):
-    """Clicks "btn_photo_correct", chooses the picture and returns the box it ends with (caption, tab, text)."""
-    uidriver("click", "btn_photo_correct")
-    uidriver("filedialog", win_path(path))
-    _, out = uidriver("msgbox", "--timeout", str(timeout))
-    uidriver("msgbox", "--ok")
-    return out
+def correct_from(path, timeout=300, env=None):
+    """Clicks "btn_photo_correct", chooses the picture (or pictures) and returns the box it ends with
+    (caption, tab, text)."""
+    uidriver("click", "btn_photo_correct", env=env)
+    uidriver("filedialog", "|".join(win_path(p) for p in (path if isinstance(path, list) else [path])), env=env)
+    return answer_box(timeout, env=env)
 
 
-def enable_correction(sim):
-    uidriver("click", "chkbox_Enable")
+def enable_correction(sim, env=None):
+    uidriver("click", "chkbox_Enable", env=env)
     wait_until(lambda: sim.read(0, 0, 0xDA000005, 4) == "000000a8", message="correction on")
 
 
@@ -123,3 +121,55 @@ def test_a_wall_of_small_modules_photographed_tilted():
     second, join = render(sim, folder / "after-2.png")
     check(second <= first, f"the second photo: {second} % at {join} (after the first {first} %)")
     print(f"    48 x 48 wall, tilted: {before} % -> {first} % -> {second} %")
+
+
+def test_a_4k_wall_photographed_region_by_region():
+    folder = scratch_dir("photo-4k")
+    (folder / "wall.json").write_text(json.dumps({
+        "ports": [{"cards": [{"row": 240 * r, "column": 256 * c, "rows": 240, "columns": 256}
+                             for r in range(9) for c in range(15)]}],
+        "wall": {"module_width": 64, "module_height": 30,
+                 "random": {"seed": 20261206, "low": 0.9, "high": 1.1, "share": 0.05}}}))
+    sim = Simulator("--topology", str(folder / "wall.json")).start()
+    before, _ = render(sim, folder / "before.png")
+    b = second_instance()
+    Tool(tool_for(sim.port, "tool-4k"), "tool-4k", env=b).start().wait_ready()
+    set_fields({"edt_screen_width": 3840, "edt_screen_height": 2160, "edt_mod_width": 64, "edt_mod_height": 30,
+                "edt_start_x": 0, "edt_start_y": 0}, env=b)
+    out = correct_from(photograph(sim, folder / "whole.jpg", "--camera", "4000x3000"), env=b)
+    check("这面墙需要分 3 x 3 个区域拍摄" in out, f"one photo of the 4K wall: {out!r}")
+
+    # The photo mode's regions of 21 x 34 modules, each photographed as a technician frames it.
+    open_pattern(env=b)
+    xdotool("key", "p", env=b)
+    photos = []
+    for k, (x, y) in enumerate((x, y) for y in (0, 570, 1140) for x in (0, 1280, 2496)):
+        wait_until(lambda: uidriver("get", "lab_selection", env=b)[1].strip() == f"照片分区 {k + 1} / 9", 20,
+                   message=f"region {k + 1}")
+        shot = folder / f"region-{k + 1}.png"
+        Screen.save_png(shot, (0, 0, 3840, 2160), env=b)
+        if k < 2:  # the lit region at the field's level (gray 128 through gamma 2.2), the rest black
+            screen = Screen(env=b)
+            check(screen.pixel(x + 32, y + 15) == (186,) * 3 and screen.pixel(x + 1400, y + 1050) == (0,) * 3
+                  and screen.pixel((x + 3000) % 3840, 2100) == (0,) * 3, f"region {k + 1} on the screen")
+        photos.append(photograph(sim, folder / f"region-{k + 1}.jpg", "--input", str(shot), "--lit",
+                                 f"{x},{y},1344,1020", "--camera", "4000x3000", "--seed", str(k + 1)))
+        xdotool("key", "space", env=b)
+    xdotool("key", "Escape", "Escape", env=b)
+    wait_until(lambda: uidriver("--timeout", "0", "pattern", check_rc=False, env=b)[0] != 0, 20, message="closed")
+    grid = save_seam_file(folder / "before.chk", env=b)
+
+    out = correct_from(photos[:2], env=b)
+    check(out.startswith("warnning\t") and "9 个区域" in out, f"two photos for nine regions: {out!r}")
+    check(save_seam_file(folder / "refused.chk", env=b) == grid, "the refusal left the grid")
+    out = correct_from(list(reversed(photos)), 600, env=b)  # taken by their names, not as chosen
+    check(out.startswith("照片校正\t照片校正完成"), f"the regions' box: {out!r}")
+    send_and_expect(" \tsend seam data finish\n", 300, env=b)
+    enable_correction(sim, env=b)
+    after, join = render(sim, folder / "after.png")
+    check(after < 1.5, f"the 4K wall from nine photos: {before} % -> {after} % at {join}")
+
+    # One undo in the main window gives back the grid from before the photos.
+    xdotool("key", "ctrl+z", env=b)
+    check(save_seam_file(folder / "undone.chk", env=b) == grid, "undone: the grid before the photos")
+    print(f"    4K wall by regions: {before} % -> {after} %")

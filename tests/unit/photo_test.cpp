@@ -22,7 +22,9 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb/stb_image_write.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -48,10 +50,10 @@ std::vector<SeamSegment> Grid(const ScreenParams& p) {
     return grid.CopySeamGrid();
 }
 
-// What the desktop shows on the wall: the pattern window (its photo mode with `signs`), as the wall's
-// processor decodes it.
-std::vector<float> PatternInput(const ScreenParams& p, const std::vector<SeamSegment>& grid,
-                                bool photo_mode) {
+// What the desktop shows on the wall: the pattern window (its photo mode with `signs`, only `lit` of it
+// when a region is shown), as the wall's processor decodes it.
+std::vector<float> PatternInput(const ScreenParams& p, const std::vector<SeamSegment>& grid, bool photo_mode,
+                                const PhotoRegion* lit) {
     GammaTable table{};
     BuildGammaTable(p.gamma, table);
     const auto decode = [&](uint8_t v) { return static_cast<float>(255.0 * std::pow(v / 255.0, 2.2)); };
@@ -69,6 +71,13 @@ std::vector<float> PatternInput(const ScreenParams& p, const std::vector<SeamSeg
                 level;
         }
     }
+    for (size_t i = 0; lit != nullptr && i < input.size(); ++i) {
+        const uint32_t x = static_cast<uint32_t>(i % p.screen_width),
+                       y = static_cast<uint32_t>(i / p.screen_width);
+        if (x < lit->x || y < lit->y || x >= lit->x + lit->width || y >= lit->y + lit->height) {
+            input[i] = 0;
+        }
+    }
     return input;
 }
 
@@ -76,7 +85,8 @@ std::vector<float> PatternInput(const ScreenParams& p, const std::vector<SeamSeg
 // gray with the cards applying those gains. As the camera stores it: a JPEG, decoded as the tool does.
 GrayPhoto Photograph(const ScreenParams& p, const std::vector<Join>& joins, ledsim::CameraOptions camera,
                      const std::vector<SeamSegment>& grid, bool photo_mode,
-                     const std::vector<SeamSegment>* applied = nullptr) {
+                     const std::vector<SeamSegment>* applied = nullptr, const PhotoRegion* lit = nullptr,
+                     std::vector<uint8_t>* file = nullptr) {
     ledsim::WallDescription described;
     described.module_width = static_cast<uint16_t>(p.mod_width);
     described.module_height = static_cast<uint16_t>(p.mod_height);
@@ -97,10 +107,14 @@ GrayPhoto Photograph(const ScreenParams& p, const std::vector<Join>& joins, leds
         FillCoefficientBlock(map, whole, card.memory.data());
         cards.push_back(std::move(card));
     } else {
-        input = PatternInput(p, grid, photo_mode);
+        input = PatternInput(p, grid, photo_mode, lit);
     }
     const ledsim::Picture picture = ledsim::RenderWall(wall, cards, p.screen_width, p.screen_height, 128, 1.0,
                                                        input.empty() ? nullptr : &input);
+    if (lit != nullptr) {
+        camera.lit[0] = lit->x, camera.lit[1] = lit->y, camera.lit[2] = lit->width,
+        camera.lit[3] = lit->height;
+    }
     const ledsim::CameraPicture shot =
         ledsim::TakePhoto(picture.levels, picture.width, picture.height, camera);
     std::vector<uint8_t> jpeg;
@@ -114,6 +128,9 @@ GrayPhoto Photograph(const ScreenParams& p, const std::vector<Join>& joins, leds
     GrayPhoto photo;
     std::string why;
     EXPECT_EQ(PictureStatus::Ok, DecodePhoto(jpeg.data(), jpeg.size(), kBudget, photo, why)) << why;
+    if (file != nullptr) {
+        *file = std::move(jpeg);
+    }
     return photo;
 }
 
@@ -337,7 +354,7 @@ TEST(Photo, RefusalsSayWhyAndWhatToDo) {
         const char* says;
     } cases[] = {
         {"uniform", &uniform, p, ShownBy::Pattern, PhotoOutcome::NoWall, "找不到屏"},
-        {"coarse", &distant, p, ShownBy::Pattern, PhotoOutcome::TooCoarse, "走近"},
+        {"coarse", &distant, p, ShownBy::Pattern, PhotoOutcome::TooCoarse, "需要分 4 x 3 个区域拍摄"},
         {"other modules", &photo, Params(256, 128, 64, 16), ShownBy::Pattern, PhotoOutcome::GridMismatch,
          "模组是 64 x 16"},
         {"narrower screen", &photo, Params(256, 256, 32, 16), ShownBy::Pattern, PhotoOutcome::GridMismatch,
@@ -433,4 +450,124 @@ TEST(Photo, ThePhotoModeDrawsKnownContrastsInACheckerboardOverTheJoins) {
     ScreenParams dark = Params(64, 32, 16, 16);
     dark.gamma = 0;
     EXPECT_DOUBLE_EQ(1.0, PatternLight(dark).Factor(1.3f)); // no gamma, nothing known
+}
+
+TEST(Photo, RegionsAreWholeModulesThatOverlapByOneAndCoverTheWall) {
+    const struct {
+        ScreenParams params;
+        uint32_t camera, across, down, width, height;
+    } cases[] = {
+        {Params(3840, 2160, 64, 30), 4000, 3, 3, 1344, 1020}, // the 4K wall of a phone
+        {Params(1920, 1080, 64, 30), 8000, 1, 1, 1920, 1080}, // one photo holds it all
+        {Params(224, 72, 32, 24), 290, 3, 1, 96, 72},         // odd columns, one row
+        {Params(224, 480, 32, 24), 189, 6, 19, 64, 48},       // two modules a photo, at the limit
+        {Params(224, 480, 32, 24), 188, 0, 0, 0, 0},          // one past it: no overlap possible
+        {Params(224, 480, 30, 24), 400, 0, 0, 0, 0},          // modules that do not tile the wall
+    };
+    for (const auto& c : cases) {
+        const std::vector<PhotoRegion> regions = PhotoRegions(c.params, c.camera);
+        ASSERT_EQ(static_cast<size_t>(c.across) * c.down, regions.size()) << c.camera;
+        if (regions.empty()) {
+            continue;
+        }
+        EXPECT_EQ(c.width, regions[0].width) << c.camera;
+        EXPECT_EQ(c.height, regions[0].height) << c.camera;
+        const PhotoRegion& last = regions.back();
+        EXPECT_EQ(static_cast<uint32_t>(c.params.screen_width), last.x + last.width) << c.camera;
+        EXPECT_EQ(static_cast<uint32_t>(c.params.screen_height), last.y + last.height) << c.camera;
+        for (size_t k = 1; k < regions.size(); ++k) { // neighbours overlap by at least one module
+            const PhotoRegion &a = regions[k - 1], &b = regions[k];
+            if (b.y == a.y) {
+                EXPECT_LE(b.x + static_cast<uint32_t>(c.params.mod_width), a.x + a.width) << k;
+                EXPECT_GT(b.x, a.x) << k;
+            }
+            EXPECT_EQ(0u, b.x % static_cast<uint32_t>(c.params.mod_width)) << k;
+            EXPECT_EQ(0u, b.y % static_cast<uint32_t>(c.params.mod_height)) << k;
+        }
+    }
+}
+
+TEST(Photo, RegionPhotosMakeOneCorrectionAndNameThePhotoThatCouldNotBeUsed) {
+    // Twelve columns of modules wider than high in two regions of nine that share columns 3 to 8: one
+    // join in each region alone, one below a shared module (read in both photos), one right of the
+    // first region's last column (its outer edge there, read only in the second).
+    const ScreenParams p = Params(384, 192, 32, 24);
+    const std::vector<PhotoRegion> regions = PhotoRegions(p, 900);
+    ASSERT_EQ(2u, regions.size());
+    EXPECT_EQ(96u, regions[1].x);
+    const std::vector<Join> joins = {
+        {1, 3, false, 0.92f}, {10, 4, false, 1.09f}, {5, 1, true, 1.07f}, {8, 6, false, 0.93f}};
+    const std::vector<SeamSegment> grid = Grid(p);
+    std::vector<std::vector<uint8_t>> files(2);
+    for (size_t k = 0; k < 2; ++k) {
+        ledsim::CameraOptions phone;
+        phone.width = 900, phone.height = 675, phone.seed = k + 7;
+        Photograph(p, joins, phone, grid, true, nullptr, &regions[k], &files[k]);
+    }
+    PhotoInput input = Input(p, grid, ShownBy::PhotoMode);
+    size_t asked = 0;
+    const PhotoCorrection r =
+        CorrectFromRegionPhotos(input, regions, [&](size_t k, std::vector<uint8_t>& b, std::string&) {
+            ++asked;
+            b = files[k];
+            return true;
+        });
+    ASSERT_EQ(PhotoOutcome::Corrected, r.outcome) << r.why;
+    EXPECT_EQ(2u, asked);
+    EXPECT_TRUE(r.unusable.empty());
+    EXPECT_EQ(ResponseSource::Calibrated, r.response);
+    for (const Join& j : joins) {
+        EXPECT_NEAR(1.0, Shows(r.gains, p, j), 0.015) << j.column << ", " << j.row; // below 1.5 %
+    }
+    EXPECT_EQ("the join right of module (10, 4)", r.largest_where);
+    // The second photo lost: the first's joins are still corrected, the second's alone are not.
+    const PhotoCorrection half =
+        CorrectFromRegionPhotos(input, regions, [&](size_t k, std::vector<uint8_t>& b, std::string& why) {
+            b = files[0];
+            why = "打不开";
+            return k == 0;
+        });
+    ASSERT_EQ(PhotoOutcome::Corrected, half.outcome) << half.why;
+    ASSERT_EQ(1u, half.unusable.size());
+    EXPECT_EQ("第 2 张照片（区域 2）不能用：打不开", half.unusable[0]);
+    EXPECT_NEAR(1.0, Shows(half.gains, p, joins[0]), 0.015);
+    EXPECT_NEAR(1.09, Shows(half.gains, p, joins[1]), 0.001);
+    const PhotoCorrection none =
+        CorrectFromRegionPhotos(input, regions, [](size_t, std::vector<uint8_t>& b, std::string&) {
+            b.assign(10, 'x');
+            return true;
+        });
+    EXPECT_EQ(PhotoOutcome::NotAPicture, none.outcome);
+    EXPECT_NE(std::string::npos, none.why.find("第 2 张照片（区域 2）")) << none.why;
+    EXPECT_TRUE(none.gains.empty());
+}
+
+TEST(Photo, AJoinSeenInTwoRegionsTakesBothReadingsByTheirCertainty) {
+    // A wall of 3 x 2 modules of 16 x 8; the region of columns 1 and 2 read the join below module (1, 0)
+    // (its own module (0, 0)) as 1.04 with 0.02; the wall's readings had 1.03 with 0.01.
+    const auto readings = [](int32_t w, int32_t h, size_t joins) {
+        PhotoReadings r;
+        r.screen_width = w, r.screen_height = h, r.mod_width = 16, r.mod_height = 8;
+        r.measured = r.factor = r.uncertainty = std::vector<float>(joins, NAN);
+        r.shown = std::vector<float>(joins, 1.0f);
+        return r;
+    };
+    PhotoReadings wall = readings(48, 16, 12), part = readings(32, 16, 8);
+    const size_t wall_join = 6 + 1, part_join = 4 + 0; // below joins follow the right joins
+    wall.factor[wall_join] = 1.03f, wall.uncertainty[wall_join] = 0.01f;
+    part.factor[part_join] = 1.04f, part.uncertainty[part_join] = 0.02f, part.measured[part_join] = 0.5f;
+    part.factor[2] = 0.98f, part.uncertainty[2] = 0.01f; // right of its (0, 1): the wall's (1, 1), read once
+    ASSERT_TRUE(MergeRegionReadings(part, {16, 0, 32, 16}, wall));
+    EXPECT_NEAR(1.032, wall.factor[wall_join], 1e-6);
+    EXPECT_NEAR(0.01 / std::sqrt(1.25), wall.uncertainty[wall_join], 1e-6);
+    EXPECT_TRUE(std::isnan(wall.measured[wall_join])); // the surer reading's stays
+    EXPECT_FLOAT_EQ(0.98f, wall.factor[4]);
+    EXPECT_EQ(2,
+              std::count_if(wall.factor.begin(), wall.factor.end(), [](float f) { return !std::isnan(f); }));
+    for (const PhotoRegion& off :
+         {PhotoRegion{8, 0, 32, 16}, PhotoRegion{32, 0, 32, 16}, PhotoRegion{16, 0, 32, 8}}) {
+        const PhotoReadings before = wall;
+        EXPECT_FALSE(MergeRegionReadings(part, off, wall)) << off.x << " " << off.width << " " << off.height;
+        EXPECT_EQ(0, std::memcmp(before.factor.data(), wall.factor.data(), 12 * sizeof(float)));
+    }
 }

@@ -354,7 +354,7 @@ def _stop_second():
 def second_instance():
     """The environment of a second Wine instance: a prefix of its own (a copy of the tests' prefix), an
     Xvfb and a persistent Wine server of its own. Made once per run, since the first program of a new
-    Wine server takes many seconds to start; stopped when the run ends."""
+    Wine server takes many seconds to start; stopped when the run ends. Its display holds a 4K wall."""
     if "env" in _second:
         return _second["env"]
     prefix = SCRATCH / "second-prefix"
@@ -363,7 +363,7 @@ def second_instance():
         SCRATCH.mkdir(parents=True, exist_ok=True)
         subprocess.run(["cp", "-a", os.environ["WINEPREFIX"], str(prefix)], check=True)
     n = free_display()
-    xvfb = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1920x1080x24", "-nolisten", "tcp", "-ac"],
+    xvfb = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "3840x2200x24", "-nolisten", "tcp", "-ac"],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     _second["procs"] = [xvfb]
     atexit.register(_stop_second)

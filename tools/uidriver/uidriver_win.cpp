@@ -5,9 +5,10 @@
 //   uidriver msgbox [--timeout S] [--ok [--all] | --yes]: with --all, answers every box as it comes until
 //   none
 //                       comes within the timeout, and prints "answered N most at once M"
-//   uidriver filedialog [--timeout S] [--replace] PATH | --cancel: types PATH into the tool's open or save
-//                       dialog and confirms it (with --replace, also the question whether to replace an
-//                       existing file), or cancels the dialog
+//   uidriver filedialog [--timeout S] [--replace] PATH | A|B|... | --cancel: types PATH (or the files
+//                       A, B, ... of one folder) into the tool's open or save dialog and confirms it
+//                       (with --replace, also the question whether to replace an existing file), or
+//                       cancels the dialog
 //   uidriver progress [--timeout S]: the tool's progress window, "bar N" (thousandths) and then its lines
 //   uidriver pattern [--timeout S]
 //   uidriver window [NAME]: the main window's rectangle and state, "X Y W H normal|maximized|minimized",
@@ -17,6 +18,7 @@
 // Exit code 0 on success, 1 when what it waits for does not come, 2 on bad usage.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -304,7 +306,16 @@ int wmain(int argc, wchar_t** argv) {
             ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), reinterpret_cast<LPARAM>(button));
             return WaitGone(box, timeout_ms) ? kOk : Fail(L"the message box stayed open", kMissing);
         }
-        Write(TextOf(box) + L"\t" + TextOf(::GetDlgItem(box, 0xFFFF)) + L"\n");
+        // A thread that computed for seconds before it showed the box counts as hung until it has taken
+        // its next message: until then the box's texts cannot be read, and reading them again waits.
+        std::wstring caption, text;
+        for (DWORD waited = 0; caption.empty() && text.empty() && waited <= timeout_ms; waited += 100) {
+            caption = TextOf(box), text = TextOf(::GetDlgItem(box, 0xFFFF));
+            if (caption.empty() && text.empty()) {
+                ::Sleep(100);
+            }
+        }
+        Write(caption + L"\t" + text + L"\n");
         return kOk;
     }
     if (command == L"filedialog" && words.size() == 2) {
@@ -316,9 +327,31 @@ int wmain(int argc, wchar_t** argv) {
             ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                            reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDCANCEL)));
         } else {
+            // "A|B|C": several files of one folder, chosen as the operator does: the folder first, then
+            // every name in quotes.
+            std::wstring text = words[1];
             DWORD_PTR result = 0;
+            if (const size_t bar = text.find(L'|'); bar != std::wstring::npos) {
+                const std::wstring folder = text.substr(0, text.rfind(L'\\', bar) + 1);
+                std::wstring names;
+                for (size_t at = 0; at <= text.size();) {
+                    const size_t end = std::min(text.find(L'|', at), text.size());
+                    const std::wstring path = text.substr(at, end - at);
+                    names += L"\"" + path.substr(path.rfind(L'\\') + 1) + L"\" ";
+                    at = end + 1;
+                }
+                if (!::SendMessageTimeoutW(FileNameBox(dialog), WM_SETTEXT, 0,
+                                           reinterpret_cast<LPARAM>(folder.c_str()), SMTO_ABORTIFHUNG,
+                                           kSendTimeoutMs, &result) ||
+                    !::SendMessageTimeoutW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                                           reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)),
+                                           SMTO_ABORTIFHUNG, kSendTimeoutMs, &result)) {
+                    return Fail(L"the file dialog did not answer", kMissing);
+                }
+                text = names;
+            }
             if (!::SendMessageTimeoutW(FileNameBox(dialog), WM_SETTEXT, 0,
-                                       reinterpret_cast<LPARAM>(words[1].c_str()), SMTO_ABORTIFHUNG,
+                                       reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
                                        kSendTimeoutMs, &result)) {
                 return Fail(L"the file dialog did not answer", kMissing);
             }
