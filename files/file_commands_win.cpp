@@ -5,6 +5,7 @@
 #include "files/seam_file.h"
 #include "lib/baselib/memory_budget.h"
 #include "lib/baselib/path.h"
+#include "lib/baselib/raii_win.h"
 #include "seam/pattern_window_win.h"
 
 #include <cstdio>
@@ -112,8 +113,13 @@ void FileCommands::SaveSeamFile(bool server) {
         return;
     }
     std::wstring why;
-    if (!ReplaceFileContents(
-            target, [&](const ByteSink& sink) { return WriteSeamFile(header, records, sink); }, why)) {
+    bool written = false;
+    {
+        const WaitCursor busy; // two million records on an 8K wall
+        written = ReplaceFileContents(
+            target, [&](const ByteSink& sink) { return WriteSeamFile(header, records, sink); }, why);
+    }
+    if (!written) {
         ReportSaveProblem(host_, server,
                           L"The seam file could not be saved to " + Quoted(target) + L": " + why +
                               L". A file that was there keeps its contents.");
@@ -131,9 +137,13 @@ void FileCommands::ImportSeamFile() {
     }
     SeamFileContents contents;
     const uint64_t budget = MemoryBudget();
-    const SeamFileStatus status =
-        ReadSeamFile([&](uint8_t* buffer, size_t size) { return std::fread(buffer, 1, size, file.get()); },
-                     budget, contents);
+    SeamFileStatus status = SeamFileStatus::TooShort;
+    {
+        const WaitCursor busy; // two million records on an 8K wall
+        status = ReadSeamFile(
+            [&](uint8_t* buffer, size_t size) { return std::fread(buffer, 1, size, file.get()); }, budget,
+            contents);
+    }
     file.reset();
     if (status != SeamFileStatus::Ok) {
         // Nothing is installed and the fields keep what the operator typed.
@@ -154,6 +164,7 @@ void FileCommands::ImportSeamFile() {
                                                                  static_cast<uint32_t>(h.mod_width),
                                                                  static_cast<uint32_t>(h.mod_height)}}};
     // The server, if linked, imports a file of its own choosing: the step stays local.
+    const WaitCursor busy; // the history keeps the grid it replaces
     g_patternWindow->ApplyGridCommand(std::move(contents.records), 0, screens);
     ProcessSeamGridCache() = screens[1].cache;
     host_.ShowScreenParams(h);

@@ -6,6 +6,7 @@
 #include "hardware/send_seam_data.h"
 #include "hardware/thread_win.h"
 #include "lib/baselib/memory_budget.h"
+#include "lib/baselib/raii_win.h"
 #include "lib/devicecomm/devicecomm_ini.h"
 #include "seam/pattern_window_win.h"
 
@@ -27,8 +28,14 @@ private:
 
 HardwareCommands::HardwareCommands(CommandHost& host) : commManager(ReadDeviceSettings()), host_(host) {}
 
+// Every card is written, and a silent controller takes its time-outs: seconds on a large wall.
 bool HardwareCommands::EnableCorrection(bool on) {
-    if (!SwitchCorrection(commManager, on)) {
+    bool switched = false;
+    {
+        const WaitCursor busy;
+        switched = SwitchCorrection(commManager, on);
+    }
+    if (!switched) {
         host_.ShowMessage("device errer", "warnning");
         return false;
     }

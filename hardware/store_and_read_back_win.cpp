@@ -12,8 +12,12 @@
 #include <memory>
 
 void HardwareCommands::OnSolidify() {
-    const WaitCursor wait; // the window is blocked for two seconds by design
-    if (!SolidifyCards(commManager, [](int ms) { ::Sleep(static_cast<DWORD>(ms)); })) {
+    bool stored = false;
+    {
+        const WaitCursor wait; // the window is blocked for two seconds by design
+        stored = SolidifyCards(commManager, [](int ms) { ::Sleep(static_cast<DWORD>(ms)); });
+    }
+    if (!stored) {
         host_.ShowMessage("device errer", "warnning");
         return;
     }
@@ -46,9 +50,13 @@ void HardwareCommands::OnReadBack(const std::wstring& coefficientPath) {
         return;
     }
     GainMap map;
-    const CoefficientFileStatus status = ReadCoefficientFile(
-        [&](uint8_t* buffer, size_t n) { return std::fread(buffer, 1, n, file.get()); },
-        static_cast<uint64_t>(size), params.screen_width, params.screen_height, MemoryBudget(), map);
+    CoefficientFileStatus status = CoefficientFileStatus::ReadFailed;
+    {
+        const WaitCursor busy; // an 8K wall's file is 132 MB
+        status = ReadCoefficientFile(
+            [&](uint8_t* buffer, size_t n) { return std::fread(buffer, 1, n, file.get()); },
+            static_cast<uint64_t>(size), params.screen_width, params.screen_height, MemoryBudget(), map);
+    }
     switch (status) {
     case CoefficientFileStatus::Ok:
         break;
@@ -75,6 +83,7 @@ void HardwareCommands::OnReadBack(const std::wstring& coefficientPath) {
     if (static_cast<uint64_t>(g_patternWindow->Grid().Size()) * sizeof(SeamSegment) > MemoryBudget()) {
         return; // a copy of the grid cannot be had: as for a map that cannot be had, nothing changes
     }
+    const WaitCursor busy;
     std::vector<SeamSegment> segments = g_patternWindow->Grid().CopySeamGrid();
     AverageSegmentGains(map, segments);
     map = GainMap{};

@@ -1,6 +1,7 @@
 // The client role: connect, disconnect, and the mirroring of every notification of the main window.
 #include "remote/client_win.h"
 
+#include "lib/baselib/raii_win.h"
 #include "remote/remote_link_win.h"
 #include "remote/send_all_win.h"
 #include "remote/wire_format.h"
@@ -118,7 +119,12 @@ void RemoteLink::OnClientConnectClick() {
         host_.Control(L"lab_state")->SetText(L"connect fail");
         return;
     }
-    if (ConnectToServer(clientSocket, host.c_str(), port.c_str()) == 0) {
+    int connected = 1;
+    {
+        const WaitCursor busy; // up to the connect's time-out when nothing answers
+        connected = ConnectToServer(clientSocket, host.c_str(), port.c_str());
+    }
+    if (connected == 0) {
         host_.Control(L"lab_state")->SetText(L"connected！");
         isClientConnected = true;
         host_.Control(L"btn_connect")->SetText(L"unconnected");

@@ -1,8 +1,8 @@
 """Takes the manual's screenshots from real runs of the tool and the simulator, under Xvfb at 96 DPI:
-the main window, the pattern window with a seam being tuned, the progress window of an upload, the
-message boxes of a photo correction and of a missing controller, the default practice wall before and
-after its most visible seam is tuned away, and after a correction from a photo of it, and the main
-window at 150 % display scaling. Every picture of a window is the window itself, pixel for pixel, and
+the main window, the pattern window with a seam being tuned and in its photo mode, the progress window
+of an upload, the message boxes of a photo correction and of a missing controller, the default practice
+wall before and after its most visible seam is tuned away, and after a correction from a photo of it,
+and the main window at 150 % display scaling. Every picture of a window is the window itself, pixel for pixel, and
 the manual prints it at that size. Run through scripts/screenshots; the pictures land in
 docs/screenshots/."""
 
@@ -35,6 +35,11 @@ def window_rect(title):
     return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
 
 
+def card_byte(gain):
+    """The coefficient a card gets for a gain."""
+    return 255 if gain >= 2.0 else int(model.f32(model.f32(gain) * 128.0)) & 0xFF
+
+
 def render(sim, name, gamma):
     out = subprocess.run([str(harness.NATIVE_BIN / "ledsim"), "render", "--connect", f"127.0.0.1:{sim.port}",
                           "--gray", "128", "--gamma", gamma, "--out", str(OUT / name)],
@@ -58,9 +63,10 @@ def main():
         gains = [1.0]
         for _ in range(40):
             gains.append(model.step_wheel(gains[-1], up=factor < 1))
-        notches = min(range(len(gains)), key=lambda n: abs(model.quantise(gains[n]) / 128 * factor - 1))
+        notches = min(range(len(gains)), key=lambda n: abs(card_byte(gains[n]) / 128 * factor - 1))
 
         harness.uidriver("set", "edt_start_x", str(X0))
+        harness.uidriver("set", "edt_camera_width", "1200")  # too coarse for the whole wall: six regions
         harness.uidriver("click", "btn_screen_ctr")
         harness.uidriver("pattern", "--timeout", "20")
         xdotool("mousemove", str(X0 + point[0]), str(point[1]), "click", "1")
@@ -71,7 +77,13 @@ def main():
         time.sleep(0.3)
         harness.Screen.save_png(OUT / "pattern-window.png",
                                 crop=(X0 + max(0, point[0] - 192), max(0, min(point[1] - 96, H - 192)), 384, 192))
-        xdotool("key", "Escape")
+        # The photo mode's second region: lit, the rest of the wall black.
+        xdotool("key", "p", "space")
+        harness.wait_until(lambda: harness.uidriver("get", "lab_selection")[1].strip() == "照片分区 2 / 6",
+                           message="the photo mode's second region")
+        time.sleep(0.3)
+        harness.Screen.save_png(OUT / "photo-region.png", crop=(X0, 0, W, H))
+        xdotool("key", "Escape", "Escape")
         harness.wait_until(lambda: harness.uidriver("--timeout", "0", "pattern", check_rc=False)[0] == 1,
                            message="the pattern closed")
 

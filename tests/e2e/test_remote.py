@@ -107,6 +107,10 @@ def test_a_replayed_save_writes_the_servers_fixed_file_and_other_clients_are_rep
     time.sleep(0.8)
     xdotool("click", "4")
     xdotool("key", "ctrl+z", "ctrl+z", "ctrl+y")
+    # By keyboard alone on the seam above module (2, 2): Page Up thrice, a coarse one, "-" once.
+    xdotool("mousemove", str(X0 + 150), str(Y0 + 100), "click", "1")
+    time.sleep(0.8)
+    xdotool("key", "Prior", "Prior", "Prior", "shift+Prior", "minus")
     leave_by_menu()
     wait_until(lambda: not pattern_open(b), message="both closed")
 
@@ -117,8 +121,12 @@ def test_a_replayed_save_writes_the_servers_fixed_file_and_other_clients_are_rep
     down = 1.0
     for _ in range(13):
         down = model.step_wheel(down, up=False)
+    keyed = 1.0
+    for up in [True] * 13 + [False]:
+        keyed = model.step_wheel(keyed, up)
     tuned = [(i, r[6]) for i, r in enumerate(records) if r[6] != 1.0]
-    check(tuned == [(6, down), (N + 1, down)], f"thirteen steps down on one seam, none on the next: {tuned}")
+    check(tuned == [(6, down), (12, keyed), (N + 1, down), (N + 7, keyed)],
+          f"thirteen steps down on one seam, none on the next, the keys' notches on a third: {tuned}")
     check((folder / "data.chk").read_bytes() == (folder / "client.chk").read_bytes(), "the same file on both")
     check(uidriver("--timeout", "0.5", "filedialog", "--cancel", env=b, check_rc=False)[0] == 1,
           "no dialog on the server")
