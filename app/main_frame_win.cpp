@@ -14,7 +14,9 @@ MainFrame* g_mainFrame = nullptr;
 
 namespace {
 
-// Every control name the dispatch relies on; a layout lacking one is refused at start-up.
+// Every control name the dispatch relies on; a layout lacking one is refused at start-up. The photo
+// correction's button and the two labels that only inform ("lab_selection", "lab_coef_file") are
+// looked up where used and may be missing.
 const wchar_t* const kMainControlNames[] = {
     L"edt_screen_width",
     L"edt_screen_height",
@@ -39,7 +41,6 @@ const wchar_t* const kMainControlNames[] = {
     L"btn_save",
     L"btn_import_coef",
     L"btn_op_instruction",
-    L"btn_photo_correct",
     L"chkbox_Enable",
     L"OnlyBoxInner",
     L"btn_client",
@@ -372,12 +373,18 @@ void MainFrame::OnClickNotify(const std::wstring& sender) {
 }
 
 // Opens the pattern window. The cards' correction goes off first, silently for the check box (no
-// second switch write follows from unticking it), and nothing opens when the device cannot be reached.
+// second switch write follows from unticking it), and nothing opens when the cards did not take it:
+// the operator would tune against a corrected wall. The box then shows what the cards still do.
 void MainFrame::OnScreenControl() {
-    if (auto* enable = dynamic_cast<CCheckBoxUI*>(Control(L"chkbox_Enable"))) {
+    auto* enable = dynamic_cast<CCheckBoxUI*>(Control(L"chkbox_Enable"));
+    const bool was_on = enable != nullptr && enable->GetCheck();
+    if (enable != nullptr) {
         enable->SetCheck(false, false);
     }
     if (!hardware_.EnableCorrection(false)) {
+        if (enable != nullptr) {
+            enable->SetCheck(was_on, false);
+        }
         return;
     }
     const ScreenParams params = ReadScreenParams();
@@ -413,7 +420,9 @@ void MainFrame::OnSelectChanged(CControlUI* sender, const std::wstring& name) {
         auto* box = dynamic_cast<CCheckBoxUI*>(sender);
         const bool on = box != nullptr && box->GetCheck();
         Trace(on ? kTraceEnableOn : kTraceEnableOff);
-        hardware_.EnableCorrection(on);
+        if (!hardware_.EnableCorrection(on) && box != nullptr) {
+            box->SetCheck(!on, false); // the cards kept what they did
+        }
     } else if (name == L"OnlyBoxInner") {
         auto* box = dynamic_cast<CCheckBoxUI*>(sender);
         Trace(box != nullptr && box->GetCheck() ? kTraceOnlyBoxInner : kTraceOnlyBoxInnerOff);

@@ -322,7 +322,10 @@ void CScreenCtrlWnd::UndoStep(bool redo, int socket) {
     if (step->peer_steps > 0 && socket != -1) {
         const InputPacket packet = EncodeInputPacket(redo ? WM_SEAM_REDO : WM_SEAM_UNDO, step->peer_steps, 0);
         int length = static_cast<int>(packet.size());
-        SendAll(socket, reinterpret_cast<const char*>(packet.data()), &length); // as every forwarded input
+        if (SendAll(socket, reinterpret_cast<const char*>(packet.data()), &length) != 0 &&
+            owner_ != nullptr) {
+            owner_->ForwardingLost(); // as for every forwarded input: the server would drift apart unseen
+        }
     }
 }
 
