@@ -3,11 +3,13 @@
 #include "app/traces.h"
 #include "lib/baselib/memory_budget.h"
 #include "lib/sharedui/sharedui.h"
+#include "lib/uilib/utf8.h"
 #include "seam/pattern_window_win.h"
 #include "seam/screen_params_check.h"
 #include "seam/seam_selection.h"
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 
 MainFrame* g_mainFrame = nullptr;
@@ -73,16 +75,36 @@ void Trace(const char* gbk) {
 
 } // namespace
 
+// A line on standard output, in UTF-8: where a server says what nobody at its screen is asked about.
+void MainFrame::PrintLine(const std::wstring& line) {
+    const std::string bytes =
+        Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(line.data()), line.size()));
+    std::printf("%s\n", bytes.c_str());
+    std::fflush(stdout);
+}
+
+// A box that a client's command raises on a server would stop the replay until someone at the wall
+// answered it: it becomes a line on standard output, named after the command, and the replay goes on.
+bool MainFrame::PrintInsteadOfBox(const std::wstring& text, const std::wstring& caption) {
+    if (!remote_.Replaying() && !replayedSend_) {
+        return false;
+    }
+    const std::wstring command = remote_.Replaying() ? remote_.ReplayedCommand() : L"btn_send_to_hardware";
+    PrintLine(command + L": " + caption + L": " + text);
+    return true;
+}
+
 // The window is gone once its final message has come (g_mainFrame is null then).
 void MainFrame::ShowMessage(const char* text, const char* caption) {
-    if (g_mainFrame != this) {
+    if (g_mainFrame != this || PrintInsteadOfBox(std::wstring(text, text + std::strlen(text)),
+                                                 std::wstring(caption, caption + std::strlen(caption)))) {
         return;
     }
     ::MessageBoxExA(hwnd_, text, caption, MB_OK, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
 }
 
 void MainFrame::ShowMessageW(const std::wstring& text, const wchar_t* caption) {
-    if (g_mainFrame != this) {
+    if (g_mainFrame != this || PrintInsteadOfBox(text, caption)) {
         return;
     }
     ::MessageBoxExW(hwnd_, text.c_str(), caption, MB_OK, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
@@ -251,6 +273,9 @@ LRESULT MainFrame::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SERVER_STARTED:
         remote_.OnServerStarted(wParam, lParam);
         break;
+    case WM_SERVER_FAILED:
+        remote_.OnServerFailed(wParam, lParam);
+        break;
     case WM_CLIENT_ACCEPTED:
         remote_.OnClientAccepted(wParam);
         break;
@@ -261,6 +286,7 @@ LRESULT MainFrame::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         return remote_.ReplayStatistic(wParam);
     case WM_SEND_RESULT:
         hardware_.ShowSendResult(wParam);
+        replayedSend_ = false;
         break;
     default:
         break;
@@ -309,11 +335,20 @@ void MainFrame::ShowScreenParams(const ScreenParams& params) {
     }
 }
 
+namespace {
+
+// Commands that choose a file at this screen: a server has nobody to answer their dialog, so a linked
+// client keeps them (and refuses them), and a server does not replay them.
+bool ChoosesAFileHere(const std::wstring& sender) {
+    return sender == L"btn_photo_correct" || sender == L"btn_import_data" || sender == L"btn_import_coef";
+}
+
+} // namespace
+
 void MainFrame::Notify(TNotifyUI& msg) {
-    // First, whatever the notification: the server handles it as its own. A photo correction stays
-    // here: the server has neither the picture nor anyone to answer its file dialog.
+    // First, whatever the notification: the server handles it as its own.
     if (!(msg.sType == L"click" && msg.pSender != nullptr &&
-          msg.pSender->GetName() == L"btn_photo_correct")) {
+          ChoosesAFileHere(msg.pSender->GetName().str()))) {
         remote_.MirrorNotification(msg);
     }
     if (msg.sType == L"click") {
@@ -331,6 +366,18 @@ void MainFrame::Notify(TNotifyUI& msg) {
 }
 
 void MainFrame::OnClickNotify(const std::wstring& sender) {
+    if (ChoosesAFileHere(sender) && remote_.Replaying()) {
+        PrintLine(sender + L": not replayed: the file would be chosen at this screen");
+        return;
+    }
+    if ((sender == L"btn_import_data" || sender == L"btn_import_coef") && remote_.IsClientConnected()) {
+        // The server would not follow a grid or a file chosen here; the pair would drift apart unseen.
+        ShowMessageW(sender == L"btn_import_data"
+                         ? L"本机正作为客户端连接服务端：请先断开连接，再导入缝隙文件。"
+                         : L"本机正作为客户端连接服务端：请先断开连接，再选择系数文件。",
+                     L"warnning");
+        return;
+    }
     if (sender == L"closebtn") {
         ::PostMessageW(hwnd_, WM_CLOSE, 0, 0);
     } else if (sender == L"minbtn") {
@@ -349,6 +396,7 @@ void MainFrame::OnClickNotify(const std::wstring& sender) {
     } else if (sender == L"btn_screen_ctr") {
         OnScreenControl();
     } else if (sender == L"btn_send_to_hardware") {
+        replayedSend_ = remote_.Replaying(); // its result comes after the replay has gone on
         hardware_.OnSendToHardware();
     } else if (sender == L"btn_read_back") {
         hardware_.OnReadBack(files_.CoefficientPath());

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 // Messages with which the server thread reports. None carries a pointer: any program can send a window
@@ -22,6 +23,27 @@ constexpr UINT WM_SOCKET_EVENT = 0x0401;
 // Posted to the server's worker window: the replay has room again for what a held-back socket sends.
 constexpr UINT WM_REPLAY_RESUME = 0x0402;
 constexpr UINT WM_SERVER_STARTED = 0x1000;
+// Sent by the server thread when its start failed (wParam: the ServerStartStep, lParam: the system's
+// error code); everything it took is given back by then.
+constexpr UINT WM_SERVER_FAILED = 0x1008;
+
+enum class ServerStartStep { WorkerWindow = 1, Winsock, Socket, Bind, Listen };
+
+inline const char* ServerStartStepName(ServerStartStep step) {
+    switch (step) {
+    case ServerStartStep::WorkerWindow:
+        return "the worker window";
+    case ServerStartStep::Winsock:
+        return "WSAStartup()";
+    case ServerStartStep::Socket:
+        return "socket()";
+    case ServerStartStep::Bind:
+        return "bind()";
+    case ServerStartStep::Listen:
+        return "listen()";
+    }
+    return "?";
+}
 constexpr UINT WM_CLIENT_ACCEPTED = 0x1001;
 // Posted by the server thread: packets wait in the replay queue.
 constexpr UINT WM_REPLAY_WAKE = 0x1005;
@@ -63,11 +85,15 @@ public:
     void StartServer();
     bool IsServerStarted() const { return isServerStarted; }
     void OnServerStarted(WPARAM address, LPARAM port);
+    // Shows why the start failed; the button starts again.
+    void OnServerFailed(WPARAM step, LPARAM error);
     void OnClientAccepted(WPARAM address);
     void DrainReplay();
     LRESULT ReplayStatistic(WPARAM which);
     // True while a client's notification is replayed: nobody sits at this screen to answer a dialog.
     bool Replaying() const { return replayDepth_ > 0; }
+    // The control whose notification is being replayed.
+    const std::wstring& ReplayedCommand() const { return replayedCommand_; }
     // Runs the pattern window's modal loop: inside it the replay goes on, since the client tunes on that
     // window while it is open.
     void RunPatternLoop(const std::function<void()>& open);
@@ -87,6 +113,7 @@ private:
     net::Socket listenSocket; // each socket holds its own Winsock start-up
     net::Socket clientSocket;
     bool isServerStarted = false;
+    bool serverStarting_ = false; // a server thread runs its start: a further click waits for its end
     bool isClientConnected = false;
     std::atomic<HWND> workerWindow{nullptr};
     struct ReplayStats {
@@ -99,4 +126,5 @@ private:
     // the pattern window's loop (inside it, the replay goes on).
     int replayDepth_ = 0;
     int patternReplayDepth_ = 0;
+    std::wstring replayedCommand_;
 };

@@ -26,13 +26,27 @@ std::wstring DottedAddress(WPARAM host_order) {
 } // namespace
 
 void RemoteLink::StartServer() {
-    if (isServerStarted) {
+    if (isServerStarted || serverStarting_) {
         return;
     }
     if (host_.Pattern(true) == nullptr) {
         return; // the server replays into the pattern window object: none, no server
     }
+    serverStarting_ = true;
     std::thread(ServerThreadProc, this, host_.Window()).detach();
+}
+
+void RemoteLink::OnServerFailed(WPARAM step, LPARAM error) {
+    serverStarting_ = false;
+    wchar_t text[256];
+    if (static_cast<ServerStartStep>(step) == ServerStartStep::Bind && error == WSAEADDRINUSE) {
+        _snwprintf(text, 256, L"启动失败：端口 6666 已被其他程序占用（错误 %d）", static_cast<int>(error));
+    } else {
+        const char* name = ServerStartStepName(static_cast<ServerStartStep>(step));
+        _snwprintf(text, 256, L"启动失败：%hs 出错（错误 %d）", name, static_cast<int>(error));
+    }
+    text[255] = L'\0';
+    host_.Control(L"lab_state")->SetText(text);
 }
 
 void RemoteLink::ServerListening(net::Socket listener) {
@@ -41,6 +55,7 @@ void RemoteLink::ServerListening(net::Socket listener) {
 
 void RemoteLink::OnServerStarted(WPARAM address, LPARAM port) {
     isServerStarted = true;
+    serverStarting_ = false;
     host_.Control(L"edt_ip")->SetText(DottedAddress(address).c_str());
     wchar_t text[256];
     _snwprintf(text, 256, L"%d", static_cast<int>(port));
@@ -89,6 +104,11 @@ private:
 void RemoteLink::RunPatternLoop(const std::function<void()>& open) {
     const int outer = patternReplayDepth_;
     patternReplayDepth_ = replayDepth_; // the replay goes on inside this window's loop
+    if (replayDepth_ > 0 && Replay().Size() > 0) {
+        // What arrived with the click that opens the window waits in the queue, and no new wake comes
+        // for it: the window's loop is woken for it at once, not by the client's next packet.
+        ::PostMessageW(host_.Window(), WM_REPLAY_WAKE, 0, 0);
+    }
     open();
     patternReplayDepth_ = outer;
 }
@@ -151,7 +171,10 @@ void RemoteLink::ReplayNotification(const NotifyRecord& record) {
     msg.ptMouse = POINT{record.x, record.y};
     msg.wParam = record.wparam;
     msg.lParam = static_cast<int32_t>(record.lparam);
+    const std::wstring outer = replayedCommand_; // a replay nested in a replayed pattern window
+    replayedCommand_ = record.sender_name;
     host_.Notify(msg);
+    replayedCommand_ = outer;
 }
 
 void RemoteLink::ReplayInput(const std::vector<WirePacket>& inputs) {

@@ -19,6 +19,7 @@
 namespace {
 
 constexpr u_short kServerPort = 6666;
+constexpr wchar_t kWorkerClass[] = L"AsyncSelect";
 constexpr int kBacklog = 5;
 constexpr DWORD kReceiveSize = 8192;
 constexpr int kMaxConnections = 8;
@@ -224,17 +225,21 @@ HWND MakeWorkerWindow() {
     wc.hIcon = ::LoadIconW(nullptr, IDI_APPLICATION);
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
-    wc.lpszClassName = L"AsyncSelect";
+    wc.lpszClassName = kWorkerClass;
     if (::RegisterClassW(&wc) == 0) {
-        Say("RegisterClass() failed with error %d\n", static_cast<int>(::GetLastError()));
+        const DWORD error = ::GetLastError();
+        Say("RegisterClass() failed with error %d\n", static_cast<int>(error));
+        ::SetLastError(error);
         return nullptr;
     }
     Say("RegisterClass() is OK!\n");
     const HWND window =
-        ::CreateWindowExW(0, L"AsyncSelect", L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+        ::CreateWindowExW(0, kWorkerClass, L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                           CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
     if (window == nullptr) {
-        Say("CreateWindow() failed with error %d\n", static_cast<int>(::GetLastError()));
+        const DWORD error = ::GetLastError();
+        Say("CreateWindow() failed with error %d\n", static_cast<int>(error));
+        ::SetLastError(error); // for the caller's report
         return nullptr;
     }
     Say("CreateWindow() is OK!\n");
@@ -245,17 +250,21 @@ HWND MakeWorkerWindow() {
 
 namespace {
 
-// The listening socket with the Winsock start-up it holds; invalid after saying why.
-net::Socket MakeListener() {
+// The listening socket with the Winsock start-up it holds; invalid after saying why, with `error` 0
+// when Winsock did not start.
+net::Socket MakeListener(int& error) {
     WSADATA data;
-    if (::WSAStartup(MAKEWORD(2, 0), &data) != 0) {
-        Say("WSAStartup() failed with error %d\n", ::WSAGetLastError());
+    const int started = ::WSAStartup(MAKEWORD(2, 0), &data);
+    if (started != 0) {
+        Say("WSAStartup() failed with error %d\n", started);
+        error = 0;
         return net::Socket();
     }
     Say("WSAStartup() is OK!\n");
     const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, 0);
     if (listener == INVALID_SOCKET) {
-        Say("socket() failed with error %d\n", ::WSAGetLastError());
+        error = ::WSAGetLastError();
+        Say("socket() failed with error %d\n", error);
         ::WSACleanup();
         return net::Socket();
     }
@@ -265,17 +274,47 @@ net::Socket MakeListener() {
 
 } // namespace
 
+namespace {
+
+// Says why the start failed, gives back what it took (the window, its class, the socket with its
+// Winsock start-up), and tells the main window: a later start then begins from nothing, as the first.
+void StartFailed(RemoteLink* link, HWND window, net::Socket& listener, ServerStartStep step, int error) {
+    if (step == ServerStartStep::Bind && error == WSAEADDRINUSE) {
+        Say("Server start failed: port %d is in use by another program (bind() error %d)\n", kServerPort,
+            error);
+    } else {
+        Say("Server start failed at %s: error %d\n", ServerStartStepName(step), error);
+    }
+    g_listener = INVALID_SOCKET;
+    listener.Close();
+    if (window != nullptr) {
+        link->SetWorkerWindow(nullptr);
+        ::DestroyWindow(window);
+    }
+    ::UnregisterClassW(kWorkerClass, nullptr);
+    ::SendMessageW(g_serverMainWindow, WM_SERVER_FAILED, static_cast<WPARAM>(step),
+                   static_cast<LPARAM>(error));
+}
+
+} // namespace
+
 void ServerThreadProc(RemoteLink* link, HWND main) {
     g_serverMainWindow = main;
+    net::Socket owned;
     const HWND window = MakeWorkerWindow();
     if (window == nullptr) {
+        const int error = static_cast<int>(::GetLastError());
         Say("MakeWorkerWindow() failed!\n");
+        StartFailed(link, nullptr, owned, ServerStartStep::WorkerWindow, error);
         return;
     }
     Say("MakeWorkerWindow() is OK!\n");
     link->SetWorkerWindow(window);
-    net::Socket owned = MakeListener();
+    int error = 0;
+    owned = MakeListener(error);
     if (!owned.Valid()) {
+        StartFailed(link, window, owned, error == 0 ? ServerStartStep::Winsock : ServerStartStep::Socket,
+                    error);
         return;
     }
     const SOCKET listener = static_cast<SOCKET>(owned.Handle());
@@ -290,12 +329,16 @@ void ServerThreadProc(RemoteLink* link, HWND main) {
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     address.sin_port = htons(kServerPort);
     if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR) {
-        Say("bind() failed with error %d\n", ::WSAGetLastError());
+        error = ::WSAGetLastError();
+        Say("bind() failed with error %d\n", error);
+        StartFailed(link, window, owned, ServerStartStep::Bind, error);
         return;
     }
     Say("bind() is OK maaa!\n");
     if (::listen(listener, kBacklog) == SOCKET_ERROR) {
-        Say("listen() failed with error %d\n", ::WSAGetLastError());
+        error = ::WSAGetLastError();
+        Say("listen() failed with error %d\n", error);
+        StartFailed(link, window, owned, ServerStartStep::Listen, error);
         return;
     }
     Say("listen() is also OK! I am listening now...\n");
