@@ -109,7 +109,14 @@ void RemoteLink::RunPatternLoop(const std::function<void()>& open) {
         // for it: the window's loop is woken for it at once, not by the client's next packet.
         ::PostMessageW(host_.Window(), WM_REPLAY_WAKE, 0, 0);
     }
+    // The window's loop runs inside the replay of the click that opened it, but what the wall operator
+    // does in it is the operator's own; each packet replayed inside marks itself.
+    LinkedPattern* object = host_.Pattern(false);
+    const bool replaying = object != nullptr && object->SetReplaying(false);
     open();
+    if (object != nullptr && object == host_.Pattern(false)) {
+        object->SetReplaying(replaying);
+    }
     patternReplayDepth_ = outer;
 }
 

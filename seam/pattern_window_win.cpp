@@ -43,8 +43,14 @@ void OpenPatternWindow(HWND parent, const ScreenParams& params, int socket, Patt
 
 void CScreenCtrlWnd::TakeScreen(const ScreenParams& screen) {
     params = screen;
-    // A refused size keeps the grid held.
+    // A refused size keeps the grid held. A grid built anew for other sizes empties both histories.
+    const SeamGridCache seen = ProcessSeamGridCache();
     BuildSeamGridKeepingHistory(grid, history, params);
+    const SeamGridCache& now = ProcessSeamGridCache();
+    if (seen.screen_width != now.screen_width || seen.screen_height != now.screen_height ||
+        seen.mod_width != now.mod_width || seen.mod_height != now.mod_height) {
+        replayedHistory.Clear();
+    }
 }
 
 void CScreenCtrlWnd::Open(HWND parent, const ScreenParams& screen, int socket) {
@@ -168,10 +174,17 @@ bool CScreenCtrlWnd::SetReplaying(bool on) {
     return previous;
 }
 
-// The history may hold a quarter of what one allocation may take now: the rest is for the grid itself
-// and the copies that the commands take of it.
+// The history may hold a quarter of what one allocation may take now, and a server's replayed steps an
+// eighth more: the rest is for the grid itself and the copies that the commands take of it.
 void CScreenCtrlWnd::LimitHistory() {
     history.SetByteLimit(MemoryBudget() / 4);
+    replayedHistory.SetByteLimit(MemoryBudget() / 8);
+}
+
+// On a server the steps replayed from a client are kept apart from the wall operator's own: each undo
+// takes back only steps of whoever asked for it, so neither reverts the other's work.
+GainHistory& CScreenCtrlWnd::Steps() {
+    return replaying ? replayedHistory : history;
 }
 
 void CScreenCtrlWnd::OnLeftButtonUp(LPARAM lParam) {
@@ -197,7 +210,7 @@ void CScreenCtrlWnd::OnWheel(WPARAM wParam) {
     const int delta = static_cast<short>(HIWORD(wParam));
     const int steps = (LOWORD(wParam) & MK_SHIFT) != 0 ? 10 : 1;
     LimitHistory();
-    const GainSnapshot before = history.SnapshotSelected(grid.Segments());
+    const GainSnapshot before = Steps().SnapshotSelected(grid.Segments());
     for (int i = 0; i < steps; ++i) {
         grid.StepSelectedGains(delta >= wheelThreshold);
     }
@@ -286,14 +299,14 @@ void CScreenCtrlWnd::ClickAt(uint16_t x, uint16_t y) {
 }
 
 void CScreenCtrlWnd::Record(StepKind kind, const GainSnapshot& before, uint32_t peer_steps) {
-    history.Record(StepInfo{kind, static_cast<int64_t>(::GetTickCount64()), peer_steps, replaying}, before,
+    Steps().Record(StepInfo{kind, static_cast<int64_t>(::GetTickCount64()), peer_steps, replaying}, before,
                    grid.Segments());
     SelectionChanged();
 }
 
 void CScreenCtrlWnd::ResetGains(uint32_t peer_steps) {
     LimitHistory();
-    const GainSnapshot before = history.SnapshotAll(grid.Segments());
+    const GainSnapshot before = Steps().SnapshotAll(grid.Segments());
     grid.ResetGains();
     Record(StepKind::Command, before, peer_steps);
 }
@@ -302,9 +315,12 @@ void CScreenCtrlWnd::ApplyGridCommand(std::vector<SeamSegment>&& next, uint32_t 
                                       const ScreenState* screens) {
     const size_t size_before = grid.Size();
     LimitHistory();
-    history.RecordReplace(
+    Steps().RecordReplace(
         StepInfo{StepKind::Command, static_cast<int64_t>(::GetTickCount64()), peer_steps, replaying},
         grid.Segments(), next, screens);
+    if (next.size() != size_before) {
+        (replaying ? history : replayedHistory).Clear(); // its steps name records of a grid that is gone
+    }
     grid.ReplaceSeamGrid(std::move(next));
     Redraw(size_before);
     SelectionChanged();
@@ -332,7 +348,8 @@ void CScreenCtrlWnd::UndoStep(bool redo, int socket) {
 void CScreenCtrlWnd::ReplayUndo(bool redo, uint32_t count) {
     const size_t size_before = grid.Size();
     for (uint32_t i = 0; i < count; ++i) {
-        const HistoryStep* step = redo ? history.Redo(grid.Records()) : history.Undo(grid.Records());
+        const HistoryStep* step =
+            redo ? replayedHistory.Redo(grid.Records()) : replayedHistory.Undo(grid.Records());
         if (step == nullptr) {
             break;
         }
@@ -387,7 +404,7 @@ void CScreenCtrlWnd::ShowMenu(LPARAM lParam) {
 
 void CScreenCtrlWnd::StepAllGains(int direction) {
     LimitHistory();
-    const GainSnapshot before = history.SnapshotAll(grid.Segments());
+    const GainSnapshot before = Steps().SnapshotAll(grid.Segments());
     grid.StepAllGains(direction);
     DrawAllSegments();
     Record(StepKind::Keys, before, 0); // the keys stay local, and so does their undo

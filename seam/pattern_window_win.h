@@ -102,6 +102,7 @@ private:
     void ShowRegion(size_t index);
     void PaintPhotoMode();
     void LimitHistory();
+    GainHistory& Steps();
 
     SeamGrid grid;
     int blinkCounter = 0;
@@ -109,7 +110,8 @@ private:
     GammaTable gammaTable{};
     int wheelThreshold = 0;
     int forwardSocket = -1;
-    GainHistory history{0};
+    GainHistory history{0};         // the steps made at this screen
+    GainHistory replayedHistory{0}; // the steps a linked client's replay made
     // Set while a linked client's input or notification is replayed here: those steps are kept one
     // by one, as the client counts them.
     bool replaying = false;
