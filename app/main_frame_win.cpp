@@ -279,6 +279,12 @@ LRESULT MainFrame::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CLIENT_ACCEPTED:
         remote_.OnClientAccepted(wParam);
         break;
+    case WM_TIMER:
+        if (wParam == kKeepAliveTimer) {
+            remote_.SendKeepAlive();
+            return 0;
+        }
+        break;
     case WM_REPLAY_WAKE:
         remote_.DrainReplay();
         return 0;

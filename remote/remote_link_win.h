@@ -47,6 +47,10 @@ inline const char* ServerStartStepName(ServerStartStep step) {
 constexpr UINT WM_CLIENT_ACCEPTED = 0x1001;
 // Posted by the server thread: packets wait in the replay queue.
 constexpr UINT WM_REPLAY_WAKE = 0x1005;
+// The main window's timer of a linked client's keep-alive: a server closes a connection that sends
+// nothing for 30 s, and an operator who only looks at the wall sends nothing.
+constexpr UINT_PTR kKeepAliveTimer = 0x4B41;
+constexpr UINT kKeepAliveMs = 10000;
 // Asked by the automation tool: what the server replayed (wParam: 0 inputs, 1 dropped inputs, 2
 // notifications, 3 and 4 the low and high half of a running hash of the inputs in order).
 constexpr UINT WM_REPLAY_STATS = 0x1007;
@@ -77,6 +81,8 @@ public:
     // The operator's disconnect, and what a failed or timed-out send does: the link is gone either way.
     void DisconnectClient();
     void MirrorNotification(const TNotifyUI& msg);
+    // A notification of no control, which a server drops: only the connection's idle time restarts.
+    void SendKeepAlive();
     bool IsClientConnected() const { return isClientConnected; }
     // The socket the pattern window forwards its input to: the client's, -1 when not linked.
     int ForwardSocket() const;

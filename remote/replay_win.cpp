@@ -146,6 +146,9 @@ void RemoteLink::DrainReplay() {
 }
 
 void RemoteLink::ReplayNotification(const NotifyRecord& record) {
+    if (record.sender_name.empty()) {
+        return; // a client's keep-alive: it kept the connection from counting as idle, nothing more
+    }
     CControlUI* sender = host_.Control(record.sender_name.c_str());
     if (sender == nullptr) {
         return; // names no control here: neither handled nor mirrored

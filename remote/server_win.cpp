@@ -23,6 +23,12 @@ constexpr wchar_t kWorkerClass[] = L"AsyncSelect";
 constexpr int kBacklog = 5;
 constexpr DWORD kReceiveSize = 8192;
 constexpr int kMaxConnections = 8;
+// A connection that completes no packet for this long is closed: a peer that sleeps, lost its cable or
+// holds a connection open without using it must not keep a place of the eight. A linked client sends
+// a keep-alive at least every 10 s while it has nothing else to send.
+constexpr ULONGLONG kIdleLimitMs = 30000;
+constexpr UINT kIdleSweepMs = 5000;
+constexpr UINT_PTR kIdleTimer = 1;
 // The packets one receive can complete: its bytes as input packets, the smallest, after the rest of a
 // packet begun by the receive before.
 constexpr size_t kPacketsPerReceive = (kReceiveSize + 255) / kInputPacketSize + 1;
@@ -37,7 +43,8 @@ struct SOCKET_INFORMATION {
     SOCKET Socket;
     SOCKET_INFORMATION* Next;
     WireReceiver receiver;
-    bool held_back; // a read event came while the replay queue was full: read when it has room
+    bool held_back;           // a read event came while the replay queue was full: read when it has room
+    ULONGLONG last_packet_ms; // when its latest packet was completed, or it was accepted
 };
 
 // Touched on the server thread only.
@@ -67,6 +74,7 @@ bool AddSocketInformation(SOCKET s) {
     Say("GlobalAlloc() for SOCKET_INFORMATION is OK!\n");
     auto* info = new (memory) SOCKET_INFORMATION();
     info->Socket = s;
+    info->last_packet_ms = ::GetTickCount64();
     info->Next = g_socketList;
     g_socketList = info;
     return true;
@@ -136,6 +144,9 @@ void OnRead(SOCKET s) {
     std::vector<WirePacket> packets;
     const bool well_formed =
         info->receiver.Receive(reinterpret_cast<const uint8_t*>(info->Buffer), received, packets);
+    if (!packets.empty()) {
+        info->last_packet_ms = ::GetTickCount64();
+    }
     if (!packets.empty() && Replay().Push(packets)) {
         ::PostMessageW(g_serverMainWindow, WM_REPLAY_WAKE, 0, 0);
     }
@@ -160,6 +171,23 @@ void OnResume() {
     }
 }
 
+// Closes the connections that completed no packet within the idle limit. One held back by a full replay
+// queue waits for this server, not for its peer.
+void CloseIdleConnections() {
+    const ULONGLONG now = ::GetTickCount64();
+    std::vector<SOCKET> idle;
+    for (SOCKET_INFORMATION* info = g_socketList; info != nullptr; info = info->Next) {
+        if (!info->held_back && now - info->last_packet_ms >= kIdleLimitMs) {
+            idle.push_back(info->Socket);
+        }
+    }
+    for (const SOCKET s : idle) {
+        Say("Socket number %d closed: no packet for %d s\n", static_cast<int>(s),
+            static_cast<int>(kIdleLimitMs / 1000));
+        RemoveSocketInformation(s);
+    }
+}
+
 void OnAccept(HWND window, SOCKET listener) {
     sockaddr_storage peer{};
     int length = 128;
@@ -170,10 +198,16 @@ void OnAccept(HWND window, SOCKET listener) {
     }
     Say("accept() is OK!\n");
     if (CountSocketInformation() >= kMaxConnections) {
-        Say("Socket number %d refused: %d clients are connected already\n", static_cast<int>(s),
-            kMaxConnections);
-        ::closesocket(s);
-        return;
+        // The newcomer is someone who wants to work now; the one idle longest makes room.
+        SOCKET_INFORMATION* idlest = g_socketList;
+        for (SOCKET_INFORMATION* info = g_socketList; info != nullptr; info = info->Next) {
+            if (info->last_packet_ms < idlest->last_packet_ms) {
+                idlest = info;
+            }
+        }
+        Say("Socket number %d closed for socket number %d: %d clients are connected, it was idle longest\n",
+            static_cast<int>(idlest->Socket), static_cast<int>(s), kMaxConnections);
+        RemoveSocketInformation(idlest->Socket);
     }
     const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(&peer);
     ::SendMessageW(g_serverMainWindow, WM_CLIENT_ACCEPTED, ntohl(ipv4->sin_addr.s_addr), 0);
@@ -187,6 +221,10 @@ void OnAccept(HWND window, SOCKET listener) {
 LRESULT CALLBACK WorkerWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_REPLAY_RESUME) {
         OnResume();
+        return 0;
+    }
+    if (msg == WM_TIMER && wParam == kIdleTimer) {
+        CloseIdleConnections();
         return 0;
     }
     if (msg != WM_SOCKET_EVENT) {
@@ -342,6 +380,7 @@ void ServerThreadProc(RemoteLink* link, HWND main) {
         return;
     }
     Say("listen() is also OK! I am listening now...\n");
+    ::SetTimer(window, kIdleTimer, kIdleSweepMs, nullptr);
     link->ServerListening(std::move(owned)); // closed with the main window
     ::SendMessageW(g_serverMainWindow, WM_SERVER_STARTED, INADDR_ANY, kServerPort);
     MSG msg;

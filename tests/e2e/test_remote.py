@@ -1,6 +1,7 @@
 """Two instances linked over loopback, each with a Wine prefix, a display and a Wine server of its own:
 the client at the operator's desk drives the server at the wall."""
 
+import select
 import socket
 import struct
 import subprocess
@@ -214,13 +215,20 @@ def test_a_raw_peer_neither_crashes_the_server_nor_nests_its_boxes():
     check(pattern_open() and controls()["edt_mod_width"][3] == str(MW) and not server.exited(),
           "the server, its pattern window and its main window answer")
 
-    # Eight connections at most: a ninth is closed at once.
+    # Eight connections at most, seven of them holding one byte of a packet: a ninth takes the place of
+    # the one idle longest, and is replayed at once.
     others = [socket.create_connection(("127.0.0.1", 6666)) for _ in range(7)]
+    for s in others:
+        s.sendall(b"\x0d")
     wait_until(lambda: server.stdout().count(" connected\n") == 8, message="eight connections")
+    peer.sendall(notify_packet("textchanged", "edt_box_height", "5"))  # the first is not idle
+    wait_until(lambda: controls()["edt_box_height"][3] == "5", message="the first connection's packet")
     ninth = socket.create_connection(("127.0.0.1", 6666))
-    ninth.settimeout(10)
-    check(ninth.recv(16) == b"", "the ninth connection is closed")
-    check("refused: 8 clients are connected already" in server.stdout(), "and said so")
+    ninth.sendall(notify_packet("textchanged", "edt_box_height", "9"))
+    wait_until(lambda: controls()["edt_box_height"][3] == "9", message="the ninth connection replayed")
+    readable, _, _ = select.select(others, [], [], 10)
+    check(len(readable) == 1 and readable[0].recv(16) == b"" and "it was idle longest" in server.stdout(),
+          "the one idle longest is closed, and said so")
     for s in others + [ninth]:
         s.close()
 
