@@ -367,6 +367,15 @@ void CScreenCtrlWnd::Undone(const HistoryStep& step, bool redo) {
     }
     const ScreenState& state = redo ? step.screen_after : step.screen_before;
     ProcessSeamGridCache() = state.cache;
+    if (hwnd_ != nullptr && ::IsWindow(hwnd_) && !photoMode_) {
+        // The open window takes the sizes of the grid it now shows, as reopening it would: drawn or
+        // clicked with the sizes it had, a grid of other sizes would show its lines in the wrong places
+        // and a click would select another record than the one under it.
+        params = state.params;
+        blinkCounter = -1;
+        ::SetWindowPos(hwnd_, nullptr, params.start_x, params.start_y, params.screen_width,
+                       params.screen_height, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     if (owner_ != nullptr) {
         owner_->GridRestored(state.params);
     }
