@@ -65,6 +65,8 @@ def test_the_client_drives_the_servers_pattern_window_and_keys_stay_local():
     uidriver("click", "btn_photo_correct")
     out = answer_box()
     check(out.startswith("warnning\t") and "请先断开连接" in out, f"the client's box: {out!r}")
+    uidriver("click", "btn_import_data")  # the server would not follow a file chosen here either
+    check("请先断开连接，再导入缝隙文件" in answer_box(), "the import refused")
     check(uidriver("--timeout", "0", "filedialog", "--cancel", env=b, check_rc=False)[0] != 0, "no dialog there")
     uidriver("click", "btn_screen_ctr")
     check(uidriver("pattern", "--timeout", "20")[1].split() == [str(X0), str(Y0), str(W), str(H)], "client opened")

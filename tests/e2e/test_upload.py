@@ -85,9 +85,7 @@ def test_a_card_of_impossible_size_fails_alone_and_a_refused_switch_opens_no_pat
     set_fields({"edt_start_x": 0, "edt_start_y": 0})
     open_pattern()
     close_pattern_with_escape()
-    started = time.monotonic()
     send_and_expect("warnning\tdevice errer\n")
-    print(f"upload with a card of 8200 x 8192: {time.monotonic() - started:.1f} s", flush=True)
     got = [(c, a, d if a != "0xd0020000" else None) for _, c, a, d in uploads(journal)]
     check(got == [(0x2000 | c, a, d) for c in (0, 1, 3) for a, d in (("0xda000003", "00000010"),
           ("0xd0020000", None), ("0xda000003", "00000000"))], f"cards 1, 2 and 4 only, each closed: {got}")
