@@ -404,6 +404,10 @@ void MainFrame::OnClickNotify(const std::wstring& sender) {
     } else if (sender == L"btn_send_to_hardware") {
         replayedSend_ = remote_.Replaying(); // its result comes after the replay has gone on
         hardware_.OnSendToHardware();
+        MSG result;
+        if (!::PeekMessageW(&result, hwnd_, WM_SEND_RESULT, WM_SEND_RESULT, PM_NOREMOVE)) {
+            replayedSend_ = false; // the worker ended without one: a later box is the operator's again
+        }
     } else if (sender == L"btn_read_back") {
         hardware_.OnReadBack(files_.CoefficientPath());
     } else if (sender == L"btn_solidify") {

@@ -23,10 +23,22 @@ constexpr UINT WM_SOCKET_EVENT = 0x0401;
 // Posted to the server's worker window: the replay has room again for what a held-back socket sends.
 constexpr UINT WM_REPLAY_RESUME = 0x0402;
 constexpr UINT WM_SERVER_STARTED = 0x1000;
+constexpr UINT WM_CLIENT_ACCEPTED = 0x1001;
 // Sent by the server thread when its start failed (wParam: the ServerStartStep, lParam: the system's
 // error code); everything it took is given back by then.
 constexpr UINT WM_SERVER_FAILED = 0x1008;
+// Posted by the server thread: packets wait in the replay queue.
+constexpr UINT WM_REPLAY_WAKE = 0x1005;
+// Asked by the automation tool: what the server replayed (wParam: 0 inputs, 1 dropped inputs, 2
+// notifications, 3 and 4 the low and high half of a running hash of the inputs in order).
+constexpr UINT WM_REPLAY_STATS = 0x1007;
 
+// The main window's timer of a linked client's keep-alive: a server closes a connection that sends
+// nothing for 30 s, and an operator who only looks at the wall sends nothing.
+constexpr UINT_PTR kKeepAliveTimer = 0x4B41;
+constexpr UINT kKeepAliveMs = 10000;
+
+// The step of the server's start that failed, as WM_SERVER_FAILED names it.
 enum class ServerStartStep { WorkerWindow = 1, Winsock, Socket, Bind, Listen };
 
 inline const char* ServerStartStepName(ServerStartStep step) {
@@ -44,16 +56,6 @@ inline const char* ServerStartStepName(ServerStartStep step) {
     }
     return "?";
 }
-constexpr UINT WM_CLIENT_ACCEPTED = 0x1001;
-// Posted by the server thread: packets wait in the replay queue.
-constexpr UINT WM_REPLAY_WAKE = 0x1005;
-// The main window's timer of a linked client's keep-alive: a server closes a connection that sends
-// nothing for 30 s, and an operator who only looks at the wall sends nothing.
-constexpr UINT_PTR kKeepAliveTimer = 0x4B41;
-constexpr UINT kKeepAliveMs = 10000;
-// Asked by the automation tool: what the server replayed (wParam: 0 inputs, 1 dropped inputs, 2
-// notifications, 3 and 4 the low and high half of a running hash of the inputs in order).
-constexpr UINT WM_REPLAY_STATS = 0x1007;
 
 // What the link needs of the window that owns it.
 class RemoteLinkHost {
