@@ -288,19 +288,21 @@ HWND MakeWorkerWindow() {
 
 namespace {
 
-// The listening socket with the Winsock start-up it holds; invalid after saying why, with `error` 0
-// when Winsock did not start.
-net::Socket MakeListener(int& error) {
+// The listening socket with the Winsock start-up it holds; invalid after saying why, with the step
+// that failed and its error code.
+net::Socket MakeListener(ServerStartStep& failed, int& error) {
     WSADATA data;
     const int started = ::WSAStartup(MAKEWORD(2, 0), &data);
     if (started != 0) {
         Say("WSAStartup() failed with error %d\n", started);
-        error = 0;
+        failed = ServerStartStep::Winsock;
+        error = started;
         return net::Socket();
     }
     Say("WSAStartup() is OK!\n");
     const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, 0);
     if (listener == INVALID_SOCKET) {
+        failed = ServerStartStep::Socket;
         error = ::WSAGetLastError();
         Say("socket() failed with error %d\n", error);
         ::WSACleanup();
@@ -309,10 +311,6 @@ net::Socket MakeListener(int& error) {
     Say("socket() is pretty fine!\n");
     return net::Socket(static_cast<net::Native>(listener));
 }
-
-} // namespace
-
-namespace {
 
 // Says why the start failed, gives back what it took (the window, its class, the socket with its
 // Winsock start-up), and tells the main window: a later start then begins from nothing, as the first.
@@ -348,11 +346,11 @@ void ServerThreadProc(RemoteLink* link, HWND main) {
     }
     Say("MakeWorkerWindow() is OK!\n");
     link->SetWorkerWindow(window);
+    ServerStartStep failed = ServerStartStep::Socket;
     int error = 0;
-    owned = MakeListener(error);
+    owned = MakeListener(failed, error);
     if (!owned.Valid()) {
-        StartFailed(link, window, owned, error == 0 ? ServerStartStep::Winsock : ServerStartStep::Socket,
-                    error);
+        StartFailed(link, window, owned, failed, error);
         return;
     }
     const SOCKET listener = static_cast<SOCKET>(owned.Handle());
