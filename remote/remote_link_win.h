@@ -113,7 +113,7 @@ public:
     void CloseSockets();
 
 private:
-    void ReplayNotification(const NotifyRecord& record);
+    void ReplayNotification(const NotifyRecord& record, uint64_t source);
     void ReplayInput(const std::vector<WirePacket>& inputs);
     void CountInput(const WirePacket& input);
 

@@ -80,9 +80,9 @@ namespace {
 // Marks what the pattern window object records while a client's packet is replayed.
 class ReplayingScope {
 public:
-    explicit ReplayingScope(RemoteLinkHost& host) : host_(host), object_(host.Pattern(false)) {
+    ReplayingScope(RemoteLinkHost& host, uint64_t source) : host_(host), object_(host.Pattern(false)) {
         if (object_ != nullptr) {
-            previous_ = object_->SetReplaying(true);
+            previous_ = object_->SetReplaying(source);
         }
     }
     ~ReplayingScope() {
@@ -96,7 +96,7 @@ public:
 private:
     RemoteLinkHost& host_;
     LinkedPattern* object_;
-    bool previous_ = false;
+    uint64_t previous_ = 0;
 };
 
 } // namespace
@@ -112,7 +112,7 @@ void RemoteLink::RunPatternLoop(const std::function<void()>& open) {
     // The window's loop runs inside the replay of the click that opened it, but what the wall operator
     // does in it is the operator's own; each packet replayed inside marks itself.
     LinkedPattern* object = host_.Pattern(false);
-    const bool replaying = object != nullptr && object->SetReplaying(false);
+    const uint64_t replaying = object != nullptr ? object->SetReplaying(0) : 0;
     open();
     if (object != nullptr && object == host_.Pattern(false)) {
         object->SetReplaying(replaying);
@@ -137,7 +137,7 @@ void RemoteLink::DrainReplay() {
         }
         if (packets.front().is_notification) {
             ++replayDepth_;
-            ReplayNotification(packets.front().notification);
+            ReplayNotification(packets.front().notification, packets.front().source);
             --replayDepth_;
         } else {
             ReplayInput(packets);
@@ -145,7 +145,7 @@ void RemoteLink::DrainReplay() {
     }
 }
 
-void RemoteLink::ReplayNotification(const NotifyRecord& record) {
+void RemoteLink::ReplayNotification(const NotifyRecord& record, uint64_t source) {
     if (record.sender_name.empty()) {
         return; // a client's keep-alive: it kept the connection from counting as idle, nothing more
     }
@@ -153,7 +153,7 @@ void RemoteLink::ReplayNotification(const NotifyRecord& record) {
     if (sender == nullptr) {
         return; // names no control here: neither handled nor mirrored
     }
-    const ReplayingScope replaying(host_);
+    const ReplayingScope replaying(host_, source);
     ++replayStats.notifications;
     if (dynamic_cast<CEditUI*>(sender) != nullptr) {
         sender->SetText(record.sender_text.c_str()); // the client's field, before its notification runs
@@ -201,11 +201,14 @@ void RemoteLink::ReplayInput(const std::vector<WirePacket>& inputs) {
             moved_over = nullptr;
         }
     };
-    const ReplayingScope replaying(host_);
+    const ReplayingScope replaying(host_, inputs.front().source);
     for (const WirePacket& input : inputs) {
         uint32_t wparam = input.wparam;
         const bool accepted = AcceptReplayInput(input.message, wparam, input.lparam);
         LinkedPattern* object = host_.Pattern(false);
+        if (object != nullptr) {
+            object->SetReplaying(input.source); // a run of inputs may hold several clients' in turn
+        }
         if (accepted && (input.message == WM_SEAM_UNDO || input.message == WM_SEAM_REDO) &&
             object != nullptr) {
             // The client's history, not its window: an undo in the client's main window reaches a

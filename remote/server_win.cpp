@@ -45,10 +45,12 @@ struct SOCKET_INFORMATION {
     WireReceiver receiver;
     bool held_back;           // a read event came while the replay queue was full: read when it has room
     ULONGLONG last_packet_ms; // when its latest packet was completed, or it was accepted
+    uint64_t serial;          // numbers its packets: a client's undo takes back that client's steps only
 };
 
 // Touched on the server thread only.
 SOCKET_INFORMATION* g_socketList = nullptr;
+uint64_t g_connectionSerial = 0;
 SOCKET g_listener = INVALID_SOCKET;
 HWND g_serverMainWindow = nullptr;
 
@@ -75,6 +77,7 @@ bool AddSocketInformation(SOCKET s) {
     auto* info = new (memory) SOCKET_INFORMATION();
     info->Socket = s;
     info->last_packet_ms = ::GetTickCount64();
+    info->serial = ++g_connectionSerial;
     info->Next = g_socketList;
     g_socketList = info;
     return true;
@@ -146,6 +149,9 @@ void OnRead(SOCKET s) {
         info->receiver.Receive(reinterpret_cast<const uint8_t*>(info->Buffer), received, packets);
     if (!packets.empty()) {
         info->last_packet_ms = ::GetTickCount64();
+    }
+    for (WirePacket& packet : packets) {
+        packet.source = info->serial;
     }
     if (!packets.empty() && Replay().Push(packets)) {
         ::PostMessageW(g_serverMainWindow, WM_REPLAY_WAKE, 0, 0);

@@ -49,7 +49,7 @@ void CScreenCtrlWnd::TakeScreen(const ScreenParams& screen) {
     const SeamGridCache& now = ProcessSeamGridCache();
     if (seen.screen_width != now.screen_width || seen.screen_height != now.screen_height ||
         seen.mod_width != now.mod_width || seen.mod_height != now.mod_height) {
-        replayedHistory.Clear();
+        replayedHistories.clear();
     }
 }
 
@@ -168,23 +168,37 @@ void CScreenCtrlWnd::StopForwardingTo(int socket) {
     }
 }
 
-bool CScreenCtrlWnd::SetReplaying(bool on) {
-    const bool previous = replaying;
-    replaying = on;
+uint64_t CScreenCtrlWnd::SetReplaying(uint64_t source) {
+    const uint64_t previous = replaying;
+    replaying = source;
     return previous;
 }
 
 // The history may hold a quarter of what one allocation may take now, and a server's replayed steps an
-// eighth more: the rest is for the grid itself and the copies that the commands take of it.
+// eighth more, shared by its clients: the rest is for the grid itself and the copies that the commands
+// take of it.
 void CScreenCtrlWnd::LimitHistory() {
     history.SetByteLimit(MemoryBudget() / 4);
-    replayedHistory.SetByteLimit(MemoryBudget() / 8);
+    for (auto& client : replayedHistories) {
+        client.second.SetByteLimit(MemoryBudget() / 8 / replayedHistories.size());
+    }
 }
 
-// On a server the steps replayed from a client are kept apart from the wall operator's own: each undo
-// takes back only steps of whoever asked for it, so neither reverts the other's work.
+// On a server the steps replayed from each client are kept apart from the wall operator's own and from
+// other clients': each undo takes back only steps of whoever asked for it, so nobody reverts another's
+// work. The histories of the eight latest connections are kept (a server serves eight at once).
 GainHistory& CScreenCtrlWnd::Steps() {
-    return replaying ? replayedHistory : history;
+    if (replaying == 0) {
+        return history;
+    }
+    if (replayedHistories.count(replaying) == 0) {
+        if (replayedHistories.size() >= kMaxReplayedHistories) {
+            replayedHistories.erase(replayedHistories.begin()); // the oldest connection's
+        }
+        replayedHistories.emplace(replaying, GainHistory(0));
+        LimitHistory();
+    }
+    return replayedHistories.at(replaying);
 }
 
 void CScreenCtrlWnd::OnLeftButtonUp(LPARAM lParam) {
@@ -299,8 +313,8 @@ void CScreenCtrlWnd::ClickAt(uint16_t x, uint16_t y) {
 }
 
 void CScreenCtrlWnd::Record(StepKind kind, const GainSnapshot& before, uint32_t peer_steps) {
-    Steps().Record(StepInfo{kind, static_cast<int64_t>(::GetTickCount64()), peer_steps, replaying}, before,
-                   grid.Segments());
+    Steps().Record(StepInfo{kind, static_cast<int64_t>(::GetTickCount64()), peer_steps, replaying != 0},
+                   before, grid.Segments());
     SelectionChanged();
 }
 
@@ -316,10 +330,19 @@ void CScreenCtrlWnd::ApplyGridCommand(std::vector<SeamSegment>&& next, uint32_t 
     const size_t size_before = grid.Size();
     LimitHistory();
     Steps().RecordReplace(
-        StepInfo{StepKind::Command, static_cast<int64_t>(::GetTickCount64()), peer_steps, replaying},
+        StepInfo{StepKind::Command, static_cast<int64_t>(::GetTickCount64()), peer_steps, replaying != 0},
         grid.Segments(), next, screens);
     if (next.size() != size_before) {
-        (replaying ? history : replayedHistory).Clear(); // its steps name records of a grid that is gone
+        // The other histories' steps name records of a grid that is gone.
+        const GainHistory& kept = Steps();
+        if (&kept != &history) {
+            history.Clear();
+        }
+        for (auto& client : replayedHistories) {
+            if (&client.second != &kept) {
+                client.second.Clear();
+            }
+        }
     }
     grid.ReplaceSeamGrid(std::move(next));
     Redraw(size_before);
@@ -348,8 +371,7 @@ void CScreenCtrlWnd::UndoStep(bool redo, int socket) {
 void CScreenCtrlWnd::ReplayUndo(bool redo, uint32_t count) {
     const size_t size_before = grid.Size();
     for (uint32_t i = 0; i < count; ++i) {
-        const HistoryStep* step =
-            redo ? replayedHistory.Redo(grid.Records()) : replayedHistory.Undo(grid.Records());
+        const HistoryStep* step = redo ? Steps().Redo(grid.Records()) : Steps().Undo(grid.Records());
         if (step == nullptr) {
             break;
         }

@@ -217,9 +217,24 @@ def test_a_raw_peer_neither_crashes_the_server_nor_nests_its_boxes():
     check(pattern_open() and controls()["edt_mod_width"][3] == str(MW) and not server.exited(),
           "the server, its pattern window and its main window answer")
 
+    # Two clients notch a seam each; the first one's undo takes back its own step only.
+    second = socket.create_connection(("127.0.0.1", 6666))
+    for client, x in ((peer, 70), (second, 134)):
+        client.sendall(input_packet(0x0201, 1, x | 10 << 16) + input_packet(0x0202, 0, x | 10 << 16))
+        time.sleep(0.8)  # the blink
+        client.sendall(input_packet(0x020A, 120 << 16, 0))
+        wait_until(lambda: uidriver("get", "lab_selection")[1].strip().endswith("1.005"), message="a notch")
+    inputs = int(replay_counts()["inputs"])
+    peer.sendall(input_packet(0x8101, 1, 0))
+    wait_until(lambda: int(replay_counts()["inputs"]) == inputs + 1, message="the first client's undo")
+    check(uidriver("get", "lab_selection")[1].strip() == "模组 (1, 0) 右侧的缝隙 增益 1.005", "the second's kept")
+    second.sendall(input_packet(0x0201, 1, 70 | 10 << 16) + input_packet(0x0202, 0, 70 | 10 << 16))
+    wait_until(lambda: uidriver("get", "lab_selection")[1].strip() == "模组 (0, 0) 右侧的缝隙 增益 1.000",
+               message="the first client's notch undone")
+
     # Eight connections at most, seven of them holding one byte of a packet: a ninth takes the place of
     # the one idle longest, and is replayed at once.
-    others = [socket.create_connection(("127.0.0.1", 6666)) for _ in range(7)]
+    others = [second] + [socket.create_connection(("127.0.0.1", 6666)) for _ in range(6)]
     for s in others:
         s.sendall(b"\x0d")
     wait_until(lambda: server.stdout().count(" connected\n") == 8, message="eight connections")
