@@ -478,8 +478,10 @@ void MainFrame::OnSelectChanged(CControlUI* sender, const std::wstring& name) {
         auto* box = dynamic_cast<CCheckBoxUI*>(sender);
         const bool on = box != nullptr && box->GetCheck();
         Trace(on ? kTraceEnableOn : kTraceEnableOff);
-        if (!hardware_.EnableCorrection(on) && box != nullptr) {
-            box->SetCheck(!on, false); // the cards kept what they did
+        // The box shows what the cards do: they kept what they did. A linked client's box mirrors the
+        // wall it drives, whose own switch the server answers for; its next click must still reach it.
+        if (!hardware_.EnableCorrection(on) && box != nullptr && !remote_.IsClientConnected()) {
+            box->SetCheck(!on, false);
         }
     } else if (name == L"OnlyBoxInner") {
         auto* box = dynamic_cast<CCheckBoxUI*>(sender);
