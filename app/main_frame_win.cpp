@@ -440,7 +440,7 @@ void MainFrame::OnScreenControl() {
         enable->SetCheck(false, false);
     }
     if (!hardware_.EnableCorrection(false)) {
-        if (enable != nullptr) {
+        if (enable != nullptr && !remote_.IsClientConnected()) { // a linked client's follows its wall
             enable->SetCheck(was_on, false);
         }
         return;
