@@ -64,6 +64,8 @@ private:
     void OnScreenControl();
     void OnSelectChanged(CControlUI* sender, const std::wstring& name);
     void UpdateCaptionButtons();
+    static void PrintLine(const std::wstring& line);
+    bool PrintInsteadOfBox(const std::wstring& text, const std::wstring& caption);
 
     RemoteLink remote_{*this};
     HardwareCommands hardware_{*this};
@@ -72,6 +74,8 @@ private:
     // Frames of this window's message handling on the stack: the object outlives the last of them.
     int busyDepth_ = 0;
     bool finalPending_ = false;
+    // The upload running was a client's: its result is a line on standard output.
+    bool replayedSend_ = false;
 };
 
 // The single main window object; null before start-up creates it and after its window is gone.

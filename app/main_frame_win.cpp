@@ -3,18 +3,22 @@
 #include "app/traces.h"
 #include "lib/baselib/memory_budget.h"
 #include "lib/sharedui/sharedui.h"
+#include "lib/uilib/utf8.h"
 #include "seam/pattern_window_win.h"
 #include "seam/screen_params_check.h"
 #include "seam/seam_selection.h"
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 
 MainFrame* g_mainFrame = nullptr;
 
 namespace {
 
-// Every control name the dispatch relies on; a layout lacking one is refused at start-up.
+// Every control name the dispatch relies on; a layout lacking one is refused at start-up. The photo
+// correction's button and the two labels that only inform ("lab_selection", "lab_coef_file") are
+// looked up where used and may be missing.
 const wchar_t* const kMainControlNames[] = {
     L"edt_screen_width",
     L"edt_screen_height",
@@ -39,7 +43,6 @@ const wchar_t* const kMainControlNames[] = {
     L"btn_save",
     L"btn_import_coef",
     L"btn_op_instruction",
-    L"btn_photo_correct",
     L"chkbox_Enable",
     L"OnlyBoxInner",
     L"btn_client",
@@ -72,16 +75,36 @@ void Trace(const char* gbk) {
 
 } // namespace
 
+// A line on standard output, in UTF-8: where a server says what nobody at its screen is asked about.
+void MainFrame::PrintLine(const std::wstring& line) {
+    const std::string bytes =
+        Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(line.data()), line.size()));
+    std::printf("%s\n", bytes.c_str());
+    std::fflush(stdout);
+}
+
+// A box that a client's command raises on a server would stop the replay until someone at the wall
+// answered it: it becomes a line on standard output, named after the command, and the replay goes on.
+bool MainFrame::PrintInsteadOfBox(const std::wstring& text, const std::wstring& caption) {
+    if (!remote_.Replaying() && !replayedSend_) {
+        return false;
+    }
+    const std::wstring command = remote_.Replaying() ? remote_.ReplayedCommand() : L"btn_send_to_hardware";
+    PrintLine(command + L": " + caption + L": " + text);
+    return true;
+}
+
 // The window is gone once its final message has come (g_mainFrame is null then).
 void MainFrame::ShowMessage(const char* text, const char* caption) {
-    if (g_mainFrame != this) {
+    if (g_mainFrame != this || PrintInsteadOfBox(std::wstring(text, text + std::strlen(text)),
+                                                 std::wstring(caption, caption + std::strlen(caption)))) {
         return;
     }
     ::MessageBoxExA(hwnd_, text, caption, MB_OK, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
 }
 
 void MainFrame::ShowMessageW(const std::wstring& text, const wchar_t* caption) {
-    if (g_mainFrame != this) {
+    if (g_mainFrame != this || PrintInsteadOfBox(text, caption)) {
         return;
     }
     ::MessageBoxExW(hwnd_, text.c_str(), caption, MB_OK, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
@@ -250,8 +273,17 @@ LRESULT MainFrame::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SERVER_STARTED:
         remote_.OnServerStarted(wParam, lParam);
         break;
+    case WM_SERVER_FAILED:
+        remote_.OnServerFailed(wParam, lParam);
+        break;
     case WM_CLIENT_ACCEPTED:
         remote_.OnClientAccepted(wParam);
+        break;
+    case WM_TIMER:
+        if (wParam == kKeepAliveTimer) {
+            remote_.SendKeepAlive();
+            return 0;
+        }
         break;
     case WM_REPLAY_WAKE:
         remote_.DrainReplay();
@@ -260,6 +292,7 @@ LRESULT MainFrame::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         return remote_.ReplayStatistic(wParam);
     case WM_SEND_RESULT:
         hardware_.ShowSendResult(wParam);
+        replayedSend_ = false;
         break;
     default:
         break;
@@ -308,11 +341,20 @@ void MainFrame::ShowScreenParams(const ScreenParams& params) {
     }
 }
 
+namespace {
+
+// Commands that choose a file at this screen: a server has nobody to answer their dialog, so a linked
+// client keeps them (and refuses them), and a server does not replay them.
+bool ChoosesAFileHere(const std::wstring& sender) {
+    return sender == L"btn_photo_correct" || sender == L"btn_import_data" || sender == L"btn_import_coef";
+}
+
+} // namespace
+
 void MainFrame::Notify(TNotifyUI& msg) {
-    // First, whatever the notification: the server handles it as its own. A photo correction stays
-    // here: the server has neither the picture nor anyone to answer its file dialog.
+    // First, whatever the notification: the server handles it as its own.
     if (!(msg.sType == L"click" && msg.pSender != nullptr &&
-          msg.pSender->GetName() == L"btn_photo_correct")) {
+          ChoosesAFileHere(msg.pSender->GetName().str()))) {
         remote_.MirrorNotification(msg);
     }
     if (msg.sType == L"click") {
@@ -330,6 +372,18 @@ void MainFrame::Notify(TNotifyUI& msg) {
 }
 
 void MainFrame::OnClickNotify(const std::wstring& sender) {
+    if (ChoosesAFileHere(sender) && remote_.Replaying()) {
+        PrintLine(sender + L": not replayed: the file would be chosen at this screen");
+        return;
+    }
+    if ((sender == L"btn_import_data" || sender == L"btn_import_coef") && remote_.IsClientConnected()) {
+        // The server would not follow a grid or a file chosen here; the pair would drift apart unseen.
+        ShowMessageW(sender == L"btn_import_data"
+                         ? L"本机正作为客户端连接服务端：请先断开连接，再导入缝隙文件。"
+                         : L"本机正作为客户端连接服务端：请先断开连接，再选择系数文件。",
+                     L"warnning");
+        return;
+    }
     if (sender == L"closebtn") {
         ::PostMessageW(hwnd_, WM_CLOSE, 0, 0);
     } else if (sender == L"minbtn") {
@@ -348,7 +402,12 @@ void MainFrame::OnClickNotify(const std::wstring& sender) {
     } else if (sender == L"btn_screen_ctr") {
         OnScreenControl();
     } else if (sender == L"btn_send_to_hardware") {
+        replayedSend_ = remote_.Replaying(); // its result comes after the replay has gone on
         hardware_.OnSendToHardware();
+        MSG result;
+        if (!::PeekMessageW(&result, hwnd_, WM_SEND_RESULT, WM_SEND_RESULT, PM_NOREMOVE)) {
+            replayedSend_ = false; // the worker ended without one: a later box is the operator's again
+        }
     } else if (sender == L"btn_read_back") {
         hardware_.OnReadBack(files_.CoefficientPath());
     } else if (sender == L"btn_solidify") {
@@ -372,12 +431,18 @@ void MainFrame::OnClickNotify(const std::wstring& sender) {
 }
 
 // Opens the pattern window. The cards' correction goes off first, silently for the check box (no
-// second switch write follows from unticking it), and nothing opens when the device cannot be reached.
+// second switch write follows from unticking it), and nothing opens when the cards did not take it:
+// the operator would tune against a corrected wall. The box then shows what the cards still do.
 void MainFrame::OnScreenControl() {
-    if (auto* enable = dynamic_cast<CCheckBoxUI*>(Control(L"chkbox_Enable"))) {
+    auto* enable = dynamic_cast<CCheckBoxUI*>(Control(L"chkbox_Enable"));
+    const bool was_on = enable != nullptr && enable->GetCheck();
+    if (enable != nullptr) {
         enable->SetCheck(false, false);
     }
     if (!hardware_.EnableCorrection(false)) {
+        if (enable != nullptr && !remote_.IsClientConnected()) { // a linked client's follows its wall
+            enable->SetCheck(was_on, false);
+        }
         return;
     }
     const ScreenParams params = ReadScreenParams();
@@ -413,7 +478,11 @@ void MainFrame::OnSelectChanged(CControlUI* sender, const std::wstring& name) {
         auto* box = dynamic_cast<CCheckBoxUI*>(sender);
         const bool on = box != nullptr && box->GetCheck();
         Trace(on ? kTraceEnableOn : kTraceEnableOff);
-        hardware_.EnableCorrection(on);
+        // The box shows what the cards do: they kept what they did. A linked client's box mirrors the
+        // wall it drives, whose own switch the server answers for; its next click must still reach it.
+        if (!hardware_.EnableCorrection(on) && box != nullptr && !remote_.IsClientConnected()) {
+            box->SetCheck(!on, false);
+        }
     } else if (name == L"OnlyBoxInner") {
         auto* box = dynamic_cast<CCheckBoxUI*>(sender);
         Trace(box != nullptr && box->GetCheck() ? kTraceOnlyBoxInner : kTraceOnlyBoxInnerOff);

@@ -6,8 +6,9 @@ bool SwitchCorrection(ICommInterfaceMan& manager, bool on) {
         return false;
     }
     const uint8_t value[4] = {0, 0, 0, on ? kCorrectionOn : kCorrectionOff};
-    device->WriteCardRegister(kBroadcastPort, kBroadcastCard, kCorrectionSwitchRegister, value, sizeof(value),
-                              0);
+    // The operator tunes against what the cards show: a switch that did not arrive must be said.
+    const int written = device->WriteCardRegister(kBroadcastPort, kBroadcastCard, kCorrectionSwitchRegister,
+                                                  value, sizeof(value), kWaitForReply);
     device->Release();
-    return true;
+    return written == 0;
 }

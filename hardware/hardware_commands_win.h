@@ -33,7 +33,8 @@ public:
     HardwareCommands(const HardwareCommands&) = delete;
     HardwareCommands& operator=(const HardwareCommands&) = delete;
 
-    // Switches the cards' seam correction; "device errer" and false when the device cannot be opened.
+    // Switches the cards' seam correction and waits for their answer; "device errer" and false when the
+    // device cannot be opened or the cards did not take the switch.
     bool EnableCorrection(bool on);
     // "btn_send_to_hardware": returns once the progress window is closed and the worker has ended.
     void OnSendToHardware();

@@ -18,17 +18,23 @@ struct Released {
 
 // How one card went: its three writes all arrived, or it failed, or the link itself is gone (a
 // negative result: the library gives up the connection, and every later call would fail as well).
-enum class CardResult { Written, Failed, NoMemory, LinkLost };
+// TooLarge and NoMemory are found before the card's gate is opened.
+enum class CardResult { Written, Failed, TooLarge, NoMemory, LinkLost };
 
 CardResult Result(int rc) {
     return rc == 0 ? CardResult::Written : rc < 0 ? CardResult::LinkLost : CardResult::Failed;
 }
 
-// Cuts, quantises and writes one card. The closing gate write waits for its answer, and that answer
-// stands for the two writes posted before it: only then is the card known to hold its block.
+// Cuts, quantises and writes one card. Its size is checked and its block made before its gate opens:
+// a card that reports an impossible size is left as it was, closed. Once opened, the gate is closed
+// whatever the block's write gave, unless the link is gone. The closing write waits for its answer, and
+// that answer stands for the two writes posted before it: only then is the card known to hold its block.
 CardResult SendCard(ICommInterface& device, int port, int card_address, const GainMap& map,
                     const CardRect& rect, uint64_t memory_budget) {
     const uint64_t bytes = BlockBytes(rect);
+    if (bytes > kMaxCallData) {
+        return CardResult::TooLarge;
+    }
     std::vector<uint8_t> block;
     if (bytes > memory_budget) {
         return CardResult::NoMemory;
@@ -41,20 +47,47 @@ CardResult SendCard(ICommInterface& device, int port, int card_address, const Ga
     FillCoefficientBlock(map, rect, block.data());
     const int opened = device.WriteCardRegister(port, card_address, kUploadGateRegister, kGateOpen, 4, 0);
     if (opened != 0) {
-        return Result(opened);
+        return Result(opened); // posted: it fails only when it could not be sent
     }
     const int written = device.WriteCardRegister(port, card_address, kCoefficientRegister, block.data(),
                                                  static_cast<uint32_t>(block.size()), 0);
-    if (written != 0) {
-        return Result(written);
+    if (written < 0) {
+        return CardResult::LinkLost;
     }
-    return Result(
+    const CardResult closed = Result(
         device.WriteCardRegister(port, card_address, kUploadGateRegister, kGateClosed, 4, kWaitForReply));
+    return closed == CardResult::Written && written != 0 ? CardResult::Failed : closed;
 }
 
 std::wstring CardName(int port, int card, int cards) {
     return L"port " + std::to_wstring(port) + L": card " + std::to_wstring(card + 1) + L" of " +
            std::to_wstring(cards);
+}
+
+// One line per card in the progress window: its name, and why it failed.
+void TraceCard(SendProgress& progress, CardResult result, const std::wstring& name, const CardRect& rect) {
+    switch (result) {
+    case CardResult::Written:
+        progress.Trace(name);
+        break;
+    case CardResult::TooLarge:
+        progress.Trace(name + L" failed: it reports " + std::to_wstring(rect.columns) + L" x " +
+                       std::to_wstring(rect.rows) + L" pixels, a block of " +
+                       std::to_wstring(BlockBytes(rect)) + L" bytes, beyond the " +
+                       std::to_wstring(kMaxCallData) + L" a card takes");
+        break;
+    case CardResult::NoMemory:
+        progress.Trace(L"memory errer");
+        progress.Trace(name + L" failed");
+        break;
+    case CardResult::Failed:
+        progress.Trace(name + L" failed");
+        break;
+    case CardResult::LinkLost:
+        // Nothing more can arrive: the run ends here, and the cards not reached keep what they held.
+        progress.Trace(name + L" failed: the link to the controller is lost");
+        break;
+    }
 }
 
 } // namespace
@@ -103,25 +136,11 @@ SendOutcome SendSeamData(ICommInterfaceMan& manager, const ScreenParams& params,
             } else if (read < 0) {
                 result = CardResult::LinkLost;
             }
-            switch (result) {
-            case CardResult::Written:
-                progress.Trace(CardName(p, c, cards));
-                break;
-            case CardResult::NoMemory:
-                progress.Trace(L"memory errer");
-                progress.Trace(CardName(p, c, cards) + L" failed");
-                ++failed;
-                break;
-            case CardResult::Failed:
-                progress.Trace(CardName(p, c, cards) + L" failed");
-                ++failed;
-                break;
-            case CardResult::LinkLost:
-                // Nothing more can arrive: the run ends here, and the cards not reached keep what
-                // they held.
-                progress.Trace(CardName(p, c, cards) + L" failed: the link to the controller is lost");
+            TraceCard(progress, result, CardName(p, c, cards), rect);
+            if (result == CardResult::LinkLost) {
                 return SendOutcome::DeviceError;
             }
+            failed += result == CardResult::Written ? 0 : 1;
             // The bar moves per card within its port, ports taking equal shares.
             progress.Progress(static_cast<uint64_t>(p) * cards + c + 1, static_cast<uint64_t>(ports) * cards);
         }

@@ -127,6 +127,7 @@ void RemoteLink::OnClientConnectClick() {
     if (connected == 0) {
         host_.Control(L"lab_state")->SetText(L"connected！");
         isClientConnected = true;
+        ::SetTimer(host_.Window(), kKeepAliveTimer, kKeepAliveMs, nullptr);
         host_.Control(L"btn_connect")->SetText(L"unconnected");
     } else {
         host_.Control(L"lab_state")->SetText(L"connect fail");
@@ -145,9 +146,26 @@ void RemoteLink::DisconnectClient() {
         pattern->StopForwardingTo(ForwardSocket());
     }
     clientSocket.Close();
+    ::KillTimer(host_.Window(), kKeepAliveTimer);
     host_.Control(L"btn_connect")->SetText(L"connect");
     host_.Control(L"lab_state")->SetText(L"unconnected");
     isClientConnected = false;
+}
+
+// Sent whatever else went out: a timer that counted only idle time would cost more than the packet.
+void RemoteLink::SendKeepAlive() {
+    if (!isClientConnected) {
+        return;
+    }
+    NotifyRecord record;
+    record.type = L"keepalive";
+    std::vector<uint8_t> packet;
+    EncodeNotifyPacket(record, packet);
+    int length = static_cast<int>(packet.size());
+    if (SendAll(ForwardSocket(), reinterpret_cast<const char*>(packet.data()), &length) != 0) {
+        std::fprintf(stderr, "client: keep-alive failed with error %d: disconnected\n", ::WSAGetLastError());
+        DisconnectClient();
+    }
 }
 
 void RemoteLink::MirrorNotification(const TNotifyUI& msg) {

@@ -18,11 +18,13 @@ class LinkedPattern {
 public:
     // The open window that takes replayed input; null while it is closed.
     virtual HWND ReplayWindow() const = 0;
-    // A client's undo or redo replayed: `count` steps, as the client counted the server's.
+    // A client's undo or redo replayed: `count` of the steps replayed from that client, as it counted
+    // them.
     virtual void ReplayUndo(bool redo, uint32_t count) = 0;
-    // While set, the steps recorded are a client's, kept one by one as it counts them. Returns the
-    // previous state.
-    virtual bool SetReplaying(bool on) = 0;
+    // While not 0, the steps recorded are those of the client on this connection (see WirePacket),
+    // kept one by one as it counts them, apart from the steps made at this screen and other clients'.
+    // Returns the previous value.
+    virtual uint64_t SetReplaying(uint64_t source) = 0;
     // The link to `socket` is gone: input is no longer forwarded there.
     virtual void StopForwardingTo(int socket) = 0;
 

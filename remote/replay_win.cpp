@@ -26,13 +26,27 @@ std::wstring DottedAddress(WPARAM host_order) {
 } // namespace
 
 void RemoteLink::StartServer() {
-    if (isServerStarted) {
+    if (isServerStarted || serverStarting_) {
         return;
     }
     if (host_.Pattern(true) == nullptr) {
         return; // the server replays into the pattern window object: none, no server
     }
+    serverStarting_ = true;
     std::thread(ServerThreadProc, this, host_.Window()).detach();
+}
+
+void RemoteLink::OnServerFailed(WPARAM step, LPARAM error) {
+    serverStarting_ = false;
+    wchar_t text[256];
+    if (static_cast<ServerStartStep>(step) == ServerStartStep::Bind && error == WSAEADDRINUSE) {
+        _snwprintf(text, 256, L"启动失败：端口 6666 已被其他程序占用（错误 %d）", static_cast<int>(error));
+    } else {
+        const char* name = ServerStartStepName(static_cast<ServerStartStep>(step));
+        _snwprintf(text, 256, L"启动失败：%hs 出错（错误 %d）", name, static_cast<int>(error));
+    }
+    text[255] = L'\0';
+    host_.Control(L"lab_state")->SetText(text);
 }
 
 void RemoteLink::ServerListening(net::Socket listener) {
@@ -41,6 +55,7 @@ void RemoteLink::ServerListening(net::Socket listener) {
 
 void RemoteLink::OnServerStarted(WPARAM address, LPARAM port) {
     isServerStarted = true;
+    serverStarting_ = false;
     host_.Control(L"edt_ip")->SetText(DottedAddress(address).c_str());
     wchar_t text[256];
     _snwprintf(text, 256, L"%d", static_cast<int>(port));
@@ -65,9 +80,9 @@ namespace {
 // Marks what the pattern window object records while a client's packet is replayed.
 class ReplayingScope {
 public:
-    explicit ReplayingScope(RemoteLinkHost& host) : host_(host), object_(host.Pattern(false)) {
+    ReplayingScope(RemoteLinkHost& host, uint64_t source) : host_(host), object_(host.Pattern(false)) {
         if (object_ != nullptr) {
-            previous_ = object_->SetReplaying(true);
+            previous_ = object_->SetReplaying(source);
         }
     }
     ~ReplayingScope() {
@@ -81,7 +96,7 @@ public:
 private:
     RemoteLinkHost& host_;
     LinkedPattern* object_;
-    bool previous_ = false;
+    uint64_t previous_ = 0;
 };
 
 } // namespace
@@ -89,7 +104,19 @@ private:
 void RemoteLink::RunPatternLoop(const std::function<void()>& open) {
     const int outer = patternReplayDepth_;
     patternReplayDepth_ = replayDepth_; // the replay goes on inside this window's loop
+    if (replayDepth_ > 0 && Replay().Size() > 0) {
+        // What arrived with the click that opens the window waits in the queue, and no new wake comes
+        // for it: the window's loop is woken for it at once, not by the client's next packet.
+        ::PostMessageW(host_.Window(), WM_REPLAY_WAKE, 0, 0);
+    }
+    // The window's loop runs inside the replay of the click that opened it, but what the wall operator
+    // does in it is the operator's own; each packet replayed inside marks itself.
+    LinkedPattern* object = host_.Pattern(false);
+    const uint64_t replaying = object != nullptr ? object->SetReplaying(0) : 0;
     open();
+    if (object != nullptr && object == host_.Pattern(false)) {
+        object->SetReplaying(replaying);
+    }
     patternReplayDepth_ = outer;
 }
 
@@ -110,7 +137,7 @@ void RemoteLink::DrainReplay() {
         }
         if (packets.front().is_notification) {
             ++replayDepth_;
-            ReplayNotification(packets.front().notification);
+            ReplayNotification(packets.front().notification, packets.front().source);
             --replayDepth_;
         } else {
             ReplayInput(packets);
@@ -118,12 +145,15 @@ void RemoteLink::DrainReplay() {
     }
 }
 
-void RemoteLink::ReplayNotification(const NotifyRecord& record) {
+void RemoteLink::ReplayNotification(const NotifyRecord& record, uint64_t source) {
+    if (record.sender_name.empty()) {
+        return; // a client's keep-alive: it kept the connection from counting as idle, nothing more
+    }
     CControlUI* sender = host_.Control(record.sender_name.c_str());
     if (sender == nullptr) {
         return; // names no control here: neither handled nor mirrored
     }
-    const ReplayingScope replaying(host_);
+    const ReplayingScope replaying(host_, source);
     ++replayStats.notifications;
     if (dynamic_cast<CEditUI*>(sender) != nullptr) {
         sender->SetText(record.sender_text.c_str()); // the client's field, before its notification runs
@@ -151,7 +181,10 @@ void RemoteLink::ReplayNotification(const NotifyRecord& record) {
     msg.ptMouse = POINT{record.x, record.y};
     msg.wParam = record.wparam;
     msg.lParam = static_cast<int32_t>(record.lparam);
+    const std::wstring outer = replayedCommand_; // a replay nested in a replayed pattern window
+    replayedCommand_ = record.sender_name;
     host_.Notify(msg);
+    replayedCommand_ = outer;
 }
 
 void RemoteLink::ReplayInput(const std::vector<WirePacket>& inputs) {
@@ -168,11 +201,14 @@ void RemoteLink::ReplayInput(const std::vector<WirePacket>& inputs) {
             moved_over = nullptr;
         }
     };
-    const ReplayingScope replaying(host_);
+    const ReplayingScope replaying(host_, inputs.front().source);
     for (const WirePacket& input : inputs) {
         uint32_t wparam = input.wparam;
         const bool accepted = AcceptReplayInput(input.message, wparam, input.lparam);
         LinkedPattern* object = host_.Pattern(false);
+        if (object != nullptr) {
+            object->SetReplaying(input.source); // a run of inputs may hold several clients' in turn
+        }
         if (accepted && (input.message == WM_SEAM_UNDO || input.message == WM_SEAM_REDO) &&
             object != nullptr) {
             // The client's history, not its window: an undo in the client's main window reaches a

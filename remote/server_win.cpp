@@ -19,9 +19,16 @@
 namespace {
 
 constexpr u_short kServerPort = 6666;
+constexpr wchar_t kWorkerClass[] = L"AsyncSelect";
 constexpr int kBacklog = 5;
 constexpr DWORD kReceiveSize = 8192;
 constexpr int kMaxConnections = 8;
+// A connection that completes no packet for this long is closed: a peer that sleeps, lost its cable or
+// holds a connection open without using it must not keep a place of the eight. A linked client sends
+// a keep-alive at least every 10 s while it has nothing else to send.
+constexpr ULONGLONG kIdleLimitMs = 30000;
+constexpr UINT kIdleSweepMs = 5000;
+constexpr UINT_PTR kIdleTimer = 1;
 // The packets one receive can complete: its bytes as input packets, the smallest, after the rest of a
 // packet begun by the receive before.
 constexpr size_t kPacketsPerReceive = (kReceiveSize + 255) / kInputPacketSize + 1;
@@ -36,11 +43,14 @@ struct SOCKET_INFORMATION {
     SOCKET Socket;
     SOCKET_INFORMATION* Next;
     WireReceiver receiver;
-    bool held_back; // a read event came while the replay queue was full: read when it has room
+    bool held_back;           // a read event came while the replay queue was full: read when it has room
+    ULONGLONG last_packet_ms; // when its latest packet was completed, or it was accepted
+    uint64_t serial;          // numbers its packets: a client's undo takes back that client's steps only
 };
 
 // Touched on the server thread only.
 SOCKET_INFORMATION* g_socketList = nullptr;
+uint64_t g_connectionSerial = 0;
 SOCKET g_listener = INVALID_SOCKET;
 HWND g_serverMainWindow = nullptr;
 
@@ -66,6 +76,8 @@ bool AddSocketInformation(SOCKET s) {
     Say("GlobalAlloc() for SOCKET_INFORMATION is OK!\n");
     auto* info = new (memory) SOCKET_INFORMATION();
     info->Socket = s;
+    info->last_packet_ms = ::GetTickCount64();
+    info->serial = ++g_connectionSerial;
     info->Next = g_socketList;
     g_socketList = info;
     return true;
@@ -135,6 +147,12 @@ void OnRead(SOCKET s) {
     std::vector<WirePacket> packets;
     const bool well_formed =
         info->receiver.Receive(reinterpret_cast<const uint8_t*>(info->Buffer), received, packets);
+    if (!packets.empty()) {
+        info->last_packet_ms = ::GetTickCount64();
+    }
+    for (WirePacket& packet : packets) {
+        packet.source = info->serial;
+    }
     if (!packets.empty() && Replay().Push(packets)) {
         ::PostMessageW(g_serverMainWindow, WM_REPLAY_WAKE, 0, 0);
     }
@@ -159,6 +177,23 @@ void OnResume() {
     }
 }
 
+// Closes the connections that completed no packet within the idle limit. One held back by a full replay
+// queue waits for this server, not for its peer.
+void CloseIdleConnections() {
+    const ULONGLONG now = ::GetTickCount64();
+    std::vector<SOCKET> idle;
+    for (SOCKET_INFORMATION* info = g_socketList; info != nullptr; info = info->Next) {
+        if (!info->held_back && now - info->last_packet_ms >= kIdleLimitMs) {
+            idle.push_back(info->Socket);
+        }
+    }
+    for (const SOCKET s : idle) {
+        Say("Socket number %d closed: no packet for %d s\n", static_cast<int>(s),
+            static_cast<int>(kIdleLimitMs / 1000));
+        RemoveSocketInformation(s);
+    }
+}
+
 void OnAccept(HWND window, SOCKET listener) {
     sockaddr_storage peer{};
     int length = 128;
@@ -169,10 +204,16 @@ void OnAccept(HWND window, SOCKET listener) {
     }
     Say("accept() is OK!\n");
     if (CountSocketInformation() >= kMaxConnections) {
-        Say("Socket number %d refused: %d clients are connected already\n", static_cast<int>(s),
-            kMaxConnections);
-        ::closesocket(s);
-        return;
+        // The newcomer is someone who wants to work now; the one idle longest makes room.
+        SOCKET_INFORMATION* idlest = g_socketList;
+        for (SOCKET_INFORMATION* info = g_socketList; info != nullptr; info = info->Next) {
+            if (info->last_packet_ms < idlest->last_packet_ms) {
+                idlest = info;
+            }
+        }
+        Say("Socket number %d closed for socket number %d: %d clients are connected, it was idle longest\n",
+            static_cast<int>(idlest->Socket), static_cast<int>(s), kMaxConnections);
+        RemoveSocketInformation(idlest->Socket);
     }
     const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(&peer);
     ::SendMessageW(g_serverMainWindow, WM_CLIENT_ACCEPTED, ntohl(ipv4->sin_addr.s_addr), 0);
@@ -186,6 +227,10 @@ void OnAccept(HWND window, SOCKET listener) {
 LRESULT CALLBACK WorkerWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_REPLAY_RESUME) {
         OnResume();
+        return 0;
+    }
+    if (msg == WM_TIMER && wParam == kIdleTimer) {
+        CloseIdleConnections();
         return 0;
     }
     if (msg != WM_SOCKET_EVENT) {
@@ -224,17 +269,21 @@ HWND MakeWorkerWindow() {
     wc.hIcon = ::LoadIconW(nullptr, IDI_APPLICATION);
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
-    wc.lpszClassName = L"AsyncSelect";
+    wc.lpszClassName = kWorkerClass;
     if (::RegisterClassW(&wc) == 0) {
-        Say("RegisterClass() failed with error %d\n", static_cast<int>(::GetLastError()));
+        const DWORD error = ::GetLastError();
+        Say("RegisterClass() failed with error %d\n", static_cast<int>(error));
+        ::SetLastError(error);
         return nullptr;
     }
     Say("RegisterClass() is OK!\n");
     const HWND window =
-        ::CreateWindowExW(0, L"AsyncSelect", L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+        ::CreateWindowExW(0, kWorkerClass, L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                           CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
     if (window == nullptr) {
-        Say("CreateWindow() failed with error %d\n", static_cast<int>(::GetLastError()));
+        const DWORD error = ::GetLastError();
+        Say("CreateWindow() failed with error %d\n", static_cast<int>(error));
+        ::SetLastError(error); // for the caller's report
         return nullptr;
     }
     Say("CreateWindow() is OK!\n");
@@ -245,17 +294,23 @@ HWND MakeWorkerWindow() {
 
 namespace {
 
-// The listening socket with the Winsock start-up it holds; invalid after saying why.
-net::Socket MakeListener() {
+// The listening socket with the Winsock start-up it holds; invalid after saying why, with the step
+// that failed and its error code.
+net::Socket MakeListener(ServerStartStep& failed, int& error) {
     WSADATA data;
-    if (::WSAStartup(MAKEWORD(2, 0), &data) != 0) {
-        Say("WSAStartup() failed with error %d\n", ::WSAGetLastError());
+    const int started = ::WSAStartup(MAKEWORD(2, 0), &data);
+    if (started != 0) {
+        Say("WSAStartup() failed with error %d\n", started);
+        failed = ServerStartStep::Winsock;
+        error = started;
         return net::Socket();
     }
     Say("WSAStartup() is OK!\n");
     const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, 0);
     if (listener == INVALID_SOCKET) {
-        Say("socket() failed with error %d\n", ::WSAGetLastError());
+        failed = ServerStartStep::Socket;
+        error = ::WSAGetLastError();
+        Say("socket() failed with error %d\n", error);
         ::WSACleanup();
         return net::Socket();
     }
@@ -263,19 +318,45 @@ net::Socket MakeListener() {
     return net::Socket(static_cast<net::Native>(listener));
 }
 
+// Says why the start failed, gives back what it took (the window, its class, the socket with its
+// Winsock start-up), and tells the main window: a later start then begins from nothing, as the first.
+void StartFailed(RemoteLink* link, HWND window, net::Socket& listener, ServerStartStep step, int error) {
+    if (step == ServerStartStep::Bind && error == WSAEADDRINUSE) {
+        Say("Server start failed: port %d is in use by another program (bind() error %d)\n", kServerPort,
+            error);
+    } else {
+        Say("Server start failed at %s: error %d\n", ServerStartStepName(step), error);
+    }
+    g_listener = INVALID_SOCKET;
+    listener.Close();
+    if (window != nullptr) {
+        link->SetWorkerWindow(nullptr);
+        ::DestroyWindow(window);
+    }
+    ::UnregisterClassW(kWorkerClass, nullptr);
+    ::SendMessageW(g_serverMainWindow, WM_SERVER_FAILED, static_cast<WPARAM>(step),
+                   static_cast<LPARAM>(error));
+}
+
 } // namespace
 
 void ServerThreadProc(RemoteLink* link, HWND main) {
     g_serverMainWindow = main;
+    net::Socket owned;
     const HWND window = MakeWorkerWindow();
     if (window == nullptr) {
+        const int error = static_cast<int>(::GetLastError());
         Say("MakeWorkerWindow() failed!\n");
+        StartFailed(link, nullptr, owned, ServerStartStep::WorkerWindow, error);
         return;
     }
     Say("MakeWorkerWindow() is OK!\n");
     link->SetWorkerWindow(window);
-    net::Socket owned = MakeListener();
+    ServerStartStep failed = ServerStartStep::Socket;
+    int error = 0;
+    owned = MakeListener(failed, error);
     if (!owned.Valid()) {
+        StartFailed(link, window, owned, failed, error);
         return;
     }
     const SOCKET listener = static_cast<SOCKET>(owned.Handle());
@@ -290,15 +371,20 @@ void ServerThreadProc(RemoteLink* link, HWND main) {
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     address.sin_port = htons(kServerPort);
     if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR) {
-        Say("bind() failed with error %d\n", ::WSAGetLastError());
+        error = ::WSAGetLastError();
+        Say("bind() failed with error %d\n", error);
+        StartFailed(link, window, owned, ServerStartStep::Bind, error);
         return;
     }
     Say("bind() is OK maaa!\n");
     if (::listen(listener, kBacklog) == SOCKET_ERROR) {
-        Say("listen() failed with error %d\n", ::WSAGetLastError());
+        error = ::WSAGetLastError();
+        Say("listen() failed with error %d\n", error);
+        StartFailed(link, window, owned, ServerStartStep::Listen, error);
         return;
     }
     Say("listen() is also OK! I am listening now...\n");
+    ::SetTimer(window, kIdleTimer, kIdleSweepMs, nullptr);
     link->ServerListening(std::move(owned)); // closed with the main window
     ::SendMessageW(g_serverMainWindow, WM_SERVER_STARTED, INADDR_ANY, kServerPort);
     MSG msg;

@@ -51,6 +51,7 @@ struct WirePacket {
     uint32_t message = 0;
     uint32_t wparam = 0;
     uint32_t lparam = 0;
+    uint64_t source = 0; // the connection it came in on, numbered from 1 by the server
 };
 
 // The packets of one connection's stream. A packet whose rest has not arrived is kept until it does;

@@ -43,8 +43,14 @@ void OpenPatternWindow(HWND parent, const ScreenParams& params, int socket, Patt
 
 void CScreenCtrlWnd::TakeScreen(const ScreenParams& screen) {
     params = screen;
-    // A refused size keeps the grid held.
+    // A refused size keeps the grid held. A grid built anew for other sizes empties both histories.
+    const SeamGridCache seen = ProcessSeamGridCache();
     BuildSeamGridKeepingHistory(grid, history, params);
+    const SeamGridCache& now = ProcessSeamGridCache();
+    if (seen.screen_width != now.screen_width || seen.screen_height != now.screen_height ||
+        seen.mod_width != now.mod_width || seen.mod_height != now.mod_height) {
+        replayedHistories.clear();
+    }
 }
 
 void CScreenCtrlWnd::Open(HWND parent, const ScreenParams& screen, int socket) {
@@ -162,16 +168,37 @@ void CScreenCtrlWnd::StopForwardingTo(int socket) {
     }
 }
 
-bool CScreenCtrlWnd::SetReplaying(bool on) {
-    const bool previous = replaying;
-    replaying = on;
+uint64_t CScreenCtrlWnd::SetReplaying(uint64_t source) {
+    const uint64_t previous = replaying;
+    replaying = source;
     return previous;
 }
 
-// The history may hold a quarter of what one allocation may take now: the rest is for the grid itself
-// and the copies that the commands take of it.
+// The history may hold a quarter of what one allocation may take now, and a server's replayed steps an
+// eighth more, shared by its clients: the rest is for the grid itself and the copies that the commands
+// take of it.
 void CScreenCtrlWnd::LimitHistory() {
     history.SetByteLimit(MemoryBudget() / 4);
+    for (auto& client : replayedHistories) {
+        client.second.SetByteLimit(MemoryBudget() / 8 / replayedHistories.size());
+    }
+}
+
+// On a server the steps replayed from each client are kept apart from the wall operator's own and from
+// other clients': each undo takes back only steps of whoever asked for it, so nobody reverts another's
+// work. The histories of the eight latest connections are kept (a server serves eight at once).
+GainHistory& CScreenCtrlWnd::Steps() {
+    if (replaying == 0) {
+        return history;
+    }
+    if (replayedHistories.count(replaying) == 0) {
+        if (replayedHistories.size() >= kMaxReplayedHistories) {
+            replayedHistories.erase(replayedHistories.begin()); // the oldest connection's
+        }
+        replayedHistories.emplace(replaying, GainHistory(0));
+        LimitHistory();
+    }
+    return replayedHistories.at(replaying);
 }
 
 void CScreenCtrlWnd::OnLeftButtonUp(LPARAM lParam) {
@@ -197,7 +224,7 @@ void CScreenCtrlWnd::OnWheel(WPARAM wParam) {
     const int delta = static_cast<short>(HIWORD(wParam));
     const int steps = (LOWORD(wParam) & MK_SHIFT) != 0 ? 10 : 1;
     LimitHistory();
-    const GainSnapshot before = history.SnapshotSelected(grid.Segments());
+    const GainSnapshot before = Steps().SnapshotSelected(grid.Segments());
     for (int i = 0; i < steps; ++i) {
         grid.StepSelectedGains(delta >= wheelThreshold);
     }
@@ -286,14 +313,14 @@ void CScreenCtrlWnd::ClickAt(uint16_t x, uint16_t y) {
 }
 
 void CScreenCtrlWnd::Record(StepKind kind, const GainSnapshot& before, uint32_t peer_steps) {
-    history.Record(StepInfo{kind, static_cast<int64_t>(::GetTickCount64()), peer_steps, replaying}, before,
-                   grid.Segments());
+    Steps().Record(StepInfo{kind, static_cast<int64_t>(::GetTickCount64()), peer_steps, replaying != 0},
+                   before, grid.Segments());
     SelectionChanged();
 }
 
 void CScreenCtrlWnd::ResetGains(uint32_t peer_steps) {
     LimitHistory();
-    const GainSnapshot before = history.SnapshotAll(grid.Segments());
+    const GainSnapshot before = Steps().SnapshotAll(grid.Segments());
     grid.ResetGains();
     Record(StepKind::Command, before, peer_steps);
 }
@@ -302,9 +329,21 @@ void CScreenCtrlWnd::ApplyGridCommand(std::vector<SeamSegment>&& next, uint32_t 
                                       const ScreenState* screens) {
     const size_t size_before = grid.Size();
     LimitHistory();
-    history.RecordReplace(
-        StepInfo{StepKind::Command, static_cast<int64_t>(::GetTickCount64()), peer_steps, replaying},
+    Steps().RecordReplace(
+        StepInfo{StepKind::Command, static_cast<int64_t>(::GetTickCount64()), peer_steps, replaying != 0},
         grid.Segments(), next, screens);
+    if (next.size() != size_before) {
+        // The other histories' steps name records of a grid that is gone.
+        const GainHistory& kept = Steps();
+        if (&kept != &history) {
+            history.Clear();
+        }
+        for (auto& client : replayedHistories) {
+            if (&client.second != &kept) {
+                client.second.Clear();
+            }
+        }
+    }
     grid.ReplaceSeamGrid(std::move(next));
     Redraw(size_before);
     SelectionChanged();
@@ -322,14 +361,17 @@ void CScreenCtrlWnd::UndoStep(bool redo, int socket) {
     if (step->peer_steps > 0 && socket != -1) {
         const InputPacket packet = EncodeInputPacket(redo ? WM_SEAM_REDO : WM_SEAM_UNDO, step->peer_steps, 0);
         int length = static_cast<int>(packet.size());
-        SendAll(socket, reinterpret_cast<const char*>(packet.data()), &length); // as every forwarded input
+        if (SendAll(socket, reinterpret_cast<const char*>(packet.data()), &length) != 0 &&
+            owner_ != nullptr) {
+            owner_->ForwardingLost(); // as for every forwarded input: the server would drift apart unseen
+        }
     }
 }
 
 void CScreenCtrlWnd::ReplayUndo(bool redo, uint32_t count) {
     const size_t size_before = grid.Size();
     for (uint32_t i = 0; i < count; ++i) {
-        const HistoryStep* step = redo ? history.Redo(grid.Records()) : history.Undo(grid.Records());
+        const HistoryStep* step = redo ? Steps().Redo(grid.Records()) : Steps().Undo(grid.Records());
         if (step == nullptr) {
             break;
         }
@@ -347,6 +389,15 @@ void CScreenCtrlWnd::Undone(const HistoryStep& step, bool redo) {
     }
     const ScreenState& state = redo ? step.screen_after : step.screen_before;
     ProcessSeamGridCache() = state.cache;
+    if (hwnd_ != nullptr && ::IsWindow(hwnd_) && !photoMode_) {
+        // The open window takes the sizes of the grid it now shows, as reopening it would: drawn or
+        // clicked with the sizes it had, a grid of other sizes would show its lines in the wrong places
+        // and a click would select another record than the one under it.
+        params = state.params;
+        blinkCounter = -1;
+        ::SetWindowPos(hwnd_, nullptr, params.start_x, params.start_y, params.screen_width,
+                       params.screen_height, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     if (owner_ != nullptr) {
         owner_->GridRestored(state.params);
     }
@@ -384,7 +435,7 @@ void CScreenCtrlWnd::ShowMenu(LPARAM lParam) {
 
 void CScreenCtrlWnd::StepAllGains(int direction) {
     LimitHistory();
-    const GainSnapshot before = history.SnapshotAll(grid.Segments());
+    const GainSnapshot before = Steps().SnapshotAll(grid.Segments());
     grid.StepAllGains(direction);
     DrawAllSegments();
     Record(StepKind::Keys, before, 0); // the keys stay local, and so does their undo

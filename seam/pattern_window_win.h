@@ -9,6 +9,8 @@
 #include "seam/seam_grid.h"
 #include "seam/window_owner_win.h"
 
+#include <map>
+
 // The borderless window over the LED screen on which the operator tunes the seams. One object per
 // process: it exists before its window, outlives it, and keeps the grid, gains and gamma table from
 // one opening to the next. What it has to tell the main window goes to the owner set on it.
@@ -77,7 +79,7 @@ public:
     // The remote link's side.
     HWND ReplayWindow() const override { return hwnd_; }
     void ReplayUndo(bool redo, uint32_t count) override;
-    bool SetReplaying(bool on) override;
+    uint64_t SetReplaying(uint64_t source) override;
     void StopForwardingTo(int socket) override;
 
 private:
@@ -102,6 +104,7 @@ private:
     void ShowRegion(size_t index);
     void PaintPhotoMode();
     void LimitHistory();
+    GainHistory& Steps();
 
     SeamGrid grid;
     int blinkCounter = 0;
@@ -109,10 +112,13 @@ private:
     GammaTable gammaTable{};
     int wheelThreshold = 0;
     int forwardSocket = -1;
-    GainHistory history{0};
-    // Set while a linked client's input or notification is replayed here: those steps are kept one
-    // by one, as the client counts them.
-    bool replaying = false;
+    GainHistory history{0}; // the steps made at this screen
+    // The steps replayed from each client, by connection.
+    static constexpr size_t kMaxReplayedHistories = 8;
+    std::map<uint64_t, GainHistory> replayedHistories;
+    // Not 0 while a linked client's input or notification is replayed here: the connection it came
+    // in on. Those steps are kept one by one, as the client counts them.
+    uint64_t replaying = 0;
     PatternWindowOwner* owner_ = nullptr;
     bool photoMode_ = false;
     size_t region_ = 0;

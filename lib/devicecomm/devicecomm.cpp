@@ -10,6 +10,9 @@
 
 namespace {
 constexpr size_t kHelloPayload = 12; // device id, protocol version
+static_assert(kMaxCallData == devproto::kMaxData, "a call moves what one frame carries");
+static_assert(kCallTooLong == static_cast<int>(devproto::Status::BadLength) && kWrongLength == kCallTooLong,
+              "the library's refusals read as the controller's own");
 } // namespace
 
 // The reply timeout is the whole of a small call; register data adds time at the slowest rate a link
@@ -203,8 +206,8 @@ public:
 
     int WriteCardRegister(int port, int card, uint32_t address, const uint8_t* buffer, uint32_t length,
                           int flags) override {
-        if (length > devproto::kMaxData || (buffer == nullptr && length != 0)) {
-            return -1;
+        if (length > kMaxCallData || (buffer == nullptr && length != 0)) {
+            return kCallTooLong; // refused before anything is sent: the link stays as it was
         }
         devproto::Request q;
         q.op = devproto::Op::WriteCard;
@@ -227,8 +230,8 @@ public:
     }
 
     int ReadSenderRegister(uint32_t address, uint8_t* buffer, uint32_t count) override {
-        if (count > devproto::kMaxData / 4) {
-            return -1;
+        if (count > kMaxCallData / 4) {
+            return kCallTooLong;
         }
         devproto::Request q;
         q.op = devproto::Op::ReadSender;
@@ -258,8 +261,8 @@ private:
     }
 
     int Read(const devproto::Request& q, uint8_t* buffer, uint32_t length) {
-        if (length > devproto::kMaxData || (buffer == nullptr && length != 0)) {
-            return -1;
+        if (length > kMaxCallData || (buffer == nullptr && length != 0)) {
+            return kCallTooLong;
         }
         devproto::Response r;
         connection_->Begin(length);
@@ -270,7 +273,9 @@ private:
             return static_cast<int>(r.status);
         }
         if (r.payload.size() != length) {
-            return -1; // a reply of another length cannot fill the caller's buffer as asked
+            // It cannot fill the caller's buffer as asked; but the frame was whole, so the stream still
+            // matches the requests and the next call may succeed.
+            return kWrongLength;
         }
         if (length != 0) {
             std::memcpy(buffer, r.payload.data(), length);

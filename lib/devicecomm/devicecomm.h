@@ -42,7 +42,9 @@ public:
     virtual void Release() = 0;
     virtual int GetPortCount() = 0;
     virtual int GetCardCount(int port, int kind) = 0;
-    // 0 on success, with the buffer filled; non-zero otherwise.
+    // Results: 0 on success (a read's buffer then filled); a positive status when the call failed with
+    // the link intact (refused, or an answer of another length: the next call may succeed); negative
+    // when the link is lost, after which every call fails.
     virtual int ReadCardRegister(int port, int card, uint32_t address, uint8_t* buffer, uint32_t length) = 0;
     // With flags 0 the write is sent without waiting for the controller's answer, and 0 means only that
     // it was sent; with kWaitForReply it returns the controller's status, 0 only when this write and
@@ -106,6 +108,12 @@ ICommInterface* OpenCommInterface(ICommInterfaceMan& manager);
 // An interface over a socket already connected to a controller, after the same greeting; null when it
 // does not answer as one. For fuzzing the library's side of the link without a listener.
 ICommInterface* OpenCommInterfaceOver(net::Socket socket, const DeviceSettings& settings);
+
+// The most register data one call moves; a longer call is refused with kCallTooLong, the link intact.
+constexpr uint32_t kMaxCallData = 64u << 20;
+constexpr int kCallTooLong = 5;
+// A read answered with another length than asked for.
+constexpr int kWrongLength = 5;
 
 // The address a card is reached at: its index on the port with 0x2000; port -1 with card 0x2FFF writes
 // to every card at once.

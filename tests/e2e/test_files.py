@@ -86,6 +86,15 @@ def test_import_takes_the_header_count_and_keeps_every_byte():
     saved = save_seam_file(folder / "again.chk")
     check(saved == content + bytes(16 * 28 + 48 - len(content)), f"saved again: {saved.hex()}")
     check(field_values()["edt_gama_value"] == "1.8", "gamma with one decimal")
+    # Undone in the open pattern window, an import of other sizes takes the window to the sizes of the
+    # grid it gives back: no grid is drawn, nor a click placed, with sizes it does not have.
+    (folder / "wide.chk").write_bytes(model.seam_header(256, 64, 64, 32, X0, Y0) + model.seam_records(
+        model.grid(256, 64, 64, 32), [1.0] * 32))
+    import_seam_file(folder / "wide.chk")
+    check(open_pattern() == (X0, Y0, 256, 64), "opened at the file's sizes")
+    xdotool("key", "ctrl+z")
+    wait_until(lambda: uidriver("pattern")[1].split() == ["1", "2", "128", "64"], message="the sizes before")
+    close_pattern_with_escape()
 
 
 def expect_refusal(path, fragment):

@@ -84,3 +84,7 @@ def test_layout_lacking_a_control_is_reported_by_name():
     out = answer_box()
     check('"btn_solidify"' in out, f"the message names the control: {out!r}")
     check(tool.wait_exit() == 3, f"exit code {tool.proc.returncode}")
+    # The photo correction's button and the labels that only inform may be missing.
+    for name in ("btn_photo_correct", "lab_selection", "lab_coef_file"):
+        layout = layout.replace(f'name="{name}"', 'name="y"').replace('name="x"', 'name="btn_solidify"')
+    Tool(copy_tool("optional-controls", layout), name="optional").start().wait_ready()

@@ -1,11 +1,12 @@
 """The upload to the cards: the worker behind the progress window, against the simulated controller.
 What the cards then hold is read back through a coefficient file in test_store."""
 
+import json
 import time
 
 from common import answer_box, send_and_expect, set_fields, xdotool
 from harness import (SCRATCH, Screen, Simulator, Tool, check, close_pattern_with_escape, controls, open_pattern,
-                     tool_for, uidriver, wait_until)
+                     pattern_open, scratch_dir, tool_for, uidriver, wait_until)
 
 
 def start(*sim_options):
@@ -73,3 +74,28 @@ def test_the_progress_window_shows_lines_and_bar_while_the_main_window_waits():
     check(rc == 1, "the main window takes no input while the worker runs")
     Screen().save_png(SCRATCH / "progress-window.png")
     check(answer_box(30) == " \tsend seam data finish\n", "the upload finished")
+
+
+def test_a_card_of_impossible_size_fails_alone_and_a_refused_switch_opens_no_pattern():
+    folder = scratch_dir("upload-faulty-cards")
+    cards = [{"row": 0, "column": 64 * c, "rows": 32, "columns": 64} for c in range(4)]
+    cards[2].update(reported_rows=8192, reported_columns=8200)  # a block just over the 64 MiB a call carries
+    (folder / "four.json").write_text(json.dumps({"ports": [{"cards": cards}]}))
+    sim, tool, journal = start("--topology", str(folder / "four.json"))
+    set_fields({"edt_start_x": 0, "edt_start_y": 0})
+    open_pattern()
+    close_pattern_with_escape()
+    send_and_expect("warnning\tdevice errer\n")
+    got = [(c, a, d if a != "0xd0020000" else None) for _, c, a, d in uploads(journal)]
+    check(got == [(0x2000 | c, a, d) for c in (0, 1, 3) for a, d in (("0xda000003", "00000010"),
+          ("0xd0020000", None), ("0xda000003", "00000000"))], f"cards 1, 2 and 4 only, each closed: {got}")
+    check(all(sim.read(0, c, 0xDA000003, 4) == "00000000" for c in range(4)), "every gate closed")
+    check(all(sim.read(0, c, 0xD0020000, 2048) == "80" * 2048 for c in (0, 1, 3)), "written completely")
+    uidriver("click", "closebtn")
+    tool.wait_exit()
+
+    sim, tool, journal = start("--refuse-switch")
+    uidriver("click", "chkbox_Enable")
+    check(answer_box() == "warnning\tdevice errer\n" and controls()["chkbox_Enable"][2] == "0", "an unticked box")
+    uidriver("click", "btn_screen_ctr")
+    check(answer_box() == "warnning\tdevice errer\n" and not pattern_open(), "no pattern window")

@@ -317,10 +317,14 @@ TEST(DeviceLink, CountsThatCannotBeAWallAreCutWithATrace) {
 }
 
 // The waiting write answers for the writes posted before it: one refused among them fails it too.
+// Calls that fail with the link intact leave it for the next.
 TEST(DeviceLink, AWaitingWriteReportsARefusedPostedWrite) {
     int writes = 0;
-    FakeController fake(
-        [&](const Request& q) { return q.op == Op::Hello ? Hello() : Answer(++writes == 2 ? 6 : 0); });
+    FakeController fake([&](const Request& q) {
+        return q.op == Op::Hello      ? Hello()
+               : q.op == Op::ReadCard ? Answer(0, {1, 2})
+                                      : Answer(++writes == 2 ? 6 : 0);
+    });
     CCommInstMan manager(fake.Settings(3000));
     ICommInterface* device = OpenCommInterface(manager);
     ASSERT_NE(nullptr, device);
@@ -329,6 +333,11 @@ TEST(DeviceLink, AWaitingWriteReportsARefusedPostedWrite) {
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(expected[i], device->WriteCardRegister(0, 0x2000, 0xDA000003, v, 4, flags[i])) << i;
     }
+    // A short answer fails its call only; a write beyond what a call carries is refused unsent.
+    uint8_t read[4];
+    EXPECT_EQ(kWrongLength, device->ReadCardRegister(0, 0x2000, 0xD0000008, read, 4));
+    EXPECT_EQ(kCallTooLong, device->WriteCardRegister(0, 0x2000, 0xD0020000, v, kMaxCallData + 1, 0));
+    EXPECT_EQ(0, device->WriteCardRegister(0, 0x2000, 0xDA000003, v, 4, kWaitForReply));
     device->Release();
 }
 

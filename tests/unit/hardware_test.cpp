@@ -1,6 +1,7 @@
 // The hardware commands' portable half: gain map, quantising and blocks, the upload's and the store's
 // sequences of device calls, and the read-back's means.
 #include "hardware/coefficient_block.h"
+#include "hardware/correction_switch.h"
 #include "hardware/gain_map.h"
 #include "hardware/read_back.h"
 #include "hardware/send_seam_data.h"
@@ -134,7 +135,9 @@ TEST(SendSeamData, WritesEveryCardInOrderAndNamesTheCardsThatFailed) {
     device.ports.resize(17);
     device.ports[0] = {FakeCard{0, 0, 2, 3}, FakeCard{0, 3, 2, 2, true}, FakeCard{0, 5, 2, 2, false, true}};
     device.ports[1] = {FakeCard{0, 0, 1, 4}};
-    device.ports[15] = {FakeCard{0, 0, 1, 1000}}; // its block exceeds the budget given below
+    // The first's block exceeds the budget given below; the second's what a card takes (64 MiB), found
+    // before its gate is opened.
+    device.ports[15] = {FakeCard{0, 0, 1, 1000}, FakeCard{0, 0, 8192, 8200}};
     device.ports[16] = {FakeCard{0, 0, 1, 1}, FakeCard{0, 0, 1, 1}};
     Recorder progress;
     const std::vector<SeamSegment> grid = {SeamSegment{0, 0, 4, 0, 0, 1, 0.5f},
@@ -153,12 +156,14 @@ TEST(SendSeamData, WritesEveryCardInOrderAndNamesTheCardsThatFailed) {
     EXPECT_EQ(1, device.released);
     EXPECT_EQ((std::vector<std::wstring>{
                   L"port 0: card 1 of 3", L"port 0: card 2 of 3 failed", L"port 0: card 3 of 3 failed",
-                  L"port 1: card 1 of 1", L"memory errer", L"port 15: card 1 of 1 failed",
-                  L"port 16 has no offset entry: its 2 cards are skipped", L"5 of 7 cards failed"}),
+                  L"port 1: card 1 of 1", L"memory errer", L"port 15: card 1 of 2 failed",
+                  L"port 15: card 2 of 2 failed: it reports 8200 x 8192 pixels, a block of 67174400 bytes, "
+                  L"beyond the 67108864 a card takes",
+                  L"port 16 has no offset entry: its 2 cards are skipped", L"6 of 8 cards failed"}),
               progress.lines);
     // The bar moves per card within its port, ports taking equal shares.
     EXPECT_EQ("1/51 2/51 3/51 2/17 3/17 4/17 5/17 6/17 7/17 8/17 9/17 10/17 11/17 12/17 13/17 14/17 15/17 "
-              "16/17 17/17 ",
+              "31/34 32/34 17/17 ",
               progress.steps);
 }
 
@@ -194,6 +199,8 @@ TEST(SendSeamData, OutcomesFollowTheDeviceAndTheCardCounts) {
     progress.lines.clear();
     EXPECT_EQ(SendOutcome::DeviceError, SendSeamData(device, Screen(4, 4), {}, 511, progress));
     EXPECT_EQ(L"memory errer", progress.lines.at(0));
+    device.ports = {{FakeCard{0, 0, 8192, 8192}}}; // exactly the most a card takes
+    EXPECT_EQ(SendOutcome::Finished, SendSeamData(device, Screen(4, 4), {}, kMaxCallData, progress));
 }
 
 // Writes are counted as arrived only when the closing gate write's answer says so; a lost link ends the
@@ -206,6 +213,7 @@ TEST(SendSeamData, RefusedOrLostWritesFailTheCardAndALostLinkStopsTheRun) {
         size_t calls;
         std::wstring last_line;
         std::string steps;
+        size_t fail = SIZE_MAX;
     } cases[] = {
         {"all arrive", SIZE_MAX, SIZE_MAX, SendOutcome::Finished, 6, L"port 0: card 2 of 2", "1/2 2/2 "},
         {"first card's closing write refused", 2, SIZE_MAX, SendOutcome::DeviceError, 6,
@@ -213,12 +221,16 @@ TEST(SendSeamData, RefusedOrLostWritesFailTheCardAndALostLinkStopsTheRun) {
         {"link lost in the second block", SIZE_MAX, 4, SendOutcome::DeviceError, 4,
          L"port 0: card 2 of 2 failed: the link to the controller is lost", "1/2 "},
         {"link lost at the first gate", SIZE_MAX, 0, SendOutcome::DeviceError, 0,
-         L"port 0: card 1 of 2 failed: the link to the controller is lost", ""}};
+         L"port 0: card 1 of 2 failed: the link to the controller is lost", ""},
+        // A block refused with the link intact fails its card; the gate opened is closed all the same.
+        {"second block refused", SIZE_MAX, SIZE_MAX, SendOutcome::DeviceError, 6, L"1 of 2 cards failed",
+         "1/2 2/2 ", 4}};
     for (const auto& c : cases) {
         FakeDevice device;
         device.ports = {{FakeCard{0, 0, 1, 4}, FakeCard{0, 4, 1, 4}}};
         device.refuse_write = c.refuse;
         device.lose_link_at_write = c.lose;
+        device.fail_write = c.fail;
         Recorder progress;
         EXPECT_EQ(c.outcome, SendSeamData(device, Screen(8, 1), {}, 1 << 20, progress)) << c.name;
         EXPECT_EQ(c.calls, device.calls.size()) << c.name;
@@ -296,6 +308,12 @@ TEST(Solidify, ARefusedOrLostWriteFailsTheRun) {
         EXPECT_EQ(c.calls, device.calls.size()) << c.name;
         EXPECT_EQ(c.sleeps, sleeps) << c.name;
         EXPECT_EQ(1, device.released) << c.name;
+        // The switch waits for its answer as well: refused or lost, it did not switch.
+        FakeDevice cards;
+        cards.refuse_write = c.refuse;
+        cards.lose_link_at_write = c.lose;
+        EXPECT_EQ(c.refuse != 0 && c.lose != 0, SwitchCorrection(cards, false)) << c.name;
+        EXPECT_EQ(c.lose != 0 ? 1u : 0u, cards.calls.size()) << c.name;
     }
 }
 

@@ -208,7 +208,7 @@ TEST(Topology, ParsesAndRefusesByName) {
     Topology t;
     std::string error;
     ASSERT_TRUE(ParseTopology(
-        R"({"ports":[{"row_offset":10,"cards":[{"row":1,"column":2,"rows":3,"columns":130}]},{"cards":[]},
+        R"({"ports":[{"row_offset":10,"cards":[{"row":1,"column":2,"rows":3,"columns":130,"reported_columns":8200}]},{"cards":[]},
             {"row_offset":0,"column_offset":65535,"cards":[]}]})",
         t, error))
         << error;
@@ -216,6 +216,7 @@ TEST(Topology, ParsesAndRefusesByName) {
     EXPECT_EQ(65535, t.ports[2].column_offset);
     EXPECT_EQ(10, t.ports[0].row_offset);
     EXPECT_EQ(130, t.ports[0].cards[0].columns);
+    EXPECT_TRUE(t.ports[0].cards[0].misreports && t.ports[0].cards[0].reported_columns == 8200);
     EXPECT_TRUE(t.ports[1].cards.empty());
 
     struct Case {

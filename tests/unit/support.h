@@ -74,6 +74,7 @@ public:
     std::vector<std::string> calls;
     size_t refuse_write = SIZE_MAX;       // this write (by its index in calls) is refused
     size_t lose_link_at_write = SIZE_MAX; // from this write on, every call fails as on a lost link
+    size_t fail_write = SIZE_MAX;         // this write fails at once (5), the link intact
     bool link_lost = false;
     bool refusal_pending = false;
 
@@ -121,6 +122,9 @@ public:
             return -1;
         }
         calls.push_back(Call(port, card, address, length, bytes));
+        if (calls.size() - 1 == fail_write) {
+            return kCallTooLong;
+        }
         // As over the link: a refusal shows in the answer of the next write that waits for one.
         refusal_pending = refusal_pending || calls.size() - 1 == refuse_write;
         if ((flags & kWaitForReply) == 0) {

@@ -207,11 +207,14 @@ devproto::Response Controller::Read(const devproto::Request& q) {
         value[7] = static_cast<uint8_t>(card->shape.column);
         return Prefix(value, q.length);
     }
-    case reg::kSize:
-        return Prefix({static_cast<uint8_t>(card->shape.rows >> 8), static_cast<uint8_t>(card->shape.rows),
-                       static_cast<uint8_t>(card->shape.columns >> 8),
-                       static_cast<uint8_t>(card->shape.columns)},
+    case reg::kSize: {
+        const CardSpec& s = card->shape;
+        const uint16_t rows = s.misreports ? s.reported_rows : s.rows;
+        const uint16_t columns = s.misreports ? s.reported_columns : s.columns;
+        return Prefix({static_cast<uint8_t>(rows >> 8), static_cast<uint8_t>(rows),
+                       static_cast<uint8_t>(columns >> 8), static_cast<uint8_t>(columns)},
                       q.length);
+    }
     case reg::kUploadGate:
         return Prefix(WordBytes(card->gate), q.length);
     case reg::kSwitch:

@@ -1,7 +1,7 @@
 // The simulated LED controller and two small clients of it.
 //
 //   ledsim serve [--listen ADDR:PORT] [--topology FILE] [--state DIR] [--journal FILE]
-//                [--close-after-writes N] [--delay-ms N] [--refuse]
+//                [--close-after-writes N] [--delay-ms N] [--refuse] [--refuse-switch]
 //   ledsim read  [--connect ADDR:PORT] PORT CARD ADDRESS LENGTH
 //   ledsim cards [--connect ADDR:PORT]
 //   ledsim export-dat [--connect ADDR:PORT] [--width W --height H] FILE
@@ -48,7 +48,7 @@ void OnSignal(int) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: ledsim serve [--listen ADDR:PORT] [--topology FILE] [--state DIR] [--journal FILE]\n"
-                 "                    [--close-after-writes N] [--delay-ms N] [--refuse]\n"
+                 "                    [--close-after-writes N] [--delay-ms N] [--refuse] [--refuse-switch]\n"
                  "       ledsim read [--connect ADDR:PORT] PORT CARD ADDRESS LENGTH\n"
                  "       ledsim cards [--connect ADDR:PORT]\n"
                  "       ledsim export-dat [--connect ADDR:PORT] [--width W --height H] FILE\n"
@@ -110,6 +110,8 @@ int Serve(const std::vector<std::string>& args) {
             faults.delay_ms = static_cast<int>(v);
         } else if (a == "--refuse") {
             faults.refuse = true;
+        } else if (a == "--refuse-switch") {
+            faults.refuse_switch = true;
         } else {
             return Usage();
         }

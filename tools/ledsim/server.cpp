@@ -110,7 +110,10 @@ void Server::Serve(net::Socket socket) {
             writes++ >= faults_.close_after_writes) {
             return; // this write is lost with the connection, as on a cable pulled mid-upload
         }
-        const devproto::Response response = controller_.Handle(request);
+        const bool refused =
+            faults_.refuse_switch && request.op == devproto::Op::WriteCard && request.address == reg::kSwitch;
+        const devproto::Response response =
+            refused ? devproto::Response{devproto::Status::WriteRefused, {}} : controller_.Handle(request);
         if (faults_.delay_ms > 0 && !Pause(faults_.delay_ms)) {
             return;
         }

@@ -15,6 +15,7 @@ struct FaultOptions {
     long close_after_writes = -1; // close a connection after it carried this many writes
     int delay_ms = 0;             // wait this long before every answer (a very long delay: never answers)
     bool refuse = false;          // close every connection as soon as it is accepted
+    bool refuse_switch = false;   // refuse every write of the correction switch, as a card that lacks it
 };
 
 // At most this many connections are served at once; each may buffer one request of at most its share

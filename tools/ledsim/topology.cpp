@@ -197,6 +197,11 @@ bool ParseTopology(const std::string& json, Topology& out, std::string& error) {
                 !Field(jc, "rows", card.rows, error, at) || !Field(jc, "columns", card.columns, error, at)) {
                 return false;
             }
+            card.misreports = jc.contains("reported_rows") || jc.contains("reported_columns");
+            if (!Field(jc, "reported_rows", card.reported_rows, error, at) ||
+                !Field(jc, "reported_columns", card.reported_columns, error, at)) {
+                return false;
+            }
             const uint64_t stride = (static_cast<uint64_t>(card.columns) + 3) / 4 * 4;
             if (stride * card.rows > kMaxCardBytes) {
                 error = at + ": larger than the simulator's coefficient memory";

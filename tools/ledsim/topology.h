@@ -13,6 +13,10 @@ struct CardSpec {
     uint16_t column = 0; // first column within the port
     uint16_t rows = 0;
     uint16_t columns = 0;
+    // What its size register says, when it says something else than its size (a faulty card).
+    bool misreports = false;
+    uint16_t reported_rows = 0;
+    uint16_t reported_columns = 0;
 };
 
 struct PortSpec {
