@@ -62,6 +62,7 @@ private:
     void Release();
     void OnClickNotify(const std::wstring& sender);
     void OnScreenControl();
+    bool ScreenOnDesktop(const ScreenParams& params);
     void OnSelectChanged(CControlUI* sender, const std::wstring& name);
     void UpdateCaptionButtons();
 

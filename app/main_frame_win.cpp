@@ -3,6 +3,7 @@
 #include "app/traces.h"
 #include "lib/baselib/memory_budget.h"
 #include "lib/sharedui/sharedui.h"
+#include "lib/uilib/utf8.h"
 #include "seam/pattern_window_win.h"
 #include "seam/screen_params_check.h"
 #include "seam/seam_selection.h"
@@ -374,6 +375,9 @@ void MainFrame::OnClickNotify(const std::wstring& sender) {
 // Opens the pattern window. The cards' correction goes off first, silently for the check box (no
 // second switch write follows from unticking it), and nothing opens when the device cannot be reached.
 void MainFrame::OnScreenControl() {
+    if (!ScreenOnDesktop(ReadScreenParams())) {
+        return; // the cards and the check box stay as they are
+    }
     if (auto* enable = dynamic_cast<CCheckBoxUI*>(Control(L"chkbox_Enable"))) {
         enable->SetCheck(false, false);
     }
@@ -398,6 +402,33 @@ void MainFrame::OnScreenControl() {
         return;
     }
     remote_.RunPatternLoop([&] { OpenPatternWindow(hwnd_, params, remote_.ForwardSocket(), this); });
+}
+
+// A pattern window off the desktop would open modally where nobody sees it, over a main window that
+// then takes no click. A replayed click tells the server's standard output: nobody may be at its screen.
+bool MainFrame::ScreenOnDesktop(const ScreenParams& p) {
+    const DesktopRect desktop{::GetSystemMetrics(SM_XVIRTUALSCREEN), ::GetSystemMetrics(SM_YVIRTUALSCREEN),
+                              ::GetSystemMetrics(SM_CXVIRTUALSCREEN), ::GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+    if (ScreenLiesOnDesktop(p, desktop)) {
+        return true;
+    }
+    const auto n = [](int64_t v) { return std::to_wstring(v); };
+    const int64_t right = static_cast<int64_t>(desktop.left) + desktop.width - 1;
+    const int64_t bottom = static_cast<int64_t>(desktop.top) + desktop.height - 1;
+    const std::wstring text = L"测试画面的区域（起始 X " + n(p.start_x) + L"、起始 Y " + n(p.start_y) +
+                              L"，" + n(p.screen_width) + L" x " + n(p.screen_height) +
+                              L" 像素）没有完整地落在桌面上。桌面（所有显示器）从 (" + n(desktop.left) +
+                              L", " + n(desktop.top) + L") 到 (" + n(right) + L", " + n(bottom) + L")，共 " +
+                              n(desktop.width) + L" x " + n(desktop.height) +
+                              L" 像素。请检查“起始 X”“起始 Y”和屏幕宽高；测试画面没有打开。";
+    if (remote_.Replaying()) {
+        const std::string utf8 = Utf16ToUtf8(std::u16string(text.begin(), text.end()));
+        std::printf("btn_screen_ctr: %s\n", utf8.c_str());
+        std::fflush(stdout);
+    } else {
+        ShowMessageW(text, L"warnning");
+    }
+    return false;
 }
 
 void MainFrame::OnSelectChanged(CControlUI* sender, const std::wstring& name) {
