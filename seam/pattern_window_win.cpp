@@ -43,8 +43,14 @@ void OpenPatternWindow(HWND parent, const ScreenParams& params, int socket, Patt
 
 void CScreenCtrlWnd::TakeScreen(const ScreenParams& screen) {
     params = screen;
-    // A refused size keeps the grid held.
-    BuildSeamGridKeepingHistory(grid, history, params);
+    // A refused size keeps the grid held. A rebuild for other sizes is a step of its own here; a server
+    // following a client's opening keeps none, since the client's undo of it stays local.
+    LimitHistory();
+    const StepInfo step{StepKind::Command, static_cast<int64_t>(::GetTickCount64()), 0, false};
+    if (BuildSeamGridKeepingHistory(grid, history, params, gridParams_, replaying ? nullptr : &step) ==
+        kGridOk) {
+        gridParams_ = params;
+    }
 }
 
 void CScreenCtrlWnd::Open(HWND parent, const ScreenParams& screen, int socket) {
@@ -301,6 +307,9 @@ void CScreenCtrlWnd::ResetGains(uint32_t peer_steps) {
 void CScreenCtrlWnd::ApplyGridCommand(std::vector<SeamSegment>&& next, uint32_t peer_steps,
                                       const ScreenState* screens) {
     const size_t size_before = grid.Size();
+    if (screens != nullptr) {
+        gridParams_ = screens[1].params;
+    }
     LimitHistory();
     history.RecordReplace(
         StepInfo{StepKind::Command, static_cast<int64_t>(::GetTickCount64()), peer_steps, replaying},
@@ -347,6 +356,12 @@ void CScreenCtrlWnd::Undone(const HistoryStep& step, bool redo) {
     }
     const ScreenState& state = redo ? step.screen_after : step.screen_before;
     ProcessSeamGridCache() = state.cache;
+    // An open window selects by these sizes: those of the grid it now shows.
+    gridParams_ = state.params;
+    params = state.params;
+    if (hwnd_ != nullptr && ::IsWindow(hwnd_)) {
+        ::InvalidateRect(hwnd_, nullptr, FALSE); // lines of other sizes: the field is painted anew
+    }
     if (owner_ != nullptr) {
         owner_->GridRestored(state.params);
     }

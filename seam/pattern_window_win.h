@@ -52,7 +52,7 @@ public:
     void UndoStep(bool redo, int socket);
 
     // Takes the screen description and builds its grid as an opening does (the grid and its history
-    // stay when the sizes are those of the last build).
+    // stay when the sizes are those of the last build; a rebuild is one step of the history).
     void TakeScreen(const ScreenParams& screen);
     // Opens the window over the screen and returns once it has been closed.
     void Open(HWND parent, const ScreenParams& screen, int socket);
@@ -106,6 +106,9 @@ private:
     SeamGrid grid;
     int blinkCounter = 0;
     ScreenParams params{};
+    // The screen description the grid held belongs to: the opening that built or kept it, the imported
+    // file's header, or what an undo gave back. A rebuild's step gives it back to the fields.
+    ScreenParams gridParams_{};
     GammaTable gammaTable{};
     int wheelThreshold = 0;
     int forwardSocket = -1;

@@ -143,3 +143,13 @@ def test_undo_redo_coarse_notch_arrow_keys_and_the_selection_label():
     xdotool("key", "ctrl+z")
     wait_until(lambda: label() == f"模组 (1, 0) 右侧的缝隙 增益 {coarse:.3f}", message="the reset undone")
     check(save_seam_file(folder / "back.chk") == tuned_file, "every gain back after Ctrl+Z in the main window")
+    # Module width 32 by mistake and opened, back to 64 and opened: each rebuild is one step, and the fields
+    # come back with the grid.
+    for width in (32, MW):
+        set_fields({"edt_mod_width": width})
+        open_pattern()
+        close_pattern_with_escape()
+    for width in (32, MW):
+        xdotool("key", "ctrl+z")
+        wait_until(lambda: controls()["edt_mod_width"][3] == str(width), message=f"the fields of width {width}")
+    check(save_seam_file(folder / "rebuilt.chk") == tuned_file, "the tuned grid back byte for byte")
