@@ -89,6 +89,7 @@ void MainFrame::ShowMessageW(const std::wstring& text, const wchar_t* caption) {
 }
 
 void MainFrame::GridRestored(const ScreenParams& params) {
+    recovery_.Touch();
     if (g_mainFrame == this) {
         ShowScreenParams(params);
     }
@@ -145,6 +146,7 @@ LRESULT MainFrame::OnCreate(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handle
     UpdateCaptionButtons();
     m_pm.AddTranslateAccelerator(this);
     SelectionChanged();
+    recovery_.Start();
     return 0;
 }
 
@@ -164,6 +166,7 @@ bool MainFrame::TranslateAccelerator(const MSG* msg) {
 }
 
 void MainFrame::SelectionChanged() {
+    recovery_.Touch(); // every change of the grid comes this way
     CControlUI* label = g_mainFrame == this ? Control(L"lab_selection") : nullptr;
     if (label == nullptr) {
         return;
@@ -192,6 +195,7 @@ void MainFrame::PhotoRegionShown(size_t number, size_t count) {
 }
 
 LRESULT MainFrame::OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) {
+    recovery_.Finish(); // the fields still exist here
     ::PostQuitMessage(0);
     return WindowImplBase::OnDestroy(msg, wParam, lParam, handled);
 }
@@ -262,6 +266,14 @@ LRESULT MainFrame::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SEND_RESULT:
         hardware_.ShowSendResult(wParam);
         break;
+    case WM_RECOVERY_OFFER:
+        recovery_.OfferLeftWork();
+        return 0;
+    case WM_TIMER:
+        if (recovery_.OnTimer(wParam)) {
+            return 0;
+        }
+        break;
     default:
         break;
     }
@@ -310,6 +322,7 @@ void MainFrame::ShowScreenParams(const ScreenParams& params) {
 }
 
 void MainFrame::Notify(TNotifyUI& msg) {
+    recovery_.Touch(); // a typed field, a command: whatever it changed is written within a second
     // First, whatever the notification: the server handles it as its own. A photo correction stays
     // here: the server has neither the picture nor anyone to answer its file dialog.
     if (!(msg.sType == L"click" && msg.pSender != nullptr &&

@@ -150,7 +150,9 @@ void FileCommands::SaveSeamFile(bool server) {
         ReportSaveProblem(host_, server,
                           L"The seam file could not be saved to " + Quoted(target) + L": " + why +
                               L". A file that was there keeps its contents.");
+        return;
     }
+    host_.WorkSaved();
 }
 
 void FileCommands::ImportSeamFile() {
@@ -189,6 +191,7 @@ void FileCommands::ImportSeamFile() {
     ProcessSeamGridCache() = screens[1].cache;
     host_.ShowScreenParams(h);
     host_.SelectionChanged();
+    host_.WorkSaved();
 }
 
 void FileCommands::ChooseCoefficientFile() {
@@ -200,6 +203,16 @@ void FileCommands::ChooseCoefficientFile() {
     if (!coefficientPath.empty()) {
         hasCoefficientFile = true;
     }
+    ShowCoefficientFile();
+}
+
+void FileCommands::RestoreCoefficientPath(const std::wstring& path) {
+    coefficientPath = path;
+    hasCoefficientFile = !path.empty();
+    ShowCoefficientFile();
+}
+
+void FileCommands::ShowCoefficientFile() {
     if (CControlUI* label = host_.Control(L"lab_coef_file")) {
         const size_t cut = coefficientPath.find_last_of(L"\\/");
         const std::wstring name =

@@ -319,6 +319,16 @@ void CScreenCtrlWnd::ApplyGridCommand(std::vector<SeamSegment>&& next, uint32_t 
     SelectionChanged();
 }
 
+void CScreenCtrlWnd::RestoreGrid(std::vector<SeamSegment>&& records, const ScreenParams& belongs_to) {
+    const size_t size_before = grid.Size();
+    history.Clear();
+    grid.ReplaceSeamGrid(std::move(records));
+    gridParams_ = belongs_to;
+    ProcessSeamGridCache() = GridCacheOf(belongs_to);
+    Redraw(size_before);
+    SelectionChanged();
+}
+
 void CScreenCtrlWnd::UndoStep(bool redo, int socket) {
     const size_t size_before = grid.Size();
     const HistoryStep* step = redo ? history.Redo(grid.Records()) : history.Undo(grid.Records());

@@ -71,6 +71,11 @@ public:
     void ForgetPhotoMode() { photoRecord_ = PhotoModeRecord{}; }
 
     const SeamGrid& Grid() const { return grid; }
+    // The screen description the grid held belongs to.
+    const ScreenParams& GridParams() const { return gridParams_; }
+    // Installs a grid an ended run held, with the screen description and sizes it belonged to; that
+    // run's steps went with it, so the history starts empty.
+    void RestoreGrid(std::vector<SeamSegment>&& records, const ScreenParams& belongs_to);
     int BlinkCounter() const { return blinkCounter; }
     int WheelThreshold() const { return wheelThreshold; }
 

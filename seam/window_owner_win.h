@@ -39,6 +39,8 @@ public:
     virtual void ShowScreenParams(const ScreenParams& params) = 0;
     // A message that names files or sizes: wide text, so that a path in Chinese reads as it is.
     virtual void ShowMessageW(const std::wstring& text, const wchar_t* caption) = 0;
+    // The fields and the grid now equal a seam file: one was saved or imported.
+    virtual void WorkSaved() = 0;
 
 protected:
     ~CommandHost() = default;

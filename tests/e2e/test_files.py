@@ -1,13 +1,16 @@
 """Seam files through the real dialogs: save, import, the refusals, and the coefficient file."""
 
+import os
+import signal
 import struct
 import subprocess
 import time
 
 import pattern_model as model
-from common import X0, Y0, answer_box, check_image, open_tool, set_fields, xdotool
+from common import X0, Y0, answer_box, check_image, no_box, open_tool, set_fields, xdotool
 from harness import (BIN, Tool, check, close_pattern_with_escape, controls, import_seam_file, open_pattern,
-                     process_rss_kb, save_seam_file, scratch_dir, track, uidriver, wait_until, win_path)
+                     process_rss_kb, recovery_sets, save_seam_file, scratch_dir, track, uidriver, wait_until,
+                     win_path)
 
 SMALL = {"edt_screen_width": 128, "edt_screen_height": 64, "edt_mod_width": 64, "edt_mod_height": 32,
          "edt_box_width": 128, "edt_box_height": 64}
@@ -157,4 +160,48 @@ def test_a_save_that_cannot_replace_its_target_says_so_and_keeps_the_old_file():
     uidriver("click", "btn_import_coef")
     uidriver("filedialog", "--cancel")
     check(controls()["lab_coef_file"][3].endswith("wall.dat"), "a cancel keeps the earlier choice")
+
+
+def test_a_killed_or_unsaved_run_is_offered_at_the_next_start_and_a_saved_one_is_not():
+    folder = scratch_dir("recovery")
+    sim, tool = open_tool(**SMALL, edt_gama_value="2.25")  # kept as typed, not as "2.3"
+    open_pattern()
+    gains = [1.0] * 16
+    for x, y, edges, up in ((70, 10, (9, 12), True), (70, 40, (11, 14), True), (100, 30, (3, 5), False)):
+        xdotool("mousemove", str(X0 + x), str(Y0 + y), "click", "1")
+        time.sleep(0.8)  # the blink
+        xdotool("click", "4" if up else "5")
+        for i in edges:
+            gains[i] = model.step_wheel(gains[i], up=up)
+    expected = model.seam_header(128, 64, 64, 32, X0, Y0, 128, 64, gamma=2.25) + model.seam_records(
+        model.grid(128, 64, 64, 32), gains, {3, 5})
+    wait_until(lambda: [p.read_bytes()[32] for p in recovery_sets()] == [6], message="six tuned edges kept")
+    os.kill(tool.proc.pid, signal.SIGKILL)
+    tool.proc.wait()
+
+    def restart(answer=None):
+        started = Tool(tool.bin_dir, name="recovered").start(keep_recovery=True).wait_ready()
+        return started, answer_box(button=answer) if answer else no_box()
+
+    tool, question = restart("--yes")
+    check("6 条增益不是 1.0" in question and time.strftime("%Y-%m-%d") in question, f"question {question!r}")
+    check(save_seam_file(folder / "restored.chk") == expected, "the save before the kill, byte for byte")
+    uidriver("click", "closebtn")  # saved: nothing to ask next time
+    tool.wait_exit()
+    tool, asked = restart()
+    check(asked, "no question after a save")
+    import_seam_file(folder / "restored.chk")
+    open_pattern()
+    xdotool("mousemove", str(X0 + 32), str(Y0 + 16), "click", "1")  # record 0, the top border
+    time.sleep(0.8)
+    xdotool("click", "4")
+    close_pattern_with_escape()
+    uidriver("click", "closebtn")  # a notch not saved
+    tool.wait_exit()
+    tool, question = restart("--no")
+    check("7 条增益不是 1.0" in question, f"question {question!r}")
+    expect_refusal(folder / "declined.chk", "还没有可保存的接缝数据", command="btn_save")  # no grid held
+    uidriver("click", "closebtn")
+    tool.wait_exit()
+    check(restart()[1] and recovery_sets() == [], "declined: not asked again")
 

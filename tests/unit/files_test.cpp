@@ -1,5 +1,6 @@
 // The seam file and the coefficient file.
 #include "hardware/coefficient_file.h"
+#include "files/recovery_file.h"
 #include "files/seam_file.h"
 #include "tests/unit/support.h"
 
@@ -193,4 +194,47 @@ TEST(CoefficientFile, IsFloatsOrCardBytesByItsSize) {
         EXPECT_EQ(per_cell == 1 ? 0.5f : 2.0f, map.cells.back()) << per_cell;
         EXPECT_EQ(0.0f, map.cells[65535]) << per_cell;
     }
+}
+
+TEST(RecoveryFile, KeepsFieldsPathAndGridExactlyAndTellsADamagedOne) {
+    RecoveryState state;
+    state.written_at = 0x01DB2C3D4E5F6071;
+    state.baseline_hash = 7;
+    state.fields = {u"192", u"", u"2.25", u"接缝"};
+    state.coefficient_path = u"D:\\墙\\wall.dat";
+    state.has_grid = true;
+    state.grid_params = SmallHeader();
+    for (int i = 0; i < 5000; ++i) { // past a chunk of records
+        state.records.push_back(SeamSegment{i, -i, i * 3, 7, i & 1, 0, i == 4321 ? 1.4f : 1.0f});
+    }
+    state.content_hash = SeamFileHash(SmallHeader(), state.records);
+    state.tuned_records = TunedRecordCount(state.records);
+    EXPECT_EQ(1u, state.tuned_records);
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(WriteRecoveryFile(state, [&](const uint8_t* d, size_t n) {
+        bytes.insert(bytes.end(), d, d + n);
+        return true;
+    }));
+    RecoveryState back;
+    ASSERT_EQ(RecoveryStatus::Ok, ReadRecoveryFile(SourceOver(bytes), 5000 * 28, back));
+    EXPECT_TRUE(back.Unsaved() && back.has_grid);
+    EXPECT_EQ(state.written_at, back.written_at);
+    EXPECT_EQ(state.fields, back.fields);
+    EXPECT_EQ(state.coefficient_path, back.coefficient_path);
+    EXPECT_EQ(0, std::memcmp(&state.grid_params, &back.grid_params, 36)); // all but the gap and gamma
+    EXPECT_EQ(Written(SmallHeader(), state.records), Written(back.grid_params, back.records));
+    EXPECT_EQ(state.content_hash, SeamFileHash(back.grid_params, back.records));
+    EXPECT_EQ(RecoveryStatus::TooLarge, ReadRecoveryFile(SourceOver(bytes), 5000 * 28 - 1, back));
+    EXPECT_EQ(RecoveryStatus::Damaged,
+              ReadRecoveryFile(SourceOver(bytes.data(), bytes.size() - 1), 1 << 20, back));
+    std::vector<uint8_t> flipped = bytes;
+    flipped[bytes.size() / 2] ^= 1;
+    EXPECT_EQ(RecoveryStatus::Damaged, ReadRecoveryFile(SourceOver(flipped), 1 << 20, back));
+    flipped = bytes;
+    flipped[4] = 2; // another version
+    EXPECT_EQ(RecoveryStatus::NotRecovery, ReadRecoveryHead(SourceOver(flipped), back));
+    ASSERT_EQ(RecoveryStatus::Ok, ReadRecoveryHead(SourceOver(bytes.data(), kRecoveryHeadSize), back));
+    EXPECT_EQ(1u, back.tuned_records);
+    state.records[4321].gain = 1.0f; // one gain's bits: another hash
+    EXPECT_NE(state.content_hash, SeamFileHash(SmallHeader(), state.records));
 }
