@@ -36,6 +36,7 @@ uint64_t Now() {
 // A run holds a mutex of its set's name while it lives; the system ends it with the run, however the
 // run ends. Creating it claims a set that no live run holds.
 UniqueHandle Claim(const std::wstring& id, bool& claimed) {
+    ::SetLastError(ERROR_SUCCESS); // only "already exists" is set by the call itself
     UniqueHandle h(::CreateMutexW(nullptr, FALSE, (L"Veltra-Seam-recovery-" + id).c_str()));
     claimed = h.Valid() && ::GetLastError() != ERROR_ALREADY_EXISTS;
     return h;
