@@ -27,7 +27,7 @@ public:
         return (*this)(b, 4);
     }
     bool Text(const std::u16string& text) {
-        if (!U32(static_cast<uint32_t>(text.size()))) {
+        if (text.size() > kRecoveryMaxText || !U32(static_cast<uint32_t>(text.size()))) {
             return false;
         }
         std::vector<uint8_t> bytes(text.size() * 2);
@@ -179,11 +179,11 @@ RecoveryStatus ReadRecoveryFile(const ByteSource& read, uint64_t memory_budget, 
     uint32_t has_grid = 0;
     uint32_t records = 0;
     uint8_t header[kSeamHeaderSize];
-    if (!in.Text(out.coefficient_path) || !in.U32(has_grid) || has_grid > 1 || !in.U32(records) ||
+    if (!in.Text(out.coefficient_path) || !in.U32(has_grid) || !in.U32(records) ||
         !in.Take(header, sizeof(header))) {
         return RecoveryStatus::Damaged;
     }
-    out.has_grid = has_grid == 1;
+    out.has_grid = has_grid != 0;
     out.grid_params = DecodeSeamHeader(header);
     if (static_cast<uint64_t>(records) * sizeof(SeamSegment) > memory_budget) {
         return RecoveryStatus::TooLarge;

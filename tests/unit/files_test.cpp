@@ -237,4 +237,16 @@ TEST(RecoveryFile, KeepsFieldsPathAndGridExactlyAndTellsADamagedOne) {
     EXPECT_EQ(1u, back.tuned_records);
     state.records[4321].gain = 1.0f; // one gain's bits: another hash
     EXPECT_NE(state.content_hash, SeamFileHash(SmallHeader(), state.records));
+    // At the limits that keep a damaged set from allocating: 64 texts of 32768 characters, and one past.
+    RecoveryState full;
+    full.fields.assign(64, std::u16string(kRecoveryMaxText, u'9'));
+    const auto sink = [&](const uint8_t* d, size_t n) { return bytes.insert(bytes.end(), d, d + n), true; };
+    bytes.clear();
+    ASSERT_TRUE(WriteRecoveryFile(full, sink));
+    ASSERT_EQ(RecoveryStatus::Ok, ReadRecoveryFile(SourceOver(bytes), 0, back));
+    EXPECT_TRUE(full.fields == back.fields && !back.has_grid);
+    full.fields.push_back(u"");
+    EXPECT_FALSE(WriteRecoveryFile(full, sink));
+    full.fields = {std::u16string(kRecoveryMaxText + 1, u'9')};
+    EXPECT_FALSE(WriteRecoveryFile(full, sink));
 }

@@ -374,7 +374,7 @@ TEST(ScreenParamsCheck, ThePatternOnlyWhereTheDesktopShowsIt) {
     } cases[] = {{-1280, -200, 3200, 1280, true}, {-1281, 0, 320, 240, false}, {1600, 0, 320, 240, true},
                  {1601, 0, 320, 240, false},      {0, 840, 320, 240, true},    {0, 841, 320, 240, false},
                  {0, -201, 320, 240, false},      {0, 0, 0, 240, false},       {0, 0, 320, 0, false},
-                 {INT32_MAX, 0, 320, 240, false}, {0, 0, 320, -5, false}};
+                 {INT32_MAX, 0, 320, 240, false}, {0, 0, 320, -5, false},      {0, 0, 1, 1, true}};
     for (const auto& c : cases) {
         ScreenParams p = Screen(c.width, c.height, 64, 48);
         p.start_x = c.x;
