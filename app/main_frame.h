@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/file_commands_win.h"
+#include "files/recovery_win.h"
 #include "hardware/hardware_commands_win.h"
 #include "lib/baselib/identity.h"
 #include "lib/uilib/uilib.h"
@@ -53,6 +54,7 @@ public:
     // they do nothing once the window is gone: handlers still unwinding have nobody to tell.
     void ShowMessage(const char* text, const char* caption) override;
     void ShowMessageW(const std::wstring& text, const wchar_t* caption) override;
+    void WorkSaved() override { recovery_.Saved(); }
     LinkedPattern* Pattern(bool make) override;
     uint32_t PhotoCameraWidth() override;
     void PhotoRegionShown(size_t number, size_t count) override;
@@ -62,6 +64,7 @@ private:
     void Release();
     void OnClickNotify(const std::wstring& sender);
     void OnScreenControl();
+    bool ScreenOnDesktop(const ScreenParams& params);
     void OnSelectChanged(CControlUI* sender, const std::wstring& name);
     void UpdateCaptionButtons();
     static void PrintLine(const std::wstring& line);
@@ -70,6 +73,7 @@ private:
     RemoteLink remote_{*this};
     HardwareCommands hardware_{*this};
     FileCommands files_{*this};
+    RecoveryKeeper recovery_{*this, files_};
     PhotoCommand photo_{*this, hardware_.commManager};
     // Frames of this window's message handling on the stack: the object outlives the last of them.
     int busyDepth_ = 0;

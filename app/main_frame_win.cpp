@@ -111,6 +111,7 @@ void MainFrame::ShowMessageW(const std::wstring& text, const wchar_t* caption) {
 }
 
 void MainFrame::GridRestored(const ScreenParams& params) {
+    recovery_.Touch();
     if (g_mainFrame == this) {
         ShowScreenParams(params);
     }
@@ -167,6 +168,7 @@ LRESULT MainFrame::OnCreate(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handle
     UpdateCaptionButtons();
     m_pm.AddTranslateAccelerator(this);
     SelectionChanged();
+    recovery_.Start();
     return 0;
 }
 
@@ -186,6 +188,7 @@ bool MainFrame::TranslateAccelerator(const MSG* msg) {
 }
 
 void MainFrame::SelectionChanged() {
+    recovery_.Touch(); // every change of the grid comes this way
     CControlUI* label = g_mainFrame == this ? Control(L"lab_selection") : nullptr;
     if (label == nullptr) {
         return;
@@ -214,6 +217,7 @@ void MainFrame::PhotoRegionShown(size_t number, size_t count) {
 }
 
 LRESULT MainFrame::OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) {
+    recovery_.Finish(); // the fields still exist here
     ::PostQuitMessage(0);
     return WindowImplBase::OnDestroy(msg, wParam, lParam, handled);
 }
@@ -294,6 +298,14 @@ LRESULT MainFrame::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         hardware_.ShowSendResult(wParam);
         replayedSend_ = false;
         break;
+    case WM_RECOVERY_OFFER:
+        recovery_.OfferLeftWork();
+        return 0;
+    case WM_TIMER:
+        if (recovery_.OnTimer(wParam)) {
+            return 0;
+        }
+        break;
     default:
         break;
     }
@@ -352,6 +364,7 @@ bool ChoosesAFileHere(const std::wstring& sender) {
 } // namespace
 
 void MainFrame::Notify(TNotifyUI& msg) {
+    recovery_.Touch(); // a typed field, a command: whatever it changed is written within a second
     // First, whatever the notification: the server handles it as its own.
     if (!(msg.sType == L"click" && msg.pSender != nullptr &&
           ChoosesAFileHere(msg.pSender->GetName().str()))) {
@@ -434,6 +447,9 @@ void MainFrame::OnClickNotify(const std::wstring& sender) {
 // second switch write follows from unticking it), and nothing opens when the cards did not take it:
 // the operator would tune against a corrected wall. The box then shows what the cards still do.
 void MainFrame::OnScreenControl() {
+    if (!ScreenOnDesktop(ReadScreenParams())) {
+        return; // the cards and the check box stay as they are
+    }
     auto* enable = dynamic_cast<CCheckBoxUI*>(Control(L"chkbox_Enable"));
     const bool was_on = enable != nullptr && enable->GetCheck();
     if (enable != nullptr) {
@@ -463,6 +479,33 @@ void MainFrame::OnScreenControl() {
         return;
     }
     remote_.RunPatternLoop([&] { OpenPatternWindow(hwnd_, params, remote_.ForwardSocket(), this); });
+}
+
+// A pattern window off the desktop would open modally where nobody sees it, over a main window that
+// then takes no click. A replayed click tells the server's standard output: nobody may be at its screen.
+bool MainFrame::ScreenOnDesktop(const ScreenParams& p) {
+    const DesktopRect desktop{::GetSystemMetrics(SM_XVIRTUALSCREEN), ::GetSystemMetrics(SM_YVIRTUALSCREEN),
+                              ::GetSystemMetrics(SM_CXVIRTUALSCREEN), ::GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+    if (ScreenLiesOnDesktop(p, desktop)) {
+        return true;
+    }
+    const auto n = [](int64_t v) { return std::to_wstring(v); };
+    const int64_t right = static_cast<int64_t>(desktop.left) + desktop.width - 1;
+    const int64_t bottom = static_cast<int64_t>(desktop.top) + desktop.height - 1;
+    const std::wstring text = L"测试画面的区域（起始 X " + n(p.start_x) + L"、起始 Y " + n(p.start_y) +
+                              L"，" + n(p.screen_width) + L" x " + n(p.screen_height) +
+                              L" 像素）没有完整地落在桌面上。桌面（所有显示器）从 (" + n(desktop.left) +
+                              L", " + n(desktop.top) + L") 到 (" + n(right) + L", " + n(bottom) + L")，共 " +
+                              n(desktop.width) + L" x " + n(desktop.height) +
+                              L" 像素。请检查“起始 X”“起始 Y”和屏幕宽高；测试画面没有打开。";
+    if (remote_.Replaying()) {
+        const std::string utf8 = Utf16ToUtf8(std::u16string(text.begin(), text.end()));
+        std::printf("btn_screen_ctr: %s\n", utf8.c_str());
+        std::fflush(stdout);
+    } else {
+        ShowMessageW(text, L"warnning");
+    }
+    return false;
 }
 
 void MainFrame::OnSelectChanged(CControlUI* sender, const std::wstring& name) {

@@ -1,10 +1,14 @@
 // The largest walls we expect: 7680 x 4320 with 8 x 8 modules, 2,073,600 edge records.
+#include "files/recovery_file.h"
 #include "seam/gain_history.h"
 #include "seam/seam_grid.h"
 
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -109,3 +113,38 @@ void BM_KeyStepUndoRedo(benchmark::State& state) {
 BENCHMARK(BM_KeyStepUndoRedo)->Unit(benchmark::kMillisecond);
 
 } // namespace
+
+// The recovery's share of the window's thread: one slice of a pass (131,072 records, as the tool takes
+// them a timer tick at a time) copied between two notches.
+void BM_RecoverySlice(benchmark::State& state) {
+    SeamGridCache cache;
+    SeamGrid grid;
+    grid.BuildSeamGrid(Wall8K(), cache);
+    std::vector<SeamSegment> mirror(grid.Size());
+    size_t next = 0;
+    for (auto _ : state) {
+        const size_t n = std::min<size_t>(131072, grid.Size() - next);
+        std::copy_n(grid.Segments().begin() + static_cast<std::ptrdiff_t>(next), n,
+                    mirror.begin() + static_cast<std::ptrdiff_t>(next));
+        benchmark::DoNotOptimize(mirror.data());
+        next = next + n == grid.Size() ? 0 : next + n;
+    }
+}
+BENCHMARK(BM_RecoverySlice)->Unit(benchmark::kMicrosecond);
+
+// The writer's work for one set of the wall, on its own thread: the hash and the encoding (the disk
+// not counted).
+void BM_RecoveryEncode(benchmark::State& state) {
+    SeamGridCache cache;
+    SeamGrid grid;
+    grid.BuildSeamGrid(Wall8K(), cache);
+    RecoveryState set;
+    set.has_grid = true;
+    set.records = grid.CopySeamGrid();
+    for (auto _ : state) {
+        set.content_hash = SeamFileHash(Wall8K(), set.records);
+        benchmark::DoNotOptimize(WriteRecoveryFile(set, [](const uint8_t*, size_t) { return true; }));
+    }
+    ReportPeak(state);
+}
+BENCHMARK(BM_RecoveryEncode)->Unit(benchmark::kMillisecond);

@@ -38,10 +38,35 @@ std::wstring HeaderProblem(SeamFileStatus status, const SeamFileContents& file, 
                std::to_wstring(h.mod_height) + L") announces " + std::to_wstring(file.record_count) +
                L" records; reading them " + Widen(MemoryRefusal(file.record_bytes, budget)) + L".";
     }
+    case SeamFileStatus::Truncated:
+    case SeamFileStatus::BadGain:
     case SeamFileStatus::Ok:
         break;
     }
     return L"";
+}
+
+std::wstring ModuleSizes(const ScreenParams& h) {
+    return L"屏幕 " + std::to_wstring(h.screen_width) + L" x " + std::to_wstring(h.screen_height) +
+           L"，模组 " + std::to_wstring(h.mod_width) + L" x " + std::to_wstring(h.mod_height);
+}
+
+// Why the import refuses a file; every text ends by saying that nothing changed.
+std::wstring ImportRefusal(const std::wstring& path, SeamFileStatus status, const SeamFileContents& file,
+                           uint64_t budget) {
+    const std::wstring unchanged = L"接缝数据和屏幕参数都没有改变。";
+    if (status == SeamFileStatus::Truncated) {
+        return L"接缝文件 " + Quoted(path) + L" 不完整，未导入：文件头的尺寸（" + ModuleSizes(file.header) +
+               L"）需要 " + std::to_wstring(file.record_count) + L" 条接缝记录，文件只有 " +
+               std::to_wstring(file.whole_records) + L" 条完整记录。" + unchanged;
+    }
+    if (status == SeamFileStatus::BadGain) {
+        return L"接缝文件 " + Quoted(path) + L" 未导入：第 " + std::to_wstring(file.bad_record + 1u) +
+               L" 条记录（共 " + std::to_wstring(file.record_count) + L" 条）的增益 " +
+               GainText(file.records[file.bad_record].gain) +
+               L" 不是 0 到 2 之间的数，本工具不会写出这样的增益：文件已损坏，或不是接缝文件。" + unchanged;
+    }
+    return Quoted(path) + L" is not a usable seam file: " + HeaderProblem(status, file, budget);
 }
 
 } // namespace
@@ -55,12 +80,17 @@ std::wstring SizesText(uint32_t sw, uint32_t sh, uint32_t mw, uint32_t mh, uint6
 }
 
 // Why a file with this header and these records would not import as it was tuned: its header would
-// announce another number of records than follow it. Empty when they agree, or when there is no grid yet
-// (a header alone, as before anything was tuned).
+// announce another number of records than follow it. Empty when they agree. Before any grid exists the
+// header alone would be such a file: the import refuses it, and a save chosen over an earlier seam file
+// would have replaced its tuning with nothing.
 std::wstring MismatchOfHeaderAndGrid(const ScreenParams& header, size_t records) {
     uint32_t announced = 0;
-    if (records == 0 || (SeamFileRecordCount(header, announced) && announced == records)) {
+    const bool counted = SeamFileRecordCount(header, announced);
+    if (counted && announced == records) {
         return L"";
+    }
+    if (records == 0) {
+        return L"还没有可保存的接缝数据：请先按现在的尺寸点“打开测试画面”，或导入接缝文件，再保存。";
     }
     const SeamGridCache& grid = ProcessSeamGridCache();
     return L"The seam data is for " +
@@ -109,7 +139,10 @@ void FileCommands::SaveSeamFile(bool server) {
         g_patternWindow != nullptr ? g_patternWindow->Grid().Segments() : kNoRecords;
     const std::wstring mismatch = MismatchOfHeaderAndGrid(header, records.size());
     if (!mismatch.empty()) {
-        ReportSaveProblem(host_, server, L"Not saved to " + Quoted(target) + L": " + mismatch);
+        ReportSaveProblem(host_, server,
+                          (records.empty() ? L"未保存到 " + Quoted(target) + L"："
+                                           : L"Not saved to " + Quoted(target) + L": ") +
+                              mismatch);
         return;
     }
     std::wstring why;
@@ -123,7 +156,9 @@ void FileCommands::SaveSeamFile(bool server) {
         ReportSaveProblem(host_, server,
                           L"The seam file could not be saved to " + Quoted(target) + L": " + why +
                               L". A file that was there keeps its contents.");
+        return;
     }
+    host_.WorkSaved();
 }
 
 void FileCommands::ImportSeamFile() {
@@ -147,9 +182,7 @@ void FileCommands::ImportSeamFile() {
     file.reset();
     if (status != SeamFileStatus::Ok) {
         // Nothing is installed and the fields keep what the operator typed.
-        host_.ShowMessageW(Quoted(path) + L" is not a usable seam file: " +
-                               HeaderProblem(status, contents, budget),
-                           L"warnning");
+        host_.ShowMessageW(ImportRefusal(path, status, contents, budget), L"warnning");
         return;
     }
     if (!EnsurePatternWindowObject(&host_)) {
@@ -169,6 +202,7 @@ void FileCommands::ImportSeamFile() {
     ProcessSeamGridCache() = screens[1].cache;
     host_.ShowScreenParams(h);
     host_.SelectionChanged();
+    host_.WorkSaved();
 }
 
 void FileCommands::ChooseCoefficientFile() {
@@ -180,6 +214,16 @@ void FileCommands::ChooseCoefficientFile() {
     if (!coefficientPath.empty()) {
         hasCoefficientFile = true;
     }
+    ShowCoefficientFile();
+}
+
+void FileCommands::RestoreCoefficientPath(const std::wstring& path) {
+    coefficientPath = path;
+    hasCoefficientFile = !path.empty();
+    ShowCoefficientFile();
+}
+
+void FileCommands::ShowCoefficientFile() {
     if (CControlUI* label = host_.Control(L"lab_coef_file")) {
         const size_t cut = coefficientPath.find_last_of(L"\\/");
         const std::wstring name =

@@ -20,8 +20,12 @@ public:
     // "btn_import_coef": only the path is chosen and kept, for the read-back.
     void ChooseCoefficientFile();
     const std::wstring& CoefficientPath() const { return coefficientPath; }
+    // The path an ended run had chosen, given back by its recovery.
+    void RestoreCoefficientPath(const std::wstring& path);
 
 private:
+    void ShowCoefficientFile();
+
     CommandHost& host_;
     bool hasCoefficientFile = false;
     std::wstring coefficientPath;

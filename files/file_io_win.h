@@ -49,3 +49,14 @@ inline InputFile OpenForReading(const std::wstring& path) {
 inline std::wstring Quoted(const std::wstring& path) {
     return L"\"" + path + L"\"";
 }
+
+// A gain as a refusal names it: six significant digits, or "NaN" for what is not a number.
+inline std::wstring GainText(float gain) {
+    if (gain != gain) {
+        return L"NaN";
+    }
+    wchar_t buffer[32];
+    _snwprintf(buffer, 32, L"%g", static_cast<double>(gain));
+    buffer[31] = L'\0';
+    return buffer;
+}

@@ -89,7 +89,7 @@ SeamFileStatus ReadSeamFile(const ByteSource& read, uint64_t memory_budget, Seam
         return SeamFileStatus::TooLarge;
     }
     try {
-        out.records.assign(out.record_count, SeamSegment{}); // what the file lacks stays all-zero
+        out.records.assign(out.record_count, SeamSegment{});
     } catch (const std::bad_alloc&) {
         return SeamFileStatus::TooLarge;
     }
@@ -98,22 +98,23 @@ SeamFileStatus ReadSeamFile(const ByteSource& read, uint64_t memory_budget, Seam
     while (next < out.records.size()) {
         const size_t want = std::min(kChunkRecords, out.records.size() - next) * kSeamRecordSize;
         const size_t got = read(chunk.data(), want);
-        // A record cut short by the end of the file keeps the bytes it has; the rest of it stays 0.
-        for (size_t offset = 0; offset < got; offset += kSeamRecordSize, ++next) {
-            if (got - offset >= kSeamRecordSize) {
-                out.records[next] = DecodeSeamRecord(&chunk[offset]);
-            } else {
-                uint8_t partial[kSeamRecordSize] = {};
-                std::copy(chunk.begin() + static_cast<std::ptrdiff_t>(offset),
-                          chunk.begin() + static_cast<std::ptrdiff_t>(got), partial);
-                out.records[next] = DecodeSeamRecord(partial);
+        for (size_t offset = 0; offset + kSeamRecordSize <= got; offset += kSeamRecordSize, ++next) {
+            out.records[next] = DecodeSeamRecord(&chunk[offset]);
+            if (!UsableGain(out.records[next].gain)) {
+                out.bad_record = static_cast<uint32_t>(next);
+                return SeamFileStatus::BadGain;
             }
         }
         if (got < want) {
-            break;
+            out.whole_records = static_cast<uint32_t>(next);
+            return SeamFileStatus::Truncated;
         }
     }
     return SeamFileStatus::Ok;
+}
+
+bool UsableGain(float gain) {
+    return gain >= 0.0f && gain <= 2.0f; // false for NaN as well
 }
 
 bool WriteSeamFile(const ScreenParams& header, const std::vector<SeamSegment>& records,

@@ -35,17 +35,26 @@ enum class SeamFileStatus {
     TooShort,   // fewer than the 48 bytes of the header
     ZeroModule, // a module width or height of 0
     TooLarge,   // the records announced exceed the memory budget
+    Truncated,  // the file ends before the last record announced, maybe inside one
+    BadGain,    // a gain that is not a number from 0 to 2: no file of this tool holds one
 };
+
+// A gain this tool can have written: the wheel, the keys and the read-back keep gains within 0 .. 2.
+bool UsableGain(float gain);
 
 struct SeamFileContents {
     ScreenParams header;
     uint32_t record_count = 0;        // as announced, also when refused
     uint64_t record_bytes = 0;        // 28 x record_count
-    std::vector<SeamSegment> records; // record_count records; those the file lacks are all-zero
+    std::vector<SeamSegment> records; // record_count records, when the status is Ok
+    uint32_t whole_records = 0;       // Truncated: the records the file holds whole
+    uint32_t bad_record = 0;          // BadGain: the first record (from 0) whose gain is refused
 };
 
-// Reads a seam file. Records the file does not hold come back all-zero; bytes after the announced
-// records are not read. Nothing is allocated beyond `memory_budget`.
+// Reads a seam file. A file that ends before its announced records, or holds a gain a tool cannot have
+// written, is refused: installing it would put zero-length lines at (0, 0) or a gain the quantiser
+// turns into the brightest line. Bytes after the announced records are not read. Nothing is allocated
+// beyond `memory_budget`.
 SeamFileStatus ReadSeamFile(const ByteSource& read, uint64_t memory_budget, SeamFileContents& out);
 
 // Writes the header and the records, a chunk at a time.

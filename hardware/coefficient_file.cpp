@@ -6,7 +6,8 @@
 #include <vector>
 
 CoefficientFileStatus ReadCoefficientFile(const ByteSource& read, uint64_t file_size, int64_t width,
-                                          int64_t height, uint64_t memory_budget, GainMap& map) {
+                                          int64_t height, uint64_t memory_budget, GainMap& map,
+                                          uint64_t* bad_cell) {
     uint64_t float_bytes = 0;
     if (!GainMapBytes(width, height, float_bytes)) {
         return CoefficientFileStatus::NoMemory;
@@ -29,6 +30,13 @@ CoefficientFileStatus ReadCoefficientFile(const ByteSource& read, uint64_t file_
         float* out = map.cells.data() + done;
         for (size_t i = 0; i < n; ++i) {
             out[i] = floats ? BitsFloat(GetLE32(&chunk[i * 4])) : static_cast<float>(chunk[i]) / 128.0f;
+            // The cards' bytes give 0 .. 1.99 by themselves; a float can be anything.
+            if (!UsableGain(out[i])) {
+                if (bad_cell != nullptr) {
+                    *bad_cell = done + i;
+                }
+                return CoefficientFileStatus::BadGain;
+            }
         }
         done += n;
     }

@@ -15,7 +15,9 @@ enum class CoefficientFileStatus {
     WrongSize, // neither layout for this screen
     NoMemory,  // the map of W x H cells exceeds the memory budget
     ReadFailed,
+    BadGain, // a float that is not a gain from 0 to 2; `bad_cell` says which cell (row-major, from 0)
 };
 
 CoefficientFileStatus ReadCoefficientFile(const ByteSource& read, uint64_t file_size, int64_t width,
-                                          int64_t height, uint64_t memory_budget, GainMap& map);
+                                          int64_t height, uint64_t memory_budget, GainMap& map,
+                                          uint64_t* bad_cell = nullptr);

@@ -69,8 +69,10 @@ bool HardwareCommands::HoldClose() {
 }
 
 void HardwareCommands::ShowSendResult(WPARAM outcome) {
-    if (outcome == 1) {
+    if (outcome == kSendDeviceError) {
         host_.ShowMessage("device errer", "warnning");
+    } else if (outcome == kSendMemoryError) {
+        host_.ShowMessage("memory errer", "warnning");
     } else {
         host_.ShowMessage("send seam data finish", " ");
     }
@@ -104,7 +106,21 @@ void HardwareCommands::TakeSendSnapshot(SendSnapshot& snapshot) {
     }
 }
 
+// Whatever ends the work, an exception included, the progress window closes and the main window is
+// told: a progress window left open over the disabled main window could not be closed by anyone.
 void HardwareCommands::SendToHardwareProc(ExtendUILib::CTreadMsgWndUI* progress) {
+    bool report = true;
+    const SendOutcome outcome = GuardedSend([&] { return SendWork(progress, report); });
+    progress->Close(true);
+    if (report) {
+        const WPARAM result = outcome == SendOutcome::DeviceError   ? kSendDeviceError
+                              : outcome == SendOutcome::MemoryError ? kSendMemoryError
+                                                                    : kSendFinished;
+        ::PostMessageW(host_.Window(), WM_SEND_RESULT, result, 0);
+    }
+}
+
+SendOutcome HardwareCommands::SendWork(ExtendUILib::CTreadMsgWndUI* progress, bool& report) {
     {
         std::lock_guard<std::mutex> guard(snapshotLock_);
         snapshotWanted_ = true;
@@ -118,20 +134,14 @@ void HardwareCommands::SendToHardwareProc(ExtendUILib::CTreadMsgWndUI* progress)
         snapshot = std::move(snapshot_);
     }
     if (!snapshot.has_pattern) {
-        progress->Close(true);
-        return;
+        report = false; // nothing was tuned, nothing to send or to say
+        return SendOutcome::Finished;
     }
     progress->Trace(L"sending");
     if (snapshot.too_large) {
         progress->Trace(L"memory errer");
-        progress->Close(true);
-        return;
+        return SendOutcome::MemoryError;
     }
     WindowProgress shown(*progress);
-    const SendOutcome outcome =
-        SendSeamData(commManager, snapshot.params, snapshot.segments, MemoryBudget(), shown);
-    progress->Close(true);
-    if (outcome != SendOutcome::MemoryError) {
-        ::PostMessageW(host_.Window(), WM_SEND_RESULT, outcome == SendOutcome::DeviceError ? 1 : 0, 0);
-    }
+    return SendSeamData(commManager, snapshot.params, snapshot.segments, MemoryBudget(), shown);
 }

@@ -4,6 +4,7 @@
 // the permanent store and the read-back. They own the device manager and tell the main window through
 // its CommandHost.
 
+#include "hardware/send_seam_data.h"
 #include "lib/devicecomm/devicecomm.h"
 #include "lib/uilib/thread_msg_wnd.h"
 #include "seam/screen_params.h"
@@ -14,8 +15,11 @@
 #include <string>
 #include <vector>
 
-// Posted by the send worker with its outcome (wParam 1: device error, anything else: done).
+// Posted by the send worker with its outcome in wParam.
 constexpr UINT WM_SEND_RESULT = 0x1003;
+constexpr WPARAM kSendFinished = 0;
+constexpr WPARAM kSendDeviceError = 1;
+constexpr WPARAM kSendMemoryError = 2;
 // Sent by the send worker to the main window's thread for its copy of the fields and the grid, which
 // it leaves in the snapshot slot.
 constexpr UINT WM_SEND_SNAPSHOT = 0x1004;
@@ -51,6 +55,8 @@ public:
 
 private:
     void SendToHardwareProc(ExtendUILib::CTreadMsgWndUI* progress);
+    // The upload itself; `report` is cleared when there is nothing to tell (no pattern window object).
+    SendOutcome SendWork(ExtendUILib::CTreadMsgWndUI* progress, bool& report);
     void TakeSendSnapshot(SendSnapshot& snapshot);
 
     CommandHost& host_;

@@ -153,3 +153,13 @@ SendOutcome SendSeamData(ICommInterfaceMan& manager, const ScreenParams& params,
     }
     return card_total == 0 || failed > 0 ? SendOutcome::DeviceError : SendOutcome::Finished;
 }
+
+SendOutcome GuardedSend(const std::function<SendOutcome()>& send) {
+    try {
+        return send();
+    } catch (const std::bad_alloc&) {
+        return SendOutcome::MemoryError;
+    } catch (...) {
+        return SendOutcome::DeviceError;
+    }
+}

@@ -7,6 +7,7 @@
 #include "seam/screen_params.h"
 #include "seam/seam_grid.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,7 @@ protected:
 };
 
 enum class SendOutcome {
-    MemoryError, // the gain map could not be had: "memory errer" traced, nothing sent, no result
+    MemoryError, // the gain map could not be had: "memory errer" traced, nothing sent
     DeviceError, // the device could not be opened, the port offsets read, or no card was counted
     Finished,
 };
@@ -36,3 +37,8 @@ constexpr int kOffsetTablePorts = 16;
 SendOutcome SendSeamData(ICommInterfaceMan& manager, const ScreenParams& params,
                          const std::vector<SeamSegment>& segments, uint64_t memory_budget,
                          SendProgress& progress);
+
+// Runs an upload and gives its outcome. An exception that escapes it ends it as well: as a memory error
+// when an allocation failed, as a device error otherwise, so the caller always closes its progress
+// window and tells the operator.
+SendOutcome GuardedSend(const std::function<SendOutcome()>& send);

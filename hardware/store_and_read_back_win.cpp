@@ -50,12 +50,14 @@ void HardwareCommands::OnReadBack(const std::wstring& coefficientPath) {
         return;
     }
     GainMap map;
+    uint64_t bad = 0;
     CoefficientFileStatus status = CoefficientFileStatus::ReadFailed;
     {
         const WaitCursor busy; // an 8K wall's file is 132 MB
         status = ReadCoefficientFile(
             [&](uint8_t* buffer, size_t n) { return std::fread(buffer, 1, n, file.get()); },
-            static_cast<uint64_t>(size), params.screen_width, params.screen_height, MemoryBudget(), map);
+            static_cast<uint64_t>(size), params.screen_width, params.screen_height, MemoryBudget(), map,
+            &bad);
     }
     switch (status) {
     case CoefficientFileStatus::Ok:
@@ -77,6 +79,16 @@ void HardwareCommands::OnReadBack(const std::wstring& coefficientPath) {
                                L" cannot be read. The gains are unchanged.",
                            L"WARNING");
         return;
+    case CoefficientFileStatus::BadGain: {
+        const uint64_t width = static_cast<uint64_t>(params.screen_width);
+        host_.ShowMessageW(L"系数文件 " + Quoted(coefficientPath) + L" 未读取：第 " +
+                               std::to_wstring(bad + 1) + L" 个像素（第 " + std::to_wstring(bad / width) +
+                               L" 行第 " + std::to_wstring(bad % width) + L" 列，从 0 起）的增益 " +
+                               GainText(map.cells[static_cast<size_t>(bad)]) +
+                               L" 不是 0 到 2 之间的数：文件已损坏，或不是这块屏的系数文件。增益没有改变。",
+                           L"warnning");
+        return;
+    }
     case CoefficientFileStatus::NoMemory:
         return; // a map that cannot be had ends the command without a message
     }

@@ -296,14 +296,39 @@ void GainHistory::Evict() {
     }
 }
 
+SeamGridCache GridCacheOf(const ScreenParams& p) {
+    return SeamGridCache{static_cast<uint32_t>(p.screen_width), static_cast<uint32_t>(p.screen_height),
+                         static_cast<uint32_t>(p.mod_width), static_cast<uint32_t>(p.mod_height)};
+}
+
 int BuildSeamGridKeepingHistory(SeamGrid& grid, GainHistory& history, const ScreenParams& params,
-                                SeamGridCache& cache) {
-    const SeamGridCache seen = cache;
-    const int result = grid.BuildSeamGrid(params, cache);
-    const bool same = seen.screen_width == cache.screen_width && seen.screen_height == cache.screen_height &&
-                      seen.mod_width == cache.mod_width && seen.mod_height == cache.mod_height;
-    if (result == kGridOk && !same) {
-        history.Clear();
+                                const ScreenParams& held, const StepInfo* step, SeamGridCache& cache) {
+    const SeamGridCache wanted = GridCacheOf(params);
+    const bool same = wanted.screen_width == cache.screen_width &&
+                      wanted.screen_height == cache.screen_height && wanted.mod_width == cache.mod_width &&
+                      wanted.mod_height == cache.mod_height;
+    // The old records are needed for the step; a grid the history could not hold is not copied. The first
+    // grid has nothing before it to give back.
+    std::vector<SeamSegment> old;
+    bool keep = !same && step != nullptr && grid.Size() > 0 &&
+                grid.Size() <= history.ByteLimit() / sizeof(SeamSegment);
+    if (keep) {
+        try {
+            old = grid.CopySeamGrid();
+        } catch (const std::bad_alloc&) {
+            keep = false;
+        }
     }
+    const int result = grid.BuildSeamGrid(params, cache);
+    if (result != kGridOk || same) {
+        return result; // kept, or refused with the grid unchanged: the steps still lead to it
+    }
+    if (!keep) {
+        history.Clear();
+        return result;
+    }
+    // The old grid belongs to the sizes of `held`, whatever a refused build left in the cache since.
+    const ScreenState screens[2] = {ScreenState{held, GridCacheOf(held)}, ScreenState{params, cache}};
+    history.RecordReplace(*step, old, grid.Segments(), screens); // empties the history if it cannot keep it
     return result;
 }

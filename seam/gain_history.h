@@ -78,6 +78,7 @@ public:
 
     // What the steps may take together; older steps go first when a new one needs the room.
     void SetByteLimit(uint64_t bytes) { byte_limit_ = bytes; }
+    uint64_t ByteLimit() const { return byte_limit_; }
 
     // The gains of the selected records (a notch) or of every record (keys, a command). Not taken
     // (taken = false) when a copy of every gain would not fit in the byte limit.
@@ -118,7 +119,14 @@ private:
     bool mergeable_ = false; // the latest step is a notch that nothing has come after
 };
 
-// Builds the grid for the parameters (SeamGrid::BuildSeamGrid) and empties the history when the grid
-// was built anew for other sizes: its steps name records of a grid that is gone.
+// The grid cache that goes with a screen description: its four sizes.
+SeamGridCache GridCacheOf(const ScreenParams& params);
+
+// Builds the grid for `params` (SeamGrid::BuildSeamGrid). A grid built anew for other sizes is the step
+// `step` (a command), from the grid held, which belongs to `held`, to the new one: undoing it gives back
+// the old grid byte for byte with its screen description and sizes. Without `step` (a server following
+// a client, which counts its own steps), for the first grid, or when the old grid is beyond the
+// history's bound, the history is emptied instead: its steps name records of a grid that is gone.
 int BuildSeamGridKeepingHistory(SeamGrid& grid, GainHistory& history, const ScreenParams& params,
+                                const ScreenParams& held, const StepInfo* step,
                                 SeamGridCache& cache = ProcessSeamGridCache());

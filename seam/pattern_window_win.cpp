@@ -43,9 +43,16 @@ void OpenPatternWindow(HWND parent, const ScreenParams& params, int socket, Patt
 
 void CScreenCtrlWnd::TakeScreen(const ScreenParams& screen) {
     params = screen;
-    // A refused size keeps the grid held. A grid built anew for other sizes empties both histories.
+    // A refused size keeps the grid held. A rebuild for other sizes is a step of its own here; a server
+    // following a client's opening keeps none, since the client's undo of it stays local. The clients'
+    // histories name records of a grid that is gone.
     const SeamGridCache seen = ProcessSeamGridCache();
-    BuildSeamGridKeepingHistory(grid, history, params);
+    LimitHistory();
+    const StepInfo step{StepKind::Command, static_cast<int64_t>(::GetTickCount64()), 0, false};
+    if (BuildSeamGridKeepingHistory(grid, history, params, gridParams_, replaying ? nullptr : &step) ==
+        kGridOk) {
+        gridParams_ = params;
+    }
     const SeamGridCache& now = ProcessSeamGridCache();
     if (seen.screen_width != now.screen_width || seen.screen_height != now.screen_height ||
         seen.mod_width != now.mod_width || seen.mod_height != now.mod_height) {
@@ -328,6 +335,9 @@ void CScreenCtrlWnd::ResetGains(uint32_t peer_steps) {
 void CScreenCtrlWnd::ApplyGridCommand(std::vector<SeamSegment>&& next, uint32_t peer_steps,
                                       const ScreenState* screens) {
     const size_t size_before = grid.Size();
+    if (screens != nullptr) {
+        gridParams_ = screens[1].params;
+    }
     LimitHistory();
     Steps().RecordReplace(
         StepInfo{StepKind::Command, static_cast<int64_t>(::GetTickCount64()), peer_steps, replaying != 0},
@@ -345,6 +355,16 @@ void CScreenCtrlWnd::ApplyGridCommand(std::vector<SeamSegment>&& next, uint32_t 
         }
     }
     grid.ReplaceSeamGrid(std::move(next));
+    Redraw(size_before);
+    SelectionChanged();
+}
+
+void CScreenCtrlWnd::RestoreGrid(std::vector<SeamSegment>&& records, const ScreenParams& belongs_to) {
+    const size_t size_before = grid.Size();
+    history.Clear();
+    grid.ReplaceSeamGrid(std::move(records));
+    gridParams_ = belongs_to;
+    ProcessSeamGridCache() = GridCacheOf(belongs_to);
     Redraw(size_before);
     SelectionChanged();
 }
@@ -389,14 +409,19 @@ void CScreenCtrlWnd::Undone(const HistoryStep& step, bool redo) {
     }
     const ScreenState& state = redo ? step.screen_after : step.screen_before;
     ProcessSeamGridCache() = state.cache;
+    // An open window selects by these sizes: those of the grid it now shows.
+    gridParams_ = state.params;
+    if (!photoMode_) {
+        params = state.params;
+    }
     if (hwnd_ != nullptr && ::IsWindow(hwnd_) && !photoMode_) {
         // The open window takes the sizes of the grid it now shows, as reopening it would: drawn or
         // clicked with the sizes it had, a grid of other sizes would show its lines in the wrong places
         // and a click would select another record than the one under it.
-        params = state.params;
         blinkCounter = -1;
         ::SetWindowPos(hwnd_, nullptr, params.start_x, params.start_y, params.screen_width,
                        params.screen_height, SWP_NOZORDER | SWP_NOACTIVATE);
+        ::InvalidateRect(hwnd_, nullptr, FALSE); // lines of other sizes: the field is painted anew
     }
     if (owner_ != nullptr) {
         owner_->GridRestored(state.params);

@@ -54,7 +54,7 @@ public:
     void UndoStep(bool redo, int socket);
 
     // Takes the screen description and builds its grid as an opening does (the grid and its history
-    // stay when the sizes are those of the last build).
+    // stay when the sizes are those of the last build; a rebuild is one step of the history).
     void TakeScreen(const ScreenParams& screen);
     // Opens the window over the screen and returns once it has been closed.
     void Open(HWND parent, const ScreenParams& screen, int socket);
@@ -73,6 +73,11 @@ public:
     void ForgetPhotoMode() { photoRecord_ = PhotoModeRecord{}; }
 
     const SeamGrid& Grid() const { return grid; }
+    // The screen description the grid held belongs to.
+    const ScreenParams& GridParams() const { return gridParams_; }
+    // Installs a grid an ended run held, with the screen description and sizes it belonged to; that
+    // run's steps went with it, so the history starts empty.
+    void RestoreGrid(std::vector<SeamSegment>&& records, const ScreenParams& belongs_to);
     int BlinkCounter() const { return blinkCounter; }
     int WheelThreshold() const { return wheelThreshold; }
 
@@ -109,6 +114,9 @@ private:
     SeamGrid grid;
     int blinkCounter = 0;
     ScreenParams params{};
+    // The screen description the grid held belongs to: the opening that built or kept it, the imported
+    // file's header, or what an undo gave back. A rebuild's step gives it back to the fields.
+    ScreenParams gridParams_{};
     GammaTable gammaTable{};
     int wheelThreshold = 0;
     int forwardSocket = -1;

@@ -25,3 +25,12 @@ const char* UnusableScreenParam(const ScreenParams& p) {
     }
     return nullptr;
 }
+
+bool ScreenLiesOnDesktop(const ScreenParams& p, const DesktopRect& d) {
+    // In 64 bits: a start near the 32-bit limit plus a width must not wrap onto the desktop.
+    const int64_t right = static_cast<int64_t>(p.start_x) + p.screen_width;
+    const int64_t bottom = static_cast<int64_t>(p.start_y) + p.screen_height;
+    return p.screen_width > 0 && p.screen_height > 0 && p.start_x >= d.left && p.start_y >= d.top &&
+           right <= static_cast<int64_t>(d.left) + d.width &&
+           bottom <= static_cast<int64_t>(d.top) + d.height;
+}

@@ -39,6 +39,8 @@ public:
     virtual CControlUI* Control(const wchar_t* name) = 0;
     virtual ScreenParams ReadScreenParams() = 0;
     virtual void ShowScreenParams(const ScreenParams& params) = 0;
+    // The fields and the grid now equal a seam file: one was saved or imported.
+    virtual void WorkSaved() = 0;
 
 protected:
     ~CommandHost() = default;

@@ -60,6 +60,13 @@ def test_opening_switches_the_correction_off_once():
     sim, tool = open_tool()
     uidriver("click", "chkbox_Enable")
     wait_until(lambda: sim.read(1, 3, 0xDA000005, 4) == "000000a8", message="correction on")
+    # One pixel past the right of the 1920 x 1080 desktop: refused, the box and the cards as they were.
+    set_fields({"edt_start_x": 1920 - W + 1})
+    uidriver("click", "btn_screen_ctr")
+    out = answer_box()
+    check(out.startswith("warnning\t") and f"起始 X {1921 - W}" in out and "1920 x 1080" in out, f"refused: {out!r}")
+    check(controls()["chkbox_Enable"][2] == "1" and not pattern_open(), "still ticked, no pattern window")
+    set_fields({"edt_start_x": 1920 - W})  # at the desktop's edge
     open_pattern()
     check(controls()["chkbox_Enable"][2] == "0", "the box shows unticked")
     check(sim.read(0, 0, 0xDA000005, 4) == "00000008", "the cards are switched off")
@@ -136,3 +143,13 @@ def test_undo_redo_coarse_notch_arrow_keys_and_the_selection_label():
     xdotool("key", "ctrl+z")
     wait_until(lambda: label() == f"模组 (1, 0) 右侧的缝隙 增益 {coarse:.3f}", message="the reset undone")
     check(save_seam_file(folder / "back.chk") == tuned_file, "every gain back after Ctrl+Z in the main window")
+    # Module width 32 by mistake and opened, back to 64 and opened: each rebuild is one step, and the fields
+    # come back with the grid.
+    for width in (32, MW):
+        set_fields({"edt_mod_width": width})
+        open_pattern()
+        close_pattern_with_escape()
+    for width in (32, MW):
+        xdotool("key", "ctrl+z")
+        wait_until(lambda: controls()["edt_mod_width"][3] == str(width), message=f"the fields of width {width}")
+    check(save_seam_file(folder / "rebuilt.chk") == tuned_file, "the tuned grid back byte for byte")

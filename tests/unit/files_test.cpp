@@ -1,10 +1,12 @@
 // The seam file and the coefficient file.
 #include "hardware/coefficient_file.h"
+#include "files/recovery_file.h"
 #include "files/seam_file.h"
 #include "tests/unit/support.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -64,40 +66,46 @@ TEST(SeamFile, TheHeaderAloneSaysHowManyRecordsAreRead) {
     const std::vector<uint8_t> forty = Written(SmallHeader(), records);
     const struct {
         size_t bytes; // of the file kept
-        size_t whole; // records it holds whole
-    } cases[] = {{48 + 28 * 40, 32}, {48 + 28 * 10, 10}, {48 + 28 * 10 + 13, 10}, {48, 0}};
+        SeamFileStatus status;
+        uint32_t whole; // records it holds whole
+    } cases[] = {{48 + 28 * 40, SeamFileStatus::Ok, 32},
+                 {48 + 28 * 32, SeamFileStatus::Ok, 32},
+                 {48 + 28 * 32 - 1, SeamFileStatus::Truncated, 31},
+                 {48 + 28 * 10 + 13, SeamFileStatus::Truncated, 10},
+                 {48, SeamFileStatus::Truncated, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bytes);
         SeamFileContents got;
-        ASSERT_EQ(SeamFileStatus::Ok, ReadSeamFile(SourceOver(forty.data(), c.bytes), 1 << 20, got));
+        ASSERT_EQ(c.status, ReadSeamFile(SourceOver(forty.data(), c.bytes), 1 << 20, got));
         const ScreenParams header = SmallHeader();
         EXPECT_EQ(0, std::memcmp(&header, &got.header, sizeof(header)));
-        ASSERT_EQ(32u, got.records.size());
-        for (size_t i = 0; i < 32; ++i) {
-            const SeamSegment want = i < c.whole ? records[i] : SeamSegment{};
-            if (i == c.whole && c.bytes == 48 + 28 * 10 + 13) {
-                // A record cut short keeps the bytes the file has (x0, y0, x1 and one of y1).
-                EXPECT_EQ(records[i].x1, got.records[i].x1);
-                EXPECT_EQ(records[i].y1 & 0xFF, got.records[i].y1);
-                EXPECT_EQ(0.0f, got.records[i].gain);
-                continue;
-            }
-            EXPECT_EQ(0, std::memcmp(&want, &got.records[i], sizeof(want))) << "record " << i;
+        EXPECT_EQ(32u, got.record_count);
+        if (c.status == SeamFileStatus::Truncated) {
+            EXPECT_EQ(c.whole, got.whole_records);
+            continue;
         }
+        ASSERT_EQ(32u, got.records.size());
+        EXPECT_EQ(0, std::memcmp(records.data(), got.records.data(), 32 * sizeof(SeamSegment)));
     }
-    // Reading goes on past the first 2048 records, and a record cut short there keeps only its own
-    // bytes: 2048 x 32 with 64 x 32 modules announces 4 x 17 x 32 = 2176 records.
+    // Reading goes on past the first 2048 records: 2048 x 32 with 64 x 32 modules announces
+    // 4 x 17 x 32 = 2176 records; a gain that no tuning gives is refused with its record.
     ScreenParams wide = Screen(64 * 32, 32 * 17, 64, 32);
-    std::vector<SeamSegment> many(2049, SeamSegment{0, 0, 0, 0, 0, 0, 1.0f});
-    many[2048].x0 = 7;
-    std::vector<uint8_t> cut = Written(wide, many);
-    cut.pop_back(); // the high byte of the last gain
-    SeamFileContents got;
-    ASSERT_EQ(SeamFileStatus::Ok, ReadSeamFile(SourceOver(cut), 1 << 20, got));
-    ASSERT_EQ(2176u, got.records.size());
-    EXPECT_EQ(1.0f, got.records[2047].gain);
-    EXPECT_EQ(7, got.records[2048].x0);
-    EXPECT_EQ(std::numeric_limits<float>::min(), got.records[2048].gain); // 0x00800000
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct {
+        float gain;
+        SeamFileStatus status;
+    } gains[] = {{0.0f, SeamFileStatus::Ok},        {2.0f, SeamFileStatus::Ok},
+                 {-0.01f, SeamFileStatus::BadGain}, {std::nextafter(2.0f, 3.0f), SeamFileStatus::BadGain},
+                 {nan, SeamFileStatus::BadGain},    {inf, SeamFileStatus::BadGain}};
+    for (const auto& g : gains) {
+        SCOPED_TRACE(g.gain);
+        std::vector<SeamSegment> many(2176, SeamSegment{0, 0, 0, 0, 0, 0, 1.0f});
+        many[2050].gain = g.gain;
+        SeamFileContents got;
+        ASSERT_EQ(g.status, ReadSeamFile(SourceOver(Written(wide, many)), 1 << 20, got));
+        EXPECT_EQ(g.status == SeamFileStatus::Ok ? 0u : 2050u, got.bad_record);
+    }
     // Sizes need not divide: 100 x 64 with 48 x 32 modules announces 4 x 2 x 2 records.
     ScreenParams odd = SmallHeader();
     odd.screen_width = 100;
@@ -126,7 +134,7 @@ TEST(SeamFile, UnusableHeadersAreRefusedBeforeAnyAllocation) {
     EXPECT_EQ(4294443012ull * 28, got.record_bytes);
     EXPECT_TRUE(got.records.empty());
     // Exactly at the budget is allowed; one byte under it is not.
-    EXPECT_EQ(SeamFileStatus::Ok, ReadSeamFile(SourceOver(whole), 32 * 28, got));
+    EXPECT_EQ(SeamFileStatus::Truncated, ReadSeamFile(SourceOver(whole), 32 * 28, got)); // a header alone
     EXPECT_EQ(SeamFileStatus::TooLarge, ReadSeamFile(SourceOver(whole), 32 * 28 - 1, got));
 }
 
@@ -163,6 +171,14 @@ TEST(CoefficientFile, IsFloatsOrCardBytesByItsSize) {
     EXPECT_EQ(CoefficientFileStatus::ReadFailed,
               ReadCoefficientFile(SourceOver(short_file), 8, 2, 1, 1 << 10, map));
     EXPECT_EQ(CoefficientFileStatus::Ok, ReadCoefficientFile(SourceOver(floats), 8, 2, 1, 8, map));
+    uint64_t bad = 0; // -0.01f in the second cell, NaN in the first
+    const std::vector<uint8_t> negative = {0, 0, 0x80, 0x3F, 0x0A, 0xD7, 0x23, 0xBC, 0, 0, 0xC0, 0x7F};
+    EXPECT_EQ(CoefficientFileStatus::BadGain,
+              ReadCoefficientFile(SourceOver(negative), 12, 3, 1, 1 << 10, map, &bad));
+    EXPECT_EQ(1u, bad);
+    EXPECT_EQ(CoefficientFileStatus::BadGain,
+              ReadCoefficientFile(SourceOver(negative.data() + 8, 4), 4, 1, 1, 1 << 10, map, &bad));
+    EXPECT_EQ(0u, bad);
     EXPECT_EQ(CoefficientFileStatus::NoMemory, ReadCoefficientFile(SourceOver(floats), 8, 2, 1, 7, map));
     EXPECT_EQ(CoefficientFileStatus::NoMemory,
               ReadCoefficientFile(SourceOver(floats), 8, -2, 1, 1 << 10, map));
@@ -178,4 +194,59 @@ TEST(CoefficientFile, IsFloatsOrCardBytesByItsSize) {
         EXPECT_EQ(per_cell == 1 ? 0.5f : 2.0f, map.cells.back()) << per_cell;
         EXPECT_EQ(0.0f, map.cells[65535]) << per_cell;
     }
+}
+
+TEST(RecoveryFile, KeepsFieldsPathAndGridExactlyAndTellsADamagedOne) {
+    RecoveryState state;
+    state.written_at = 0x01DB2C3D4E5F6071;
+    state.baseline_hash = 7;
+    state.fields = {u"192", u"", u"2.25", u"接缝"};
+    state.coefficient_path = u"D:\\墙\\wall.dat";
+    state.has_grid = true;
+    state.grid_params = SmallHeader();
+    for (int i = 0; i < 5000; ++i) { // past a chunk of records
+        state.records.push_back(SeamSegment{i, -i, i * 3, 7, i & 1, 0, i == 4321 ? 1.4f : 1.0f});
+    }
+    state.content_hash = SeamFileHash(SmallHeader(), state.records);
+    state.tuned_records = TunedRecordCount(state.records);
+    EXPECT_EQ(1u, state.tuned_records);
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(WriteRecoveryFile(state, [&](const uint8_t* d, size_t n) {
+        bytes.insert(bytes.end(), d, d + n);
+        return true;
+    }));
+    RecoveryState back;
+    ASSERT_EQ(RecoveryStatus::Ok, ReadRecoveryFile(SourceOver(bytes), 5000 * 28, back));
+    EXPECT_TRUE(back.Unsaved() && back.has_grid);
+    EXPECT_EQ(state.written_at, back.written_at);
+    EXPECT_EQ(state.fields, back.fields);
+    EXPECT_EQ(state.coefficient_path, back.coefficient_path);
+    EXPECT_EQ(0, std::memcmp(&state.grid_params, &back.grid_params, 36)); // all but the gap and gamma
+    EXPECT_EQ(Written(SmallHeader(), state.records), Written(back.grid_params, back.records));
+    EXPECT_EQ(state.content_hash, SeamFileHash(back.grid_params, back.records));
+    EXPECT_EQ(RecoveryStatus::TooLarge, ReadRecoveryFile(SourceOver(bytes), 5000 * 28 - 1, back));
+    EXPECT_EQ(RecoveryStatus::Damaged,
+              ReadRecoveryFile(SourceOver(bytes.data(), bytes.size() - 1), 1 << 20, back));
+    std::vector<uint8_t> flipped = bytes;
+    flipped[bytes.size() / 2] ^= 1;
+    EXPECT_EQ(RecoveryStatus::Damaged, ReadRecoveryFile(SourceOver(flipped), 1 << 20, back));
+    flipped = bytes;
+    flipped[4] = 2; // another version
+    EXPECT_EQ(RecoveryStatus::NotRecovery, ReadRecoveryHead(SourceOver(flipped), back));
+    ASSERT_EQ(RecoveryStatus::Ok, ReadRecoveryHead(SourceOver(bytes.data(), kRecoveryHeadSize), back));
+    EXPECT_EQ(1u, back.tuned_records);
+    state.records[4321].gain = 1.0f; // one gain's bits: another hash
+    EXPECT_NE(state.content_hash, SeamFileHash(SmallHeader(), state.records));
+    // At the limits that keep a damaged set from allocating: 64 texts of 32768 characters, and one past.
+    RecoveryState full;
+    full.fields.assign(64, std::u16string(kRecoveryMaxText, u'9'));
+    const auto sink = [&](const uint8_t* d, size_t n) { return bytes.insert(bytes.end(), d, d + n), true; };
+    bytes.clear();
+    ASSERT_TRUE(WriteRecoveryFile(full, sink));
+    ASSERT_EQ(RecoveryStatus::Ok, ReadRecoveryFile(SourceOver(bytes), 0, back));
+    EXPECT_TRUE(full.fields == back.fields && !back.has_grid);
+    full.fields.push_back(u"");
+    EXPECT_FALSE(WriteRecoveryFile(full, sink));
+    full.fields = {std::u16string(kRecoveryMaxText + 1, u'9')};
+    EXPECT_FALSE(WriteRecoveryFile(full, sink));
 }

@@ -13,13 +13,14 @@ bool SameBytes(const std::vector<SeamSegment>& a, const std::vector<SeamSegment>
 }
 
 const StepInfo kCommand{StepKind::Command, 0, 0, false};
+const ScreenParams kHeld = Screen(128, 64, 64, 32);
 
 // A 2 x 2 grid of 16 records with the vertical seam of row 0 selected (records 9 and 12); the test
 // moves the clock by hand.
 class History : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, Screen(128, 64, 64, 32), cache));
+        ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, kHeld, kHeld, &kCommand, cache));
         grid.SelectSeamAt(128, 64, 64, 32, 70, 10);
     }
     bool Notch(int64_t at_ms, int times = 1, uint32_t peer = 0, bool replayed = false) {
@@ -181,14 +182,38 @@ TEST_F(History, BoundedByStepsAndBytes) {
     EXPECT_FALSE(GainHistory(15).SnapshotSelected(grid.Segments()).taken);
 }
 
-TEST_F(History, ClearedOnlyWhenTheGridIsBuiltForOtherSizes) {
+TEST_F(History, ARebuildForOtherSizesIsOneStepWithinTheBound) {
     Keys(history);
-    ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, Screen(128, 64, 64, 32), cache));
+    const std::vector<SeamSegment> tuned = grid.CopySeamGrid();
+    ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, kHeld, kHeld, &kCommand, cache));
     EXPECT_EQ(1u, history.UndoCount()) << "same sizes keep the grid and its steps";
-    ASSERT_EQ(kGridRefused, BuildSeamGridKeepingHistory(grid, history, Screen(100, 64, 64, 32), cache));
+    ASSERT_EQ(kGridRefused,
+              BuildSeamGridKeepingHistory(grid, history, Screen(100, 64, 64, 32), kHeld, &kCommand, cache));
     EXPECT_EQ(1u, history.UndoCount()) << "refused sizes leave the grid as it was";
-    ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, Screen(128, 64, 64, 32), cache));
-    EXPECT_EQ(0u, history.UndoCount()) << "rebuilt: every gain is 1.0 again";
+    const ScreenParams narrow = Screen(128, 64, 32, 16); // 4 x 4 modules: 64 records
+    ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, narrow, kHeld, &kCommand, cache));
+    ASSERT_EQ(64u, grid.Size());
+    const HistoryStep* step = Undo();
+    ASSERT_NE(nullptr, step);
+    ASSERT_TRUE(step->has_screens);
+    EXPECT_EQ(64u, step->screen_before.cache.mod_width) << "the held sizes, not the refused ones";
+    EXPECT_EQ(32, step->screen_before.params.mod_height);
+    EXPECT_EQ(16u, step->screen_after.cache.mod_height);
+    EXPECT_TRUE(SameBytes(tuned, grid.Segments()));
+    const uint64_t bytes = step->Bytes();
+    ASSERT_NE(nullptr, Redo());
+    EXPECT_EQ(64u, grid.Size());
+    // The bound: a step of exactly the limit is kept, one byte less empties the history; so does a server.
+    for (const uint64_t limit : {bytes, bytes - 1}) {
+        GainHistory bounded(limit);
+        SeamGridCache held_cache = GridCacheOf(kHeld);
+        SeamGrid held;
+        held.ReplaceSeamGrid(tuned);
+        ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(held, bounded, narrow, kHeld, &kCommand, held_cache));
+        EXPECT_EQ(limit == bytes ? 1u : 0u, bounded.UndoCount()) << limit;
+    }
+    ASSERT_EQ(kGridOk, BuildSeamGridKeepingHistory(grid, history, kHeld, narrow, nullptr, cache));
+    EXPECT_EQ(0u, history.UndoCount());
 
     Keys(history); // a grid changed behind the history's back is never written with its steps
     grid.ReplaceSeamGrid(std::vector<SeamSegment>(4));

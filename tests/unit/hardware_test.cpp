@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
+
 #include <cmath>
 #include <limits>
 #include <string>
@@ -183,6 +186,11 @@ TEST(SendSeamData, OutcomesFollowTheDeviceAndTheCardCounts) {
     device.opens = false;
     EXPECT_EQ(SendOutcome::DeviceError, SendSeamData(device, Screen(4, 4), {}, 1 << 20, progress));
     EXPECT_EQ(4, device.released);
+    // An exception that escapes the work ends it too, as what it says.
+    EXPECT_EQ(SendOutcome::Finished, GuardedSend([] { return SendOutcome::Finished; }));
+    EXPECT_EQ(SendOutcome::MemoryError, GuardedSend([]() -> SendOutcome { throw std::bad_alloc(); }));
+    EXPECT_EQ(SendOutcome::DeviceError,
+              GuardedSend([]() -> SendOutcome { throw std::runtime_error("gone"); }));
     EXPECT_TRUE(device.calls.empty());
     // A map beyond the budget: "memory errer", and the device is never opened.
     device.opens = true;

@@ -365,3 +365,21 @@ TEST(ScreenParamsCheck, NamesTheFirstUnusableField) {
     two.gray_scale = 300;
     EXPECT_NE(std::string::npos, std::string(UnusableScreenParam(two)).find("edt_mod_width"));
 }
+
+TEST(ScreenParamsCheck, ThePatternOnlyWhereTheDesktopShowsIt) {
+    const DesktopRect desktop{-1280, -200, 3200, 1280}; // two monitors: right 1920, bottom 1080
+    const struct {
+        int32_t x, y, width, height;
+        bool on;
+    } cases[] = {{-1280, -200, 3200, 1280, true}, {-1281, 0, 320, 240, false}, {1600, 0, 320, 240, true},
+                 {1601, 0, 320, 240, false},      {0, 840, 320, 240, true},    {0, 841, 320, 240, false},
+                 {0, -201, 320, 240, false},      {0, 0, 0, 240, false},       {0, 0, 320, 0, false},
+                 {INT32_MAX, 0, 320, 240, false}, {0, 0, 320, -5, false},      {0, 0, 1, 1, true}};
+    for (const auto& c : cases) {
+        ScreenParams p = Screen(c.width, c.height, 64, 48);
+        p.start_x = c.x;
+        p.start_y = c.y;
+        EXPECT_EQ(c.on, ScreenLiesOnDesktop(p, desktop))
+            << c.x << ", " << c.y << ", " << c.width << " x " << c.height;
+    }
+}

@@ -9,6 +9,8 @@ namespace {
 class MainFrameTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // No per-user folder: no recovery set is written or offered (its question would wait for a click).
+        ::SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
         UseBinaryFolderAsResources();
         g_mainFrame = new MainFrame;
         ASSERT_NE(nullptr,

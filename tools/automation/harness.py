@@ -148,6 +148,12 @@ def decode_trace(escaped):
     return out.decode("gbk", "replace")
 
 
+def recovery_sets(env=None):
+    """The recovery sets in %LOCALAPPDATA%\\Veltra-Seam\\recovery of the Wine prefix `env` names."""
+    prefix = (env or os.environ).get("WINEPREFIX")
+    return sorted(Path(prefix).glob("drive_c/users/*/AppData/Local/Veltra-Seam/recovery/*.rec")) if prefix else []
+
+
 class Tool:
     """One run of VeltraSeam.exe, with its debugger output captured."""
 
@@ -158,8 +164,12 @@ class Tool:
         self.env = env
         self.proc = None
 
-    def start(self):
+    def start(self, keep_recovery=False):
+        """Starts the exe; the recovery sets of earlier runs are removed first unless `keep_recovery`, so
+        that no start-up question meets a test that does not expect it."""
         SCRATCH.mkdir(parents=True, exist_ok=True)
+        for old in [] if keep_recovery else recovery_sets(self.env):
+            old.unlink()
         env = dict(self.env or os.environ, WINEDEBUG="-all,+debugstr")
         with open(self.log, "wb") as err, open(self.out, "wb") as out:
             self.proc = track(subprocess.Popen(["wine", str(self.bin_dir / "VeltraSeam.exe")],

@@ -2,9 +2,8 @@
 // class and title, and controls by the layout names the tool attaches to their windows.
 //
 //   uidriver [--timeout S] list | get NAME | set NAME TEXT | click NAME
-//   uidriver msgbox [--timeout S] [--ok [--all] | --yes]: with --all, answers every box as it comes until
-//   none
-//                       comes within the timeout, and prints "answered N most at once M"
+//   uidriver msgbox [--timeout S] [--ok [--all] | --yes | --no]: with --all, answers every box as it
+//                       comes until none comes within the timeout, and prints "answered N most at once M"
 //   uidriver filedialog [--timeout S] [--replace] PATH | A|B|... | --cancel: types PATH (or the files
 //                       A, B, ... of one folder) into the tool's open or save dialog and confirms it
 //                       (with --replace, also the question whether to replace an existing file), or
@@ -256,9 +255,9 @@ int wmain(int argc, wchar_t** argv) {
             timeout_ms = static_cast<DWORD>(seconds * 1000);
         } else if (a == L"--ok") {
             press_ok = true;
-        } else if (a == L"--yes") {
+        } else if (a == L"--yes" || a == L"--no") {
             press_ok = true;
-            answer = IDYES;
+            answer = a == L"--yes" ? IDYES : IDNO;
         } else if (a == L"--all") {
             all = true;
         } else if (a == L"--replace") {
