@@ -288,6 +288,9 @@ LRESULT MainFrame::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             remote_.SendKeepAlive();
             return 0;
         }
+        if (recovery_.OnTimer(wParam)) {
+            return 0;
+        }
         break;
     case WM_REPLAY_WAKE:
         remote_.DrainReplay();
@@ -301,11 +304,6 @@ LRESULT MainFrame::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_RECOVERY_OFFER:
         recovery_.OfferLeftWork();
         return 0;
-    case WM_TIMER:
-        if (recovery_.OnTimer(wParam)) {
-            return 0;
-        }
-        break;
     default:
         break;
     }

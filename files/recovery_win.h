@@ -17,7 +17,7 @@
 #include <vector>
 
 // Posted by the main window to itself once it shows: the start-up question comes from its own loop.
-constexpr UINT WM_RECOVERY_OFFER = 0x1008;
+constexpr UINT WM_RECOVERY_OFFER = 0x1009;
 
 class RecoveryKeeper {
 public:
