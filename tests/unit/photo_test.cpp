@@ -463,6 +463,9 @@ TEST(Photo, RegionsAreWholeModulesThatOverlapByOneAndCoverTheWall) {
         {Params(224, 480, 32, 24), 189, 6, 19, 64, 48},       // two modules a photo, at the limit
         {Params(224, 480, 32, 24), 188, 0, 0, 0, 0},          // one past it: no overlap possible
         {Params(224, 480, 30, 24), 400, 0, 0, 0, 0},          // modules that do not tile the wall
+        {Params(7, 5, 1, 1), 400, 1, 1, 7, 5},                // modules of one pixel
+        {Params(224, 480, 0, 24), 400, 0, 0, 0, 0},           // no module width
+        {Params(224, 480, 32, 0), 400, 0, 0, 0, 0},           // no module height
     };
     for (const auto& c : cases) {
         const std::vector<PhotoRegion> regions = PhotoRegions(c.params, c.camera);
