@@ -464,6 +464,8 @@ TEST(Photo, RegionsAreWholeModulesThatOverlapByOneAndCoverTheWall) {
         {Params(224, 480, 32, 24), 188, 0, 0, 0, 0},          // one past it: no overlap possible
         {Params(224, 480, 30, 24), 400, 0, 0, 0, 0},          // modules that do not tile the wall
         {Params(7, 5, 1, 1), 400, 1, 1, 7, 5},                // modules of one pixel
+        {Params(32, 480, 32, 24), 189, 1, 19, 32, 48},        // one column of modules
+        {Params(224, 24, 32, 24), 290, 3, 1, 96, 24},         // one row
         {Params(224, 480, 0, 24), 400, 0, 0, 0, 0},           // no module width
         {Params(224, 480, 32, 0), 400, 0, 0, 0, 0},           // no module height
     };
