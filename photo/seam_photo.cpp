@@ -665,6 +665,22 @@ bool Measure(const GrayPhoto& photo, const PhotoInput& input, uint64_t budget, M
     return true;
 }
 
+// A picture file's photo, decoded within `budget`; `left` is what the budget holds beside its pixels.
+// False, with the refusal, for what is no picture or too large a one.
+bool DecodeWithin(const uint8_t* bytes, size_t size, uint64_t budget, GrayPhoto& photo, uint64_t& left,
+                  PhotoCorrection& refusal) {
+    std::string why;
+    const PictureStatus status = DecodePhoto(bytes, size, budget, photo, why);
+    if (status != PictureStatus::Ok) {
+        refusal = Refuse(
+            status == PictureStatus::TooLarge ? PhotoOutcome::TooLarge : PhotoOutcome::NotAPicture, why);
+        return false;
+    }
+    const uint64_t photo_bytes = static_cast<uint64_t>(photo.Width()) * photo.Height();
+    left = budget > photo_bytes ? budget - photo_bytes : 0;
+    return true;
+}
+
 PhotoCorrection Correct(const GrayPhoto& photo, const PhotoInput& input, uint64_t budget) {
     Measurement m;
     if (Measure(photo, input, budget, m)) {
@@ -682,17 +698,10 @@ PhotoCorrection CorrectFromPhoto(const GrayPhoto& photo, const PhotoInput& input
 
 PhotoCorrection CorrectFromPhotoFile(const uint8_t* bytes, size_t size, const PhotoInput& input) {
     GrayPhoto photo;
-    std::string why;
-    switch (DecodePhoto(bytes, size, input.budget, photo, why)) {
-    case PictureStatus::NotAPicture:
-        return Refuse(PhotoOutcome::NotAPicture, why);
-    case PictureStatus::TooLarge:
-        return Refuse(PhotoOutcome::TooLarge, why);
-    case PictureStatus::Ok:
-        break;
-    }
-    const uint64_t photo_bytes = static_cast<uint64_t>(photo.Width()) * photo.Height();
-    return Correct(photo, input, input.budget > photo_bytes ? input.budget - photo_bytes : 0);
+    uint64_t left = 0;
+    PhotoCorrection refusal;
+    return DecodeWithin(bytes, size, input.budget, photo, left, refusal) ? Correct(photo, input, left)
+                                                                         : refusal;
 }
 
 namespace {
@@ -811,15 +820,10 @@ bool MeasureRegion(const PhotoInput& input, const WallGrid& grid, const PhotoReg
     uint64_t budget = input.budget - kept - own_bytes;
     budget = budget > bytes.size() ? budget - bytes.size() : 0;
     GrayPhoto photo;
-    const PictureStatus status = DecodePhoto(bytes.data(), bytes.size(), budget, photo, why);
+    uint64_t left = 0;
+    const bool decoded = DecodeWithin(bytes.data(), bytes.size(), budget, photo, left, m.result);
     std::vector<uint8_t>().swap(bytes); // decoded: one copy of the photo is enough
-    if (status != PictureStatus::Ok) {
-        m.result = Refuse(
-            status == PictureStatus::TooLarge ? PhotoOutcome::TooLarge : PhotoOutcome::NotAPicture, why);
-        return false;
-    }
-    const uint64_t photo_bytes = static_cast<uint64_t>(photo.Width()) * photo.Height();
-    return Measure(photo, part, budget > photo_bytes ? budget - photo_bytes : 0, m);
+    return decoded && Measure(photo, part, left, m);
 }
 
 } // namespace
