@@ -56,13 +56,6 @@ std::vector<uint8_t> Jpeg(const ledsim::CameraPicture& photo, int quality) {
     return jpeg;
 }
 
-std::vector<SeamSegment> Grid(const ScreenParams& p) {
-    SeamGrid grid;
-    SeamGridCache cache;
-    grid.BuildSeamGrid(p, cache);
-    return grid.CopySeamGrid();
-}
-
 struct Shot {
     std::vector<uint8_t> jpeg;
     std::vector<SeamSegment> grid;
@@ -78,7 +71,7 @@ const Shot& TheShot() {
         Shot s;
         s.width = photo.width, s.height = photo.height;
         s.jpeg = Jpeg(photo, camera.quality);
-        s.grid = Grid(FullHd());
+        s.grid = FreshSeamGrid(FullHd());
         return s;
     }();
     return shot;
@@ -95,7 +88,7 @@ const RegionShots& TheRegionShots() {
     static const RegionShots shots = [] {
         RegionShots s;
         s.regions = PhotoRegions(Wall(3840, 2160), 5600);
-        s.grid = Grid(Wall(3840, 2160));
+        s.grid = FreshSeamGrid(Wall(3840, 2160));
         for (const PhotoRegion& region : s.regions) {
             std::vector<float> input(3840ull * 2160, 0.0f); // the photo mode: this region lit, the rest black
             for (uint32_t y = region.y; y < region.y + region.height; ++y) {

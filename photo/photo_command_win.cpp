@@ -64,10 +64,7 @@ std::vector<SeamSegment> GridForParams(const ScreenParams& params) {
     if (same && g_patternWindow != nullptr && g_patternWindow->Grid().Size() == records) {
         return g_patternWindow->Grid().CopySeamGrid();
     }
-    SeamGrid fresh;
-    SeamGridCache scratch;
-    fresh.BuildSeamGrid(params, scratch);
-    return fresh.CopySeamGrid();
+    return FreshSeamGrid(params);
 }
 
 // Cameras number their photos: "IMG_9.jpg" comes before "IMG_10.jpg", as the operator took them.
@@ -118,10 +115,7 @@ void PhotoCommand::InstallPhotoGains(const ScreenParams& params, const std::vect
     std::vector<SeamSegment> segments =
         w.Grid().Size() == gains.size() ? w.Grid().CopySeamGrid() : GridForParams(params);
     if (segments.size() != gains.size()) {
-        SeamGrid fresh;
-        SeamGridCache scratch;
-        fresh.BuildSeamGrid(params, scratch);
-        segments = fresh.CopySeamGrid();
+        segments = FreshSeamGrid(params);
     }
     for (size_t i = 0; i < segments.size() && i < gains.size(); ++i) {
         segments[i].gain = gains[i];

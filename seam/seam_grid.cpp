@@ -222,3 +222,10 @@ void SeamGrid::ResetGains() {
         s.gain = 1.0f;
     }
 }
+
+std::vector<SeamSegment> FreshSeamGrid(const ScreenParams& params) {
+    SeamGrid grid;
+    SeamGridCache cache;
+    grid.BuildSeamGrid(params, cache);
+    return grid.CopySeamGrid();
+}

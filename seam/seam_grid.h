@@ -86,3 +86,7 @@ private:
 
     std::vector<SeamSegment> segments_;
 };
+
+// A grid of these sizes with every gain 1.0, built beside the process's cache (which keeps the sizes of
+// the pattern window's grid); empty when the sizes are refused.
+std::vector<SeamSegment> FreshSeamGrid(const ScreenParams& params);

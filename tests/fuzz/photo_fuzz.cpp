@@ -12,10 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Grid() {
             params.screen_width = 64, params.screen_height = 32, params.mod_width = 16,
             params.mod_height = 16;
-            SeamGrid grid;
-            SeamGridCache cache;
-            grid.BuildSeamGrid(params, cache);
-            segments = grid.CopySeamGrid();
+            segments = FreshSeamGrid(params);
         }
     } grid;
     PhotoInput input;

@@ -43,13 +43,6 @@ ScreenParams Params(int32_t width, int32_t height, int32_t mw, int32_t mh) {
     return p;
 }
 
-std::vector<SeamSegment> Grid(const ScreenParams& p) {
-    SeamGrid grid;
-    SeamGridCache cache;
-    grid.BuildSeamGrid(p, cache);
-    return grid.CopySeamGrid();
-}
-
 // What the desktop shows on the wall: the pattern window (its photo mode with `signs`, only `lit` of it
 // when a region is shown), as the wall's processor decodes it.
 std::vector<float> PatternInput(const ScreenParams& p, const std::vector<SeamSegment>& grid, bool photo_mode,
@@ -255,7 +248,7 @@ TEST(Photo, EveryWallPixelReadsItsEmitterWhereverItFallsOnTheSensor) {
     ledsim::CameraOptions camera;
     camera.pixels_per_wall_pixel = 2.37, camera.noise = 0, camera.colour = false, camera.tone = 0;
     camera.sharpen = 0, camera.quality = 100, camera.room = 0, camera.glare = 0, camera.vignetting = 0;
-    const std::vector<SeamSegment> grid = Grid(p);
+    const std::vector<SeamSegment> grid = FreshSeamGrid(p);
     const GrayPhoto photo = Photograph(p, {{4, 3, false, 0.94f}}, camera, grid, false);
     WallView view;
     std::string why;
@@ -369,7 +362,7 @@ TEST(Photo, APhonesPhotoOfThePhotoModeCorrectsTheWallAndTheNextRefinesIt) {
                                      {10, 4, false, 1.09f},
                                      {0, 7, false, 0.95f},
                                      {8, 8, true, 0.93f}};
-    std::vector<SeamSegment> grid = Grid(p);
+    std::vector<SeamSegment> grid = FreshSeamGrid(p);
     const ledsim::CameraOptions phone;
     PhotoCorrection r =
         CorrectFromPhoto(Photograph(p, joins, phone, grid, true), Input(p, grid, ShownBy::PhotoMode));
@@ -410,7 +403,7 @@ TEST(Photo, RefusalsSayWhyAndWhatToDo) {
     const std::vector<Join> joins = {{1, 1, false, 0.9f}, {4, 2, true, 0.9f}, {6, 5, false, 1.1f}};
     ledsim::CameraOptions ideal;
     ideal.ideal = true;
-    const std::vector<SeamSegment> grid = Grid(p);
+    const std::vector<SeamSegment> grid = FreshSeamGrid(p);
     // The fields' modules of 64 x 16 put the join right of column 6 (pixel 224) inside a module.
     const GrayPhoto photo = Photograph(p, joins, ideal, grid, false);
     ledsim::CameraOptions coarse = ideal, sharp;
@@ -451,7 +444,8 @@ TEST(Photo, RefusalsSayWhyAndWhatToDo) {
         {"aliased dots", &aliased, p, ShownBy::PhotoMode, PhotoOutcome::Moire, "对焦"},
     };
     for (const auto& c : cases) {
-        const PhotoCorrection r = CorrectFromPhoto(*c.photo, Input(c.params, Grid(c.params), c.shown));
+        const PhotoCorrection r =
+            CorrectFromPhoto(*c.photo, Input(c.params, FreshSeamGrid(c.params), c.shown));
         EXPECT_EQ(c.outcome, r.outcome) << c.name << ": " << r.why;
         EXPECT_NE(std::string::npos, r.why.find(c.says)) << c.name << ": " << r.why;
         EXPECT_TRUE(r.gains.empty()) << c.name;
@@ -594,7 +588,7 @@ TEST(Photo, RegionPhotosMakeOneCorrectionAndNameThePhotoThatCouldNotBeUsed) {
     EXPECT_EQ(96u, regions[1].x);
     const std::vector<Join> joins = {
         {1, 3, false, 0.92f}, {10, 4, false, 1.09f}, {5, 1, true, 1.07f}, {8, 6, false, 0.93f}};
-    const std::vector<SeamSegment> grid = Grid(p);
+    const std::vector<SeamSegment> grid = FreshSeamGrid(p);
     std::vector<std::vector<uint8_t>> files(2);
     for (size_t k = 0; k < 2; ++k) {
         ledsim::CameraOptions phone;
